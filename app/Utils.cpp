@@ -7,7 +7,9 @@
 
 namespace zv {
 
-bool IsWin9x(const Services& s) { return s.speaker.HasDirectAccess(); }
+bool IsWin9x(const Services& s) {
+  return s.speaker.HasDirectAccess();
+}
 
 void Tone(const Services& s, std::uint16_t frequency, std::uint16_t duration) {
   unsigned f = frequency < 19 ? 19 : frequency;
@@ -25,12 +27,22 @@ void Tone(const Services& s, std::uint16_t frequency, std::uint16_t duration) {
   }
 }
 
-long NoteFrequency(int code) { return std::lround(15.0 * std::pow(1.318, code - 65)); }
+long NoteFrequency(int code) {
+  return std::lround(15.0 * std::pow(1.318, code - 65));
+}
 
 namespace {
 bool IsSeparator(char c) {
   switch (c) {
-    case ' ': case ',': case '-': case '.': case '/': case ':': case ';': case '\\': case '_':
+    case ' ':
+    case ',':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case ';':
+    case '\\':
+    case '_':
     case '|':
       return true;
     default:
@@ -68,7 +80,8 @@ void PlayBeepPattern(const Services& s, std::string_view pattern) {
 
 std::string PadNumber(long long value, int width) {
   std::string s = std::to_string(value);
-  if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<std::size_t>(width) - s.size(), ' ');
+  if (static_cast<int>(s.size()) < width)
+    s.insert(0, static_cast<std::size_t>(width) - s.size(), ' ');
   return s;
 }
 
@@ -101,6 +114,8 @@ std::string AbbreviateName(std::string_view text) {
   return U32ToUtf8(out);
 }
 
-long long RoundHalfEven(double v) { return std::llrint(v); }
+long long RoundHalfEven(double v) {
+  return std::llrint(v);
+}
 
 }  // namespace zv

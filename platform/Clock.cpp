@@ -38,9 +38,9 @@ constexpr long long kEpochOffset = 25569;  // days from 1899-12-30 to 1970-01-01
 }  // namespace
 
 TDateTime EncodeDateTime(const DateTimeParts& p) {
-  const long long days = DaysFromCivil(p.year, static_cast<unsigned>(p.month),
-                                       static_cast<unsigned>(p.day)) +
-                         kEpochOffset;
+  const long long days =
+      DaysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) +
+      kEpochOffset;
   const double frac =
       (p.hour * 3600000.0 + p.minute * 60000.0 + p.second * 1000.0 + p.msec) / 86400000.0;
   return static_cast<double>(days) + frac;
@@ -104,6 +104,8 @@ std::uint64_t SystemClock::TickMs() const {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void SystemClock::Sleep(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SystemClock::Sleep(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace zv

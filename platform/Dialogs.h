@@ -16,8 +16,8 @@ class IDialogs {
                                MsgIcon icon = MsgIcon::None) = 0;
   // Asks for a line of text; false when the user cancelled.  With password
   // set the input is masked.
-  virtual bool InputQuery(const std::string& caption, const std::string& prompt,
-                          std::string& value, bool password = false) = 0;
+  virtual bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value,
+                          bool password = false) = 0;
 };
 
 }  // namespace zv

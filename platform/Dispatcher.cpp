@@ -4,7 +4,9 @@ namespace zv {
 
 QueueDispatcher::QueueDispatcher() : main_(std::this_thread::get_id()) {}
 
-QueueDispatcher::~QueueDispatcher() { Shutdown(); }
+QueueDispatcher::~QueueDispatcher() {
+  Shutdown();
+}
 
 void QueueDispatcher::BindToCurrentThread() {
   std::lock_guard lk(mu_);

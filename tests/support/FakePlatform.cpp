@@ -7,7 +7,9 @@ namespace zv::test {
 
 FakeClock::FakeClock(TDateTime start) : start_(start) {}
 
-TDateTime FakeClock::Now() const { return start_ + static_cast<double>(ms_) / 86400000.0; }
+TDateTime FakeClock::Now() const {
+  return start_ + static_cast<double>(ms_) / 86400000.0;
+}
 
 void FakeClock::Sleep(unsigned ms) {
   ms_ += ms;
@@ -58,8 +60,7 @@ int FakeTimers::FireDue() {
     auto tick = s->tick;
     tick();
   }
-  slots_.erase(std::remove_if(slots_.begin(), slots_.end(),
-                              [](const auto& s) { return !s->tick; }),
+  slots_.erase(std::remove_if(slots_.begin(), slots_.end(), [](const auto& s) { return !s->tick; }),
                slots_.end());
   return fired;
 }
@@ -104,10 +105,8 @@ void FakeSpeaker::Beep(unsigned hz, unsigned ms) {
 }
 
 FakeLoop::FakeLoop(TDateTime start)
-    : clock(start),
-      timers(clock),
-      speaker(clock),
-      services{clock, dispatcher, *this, timers, dialogs, speaker, display, ports} {}
+    : clock(start), timers(clock), speaker(clock), services{clock,   dispatcher, *this,   timers,
+                                                            dialogs, speaker,    display, ports} {}
 
 void FakeLoop::ProcessEvents() {
   ++pumpCalls;

@@ -67,11 +67,11 @@ class FakeDialogs final : public IDialogs {
     MsgButtons buttons;
   };
   std::vector<Box> boxes;
-  std::deque<MsgResult> answers;           // next answers; Ok/Yes when empty
-  std::deque<std::string> inputs;          // next InputQuery answers
+  std::deque<MsgResult> answers;   // next answers; Ok/Yes when empty
+  std::deque<std::string> inputs;  // next InputQuery answers
   std::vector<std::string> inputPrompts;
-  bool cancelInput = false;                // InputQuery returns false when no input is queued
-  std::function<void()> onMessageBox;      // runs while a box is "open"
+  bool cancelInput = false;            // InputQuery returns false when no input is queued
+  std::function<void()> onMessageBox;  // runs while a box is "open"
 };
 
 class FakeSpeaker final : public ISpeaker {

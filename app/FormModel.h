@@ -1,0 +1,135 @@
+#pragma once
+// The main window's controls as plain state, grouped by page.  The window's
+// handlers live on the subsystem objects that own them; this is only data.
+// The stored properties (the [MainForm] section) are listed by
+// StoredProperties(), keyed "<Control>.<Property>".
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+
+namespace zv {
+
+struct StoredProperty {
+  std::string key;
+  std::function<std::string()> get;
+  std::function<void(const std::string&)> set;
+};
+
+struct TFormModel {
+  TFormModel();
+  TFormModel(const TFormModel&) = delete;
+  TFormModel& operator=(const TFormModel&) = delete;
+
+  // --- window frame
+  std::string Caption = "Zorvenix";
+  int Width = 799, Height = 594;
+  // Window placement as stored: state and normal position.
+  int WindowState = 0;  // 0 normal, 1 minimised, 2 maximised
+  int NormLeft = -1, NormTop = -1, NormWidth = 799, NormHeight = 594;
+
+  TTabSheet TabSheet1{"TabSheet1", "Запись", 145};
+  TTabSheet TabSheet2{"TabSheet2", "Просмотр", 177};
+  TTabSheet TabSheet3{"TabSheet3", "Видео", 94};
+  TTabSheet TabSheet4{"TabSheet4", "Дозвон", 232};
+  TTabSheet TabSheet5{"TabSheet5", "Датчики", 166};
+  TTabSheet TabSheet7{"TabSheet7", "Объекты", 223};
+  TTabSheet TabSheet6{"TabSheet6", "Журнал", 305};
+  // In the order the tabs stand.
+  std::array<TTabSheet*, 7> Pages() {
+    return {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4, &TabSheet5, &TabSheet7, &TabSheet6};
+  }
+
+  TControl ViewPanel{"ViewPanel"};
+  TControl LiveVideoPanel{"LiveVideoPanel"};
+  TControl Video{"Video"};
+  TControl SoundPanel{"SoundPanel"};
+  TControl ObjViewPanel{"ObjViewPanel"};
+  TButton ViewCamsExpand{"ViewCamsExpand"};
+  TButton SwitchModeBtn{"SwitchModeBtn"};
+  TButton Button1{"Button1"};
+  TButton AdjustMinimizeBtn{"AdjustMinimizeBtn"};
+
+  // --- menu
+  TMenuItem AutoStartRecord{"AutoStartRecord"};
+  TMenuItem AutoStartDefence{"AutoStartDefence"};
+
+  // --- "Запись"
+  TFileNameEdit RecFileName{"RecFileName", "RecFileName"};
+  TButton RecordBtn{"RecordBtn"};
+  TSpinEdit VolumeLimit{"VolumeLimit", 100, 0, 0};
+  TRadioGroup VolumeLimitType{
+      "VolumeLimitType",
+      {"Остановить запись", "Писать в следующий файл", "Зациклить (писать в начало файла)"},
+      2};
+  TSpinEdit ObjNum{"ObjNum", 1, 1, 255};
+  TFloatSpinEdit RecFreq{"RecFreq", 100.0, 0.001, 1000.0, 1.0, 3};
+  TFloatSpinEdit ChangeLimit{"ChangeLimit", 0.02, 0.0, 100.0, 0.05, 2};
+  TRadioGroup RecordingOn{"RecordingOn", {"Постоянно", "По изменению картинки свыше"}, 1};
+  TCheckBox RecordSound{"RecordSound"};
+
+  // --- "Просмотр"
+  TFileNameEdit ViewFileName{"ViewFileName", "ViewFileName"};
+  TFloatSpinEdit ViewFreq{"ViewFreq", 20.0, 0.001, 50.0, 1.0, 3};
+  TCheckBox AllCams{"AllCams"};
+  TCheckListBox CamViewListBox{"CamViewListBox"};
+  TCheckListBox ObjViewListBox{"ObjViewListBox"};
+
+  // --- "Видео"
+  TCheckBox UseSwitcher{"UseSwitcher"};
+  TSpinEdit SwitcherComPort{"SwitcherComPort", 1, 1, 8};
+  TSpinEdit CamerasAmount{"CamerasAmount", 1, 1, 8};
+  TSpinEdit SwitchDelay{"SwitchDelay", 400, 0, 10000};
+  TSpinEdit VideoDriver{"VideoDriver", 0, 0, 8};
+  TSpinEdit FilterDeep{"FilterDeep", 32, 0, 255};
+
+  // --- "Дозвон"
+  TCheckListBox AbonentListBox{"AbonentListBox"};
+  TRadioGroup ConnectType{
+      "ConnectType", {"Голосовое сообщение :", "Связь с сервером Zorvenix (передача картинки)"}, 1};
+  TSpinEdit ClientComPort{"ClientComPort", 2, 1, 8};
+  TRadioGroup ClientCommType{
+      "ClientCommType",
+      {"Модем", "Прямое соединение (COM-порт)", "Сеть (IP-соединение), адреса серверов :"},
+      0};
+  TComboBox ClientModemType{
+      "ClientModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
+  TRadioGroup DialType{"DialType", {"Импульсный", "Тоновый"}, 0};
+  TEdit ServerAddresses{"ServerAddresses", "192.168.0.1, zorvenix-server"};
+
+  // --- "Датчики"
+  TCheckBox UseGaugesOnCom{"UseGaugesOnCom"};
+  TCheckBox UseGaugesOnLpt{"UseGaugesOnLpt"};
+  TSpinEdit EventComPort{"EventComPort", 2, 1, 8};
+  TSpinEdit EventLPTPort{"EventLPTPort", 1, 1, 3};
+  TCheckBox CD{"CD"}, CTS{"CTS"}, DSR{"DSR"};
+  TCheckBox NotError{"NotError"}, NotAck{"NotAck"}, PaperOut{"PaperOut"}, SelectIn{"SelectIn"},
+      Busy{"Busy"};
+  std::array<std::unique_ptr<TEdit>, 8> GaugeNames;  // Edit1 .. Edit8
+  TEdit& Edit(int i) { return *GaugeNames.at(static_cast<std::size_t>(i - 1)); }
+  TSpinEdit DefenceOffDelay{"DefenceOffDelay", 10, 0, 0};
+  TSpinEdit DefenceOnDelay{"DefenceOnDelay", 10, 0, 0};
+  TEdit DefenceOffDTMF{"DefenceOffDTMF", "7295"};
+  TEdit DefenceOnDTMF{"DefenceOnDTMF", "6592"};
+
+  // --- "Объекты"
+  TCheckListBox ObjectListBox{"ObjectListBox"};
+  TSpinEdit ServerComPort{"ServerComPort", 2, 1, 8};
+  TRadioGroup ServerCommType{
+      "ServerCommType", {"Модем", "Прямое соединение (COM-порт)", "Сеть (IP-соединение)"}, 1};
+  TComboBox ServerModemType{
+      "ServerModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
+  TEdit BeepStr{"BeepStr", "n200;d200;p200;d200"};
+
+  // The 53 stored control properties, in their stored order.
+  const std::vector<StoredProperty>& StoredProperties() const { return stored_; }
+
+ private:
+  void RegisterStored();
+  std::vector<StoredProperty> stored_;
+};
+
+}  // namespace zv

@@ -1,0 +1,100 @@
+#pragma once
+// The journal: the program's single reporting channel.  Every entry is one
+// numbered, time-stamped line appended to the log file (opened, written,
+// flushed and closed per entry, so a crash loses nothing already journaled)
+// and shown, coloured by its kind, in the journal view.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Signal.h"
+
+namespace zv {
+
+using TColor = std::uint32_t;  // 0x00BBGGRR
+
+namespace colors {
+constexpr TColor clBlack = 0x000000;
+constexpr TColor clMaroon = 0x000080;
+constexpr TColor clGreen = 0x008000;
+constexpr TColor clNavy = 0x800000;
+constexpr TColor clRed = 0x0000FF;
+constexpr TColor clLime = 0x00FF00;
+constexpr TColor clBlue = 0xFF0000;
+constexpr TColor clFuchsia = 0xFF00FF;
+constexpr TColor clYellow = 0x00FFFF;
+constexpr TColor clWhite = 0xFFFFFF;
+constexpr TColor clGray = 0x808080;
+constexpr TColor clSilver = 0xC0C0C0;
+// System colours are resolved by the user interface.
+constexpr TColor clBtnFace = 0xFF00000F;
+constexpr TColor clInfoBk = 0xFF000018;
+constexpr TColor clWindow = 0xFF000005;
+}  // namespace colors
+
+enum FontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
+
+TColor KindColor(int kind);
+
+class Journal {
+ public:
+  static constexpr std::uintmax_t kRotateSize = 10485760;
+
+  struct ViewLine {
+    std::string text;
+    TColor color;
+  };
+  struct StatusPanel {
+    std::string text;
+    TColor color = colors::clBtnFace;
+    unsigned style = 0;
+  };
+
+  // logDir: the folder of "Zorvenix.log" (the working folder of the program).
+  Journal(IClock& clock, std::string logDir);
+
+  void AddJournal(const std::string& text, int kind, int eventCode = 0, int objectNo = 0,
+                  int extra = 0, int errorCode = 0);
+  void SetStatus(int panel, const std::string& text, unsigned style, TColor color, int kind,
+                 int toJournal);
+  void ShowStatus(const std::string& text, int kind, int toJournal);
+  void ReportError(const std::string& text, int errorCode, int showStatus);
+
+  // The journal view's content.
+  const std::vector<ViewLine>& View() const { return view_; }
+  void ClearView();
+  // The five status panels (0..2 are on screen).
+  const std::array<StatusPanel, 5>& Status() const { return status_; }
+  void ResetStatus();
+  // Whether a status bar exists to receive SetStatus (false before the window is up).
+  void SetStatusBarPresent(bool present) { statusBar_ = present; }
+
+  long long JournalNumber() const { return number_; }
+  std::string LogPath() const;
+  std::string BackupPath() const;
+
+  Signal<const ViewLine&> LineAdded;
+  Signal<> ViewCleared;
+  Signal<> StatusChanged;
+
+ private:
+  void RestoreNumber();
+  void RotateIfLarge();
+
+  IClock& clock_;
+  std::string dir_;
+  long long number_ = 0;
+  std::vector<ViewLine> view_;
+  std::array<StatusPanel, 5> status_{};
+  bool statusBar_ = true;
+};
+
+// Builds the file line of an entry (without CR LF), for tests and tools.
+std::string JournalFileLine(long long number, TDateTime when, const std::string& text, int kind,
+                            int eventCode, int objectNo, int extra, int errorCode);
+// Parses the sequence number as restored from a log's last line.
+long long ParseJournalNumber(const std::string& tailBytes);
+
+}  // namespace zv
