@@ -23,8 +23,8 @@ class Signal {
   }
   void operator()(Args... args) const {
     // Copy: a slot may connect or disconnect others.
-    const auto slots = slots_;
-    for (const auto& s : slots) s.second(args...);
+    const auto copy = slots_;
+    for (const auto& s : copy) s.second(args...);
   }
   bool empty() const { return slots_.empty(); }
 

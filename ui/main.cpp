@@ -1,5 +1,137 @@
+// Zorvenix: one program for a protected site (client mode) and for the
+// monitoring station (server mode), chosen by the settings file.
+//
+//   zorvenix [--dir DIR] [--seconds N]
+//
+// --dir DIR    keep the settings file, the journal and the modem logs in DIR
+// --seconds N  close the window (running the whole shutdown) after N seconds
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "app/Application.h"
+#include "platform/Clock.h"
+#include "platform/Speaker.h"
+#include "ui/MainWindow.h"
+#include "ui/QtPlatform.h"
+
+namespace {
+
+int gSignalFd[2] = {-1, -1};
+
+void OnSignal(int) {
+  const char c = 1;
+  [[maybe_unused]] ssize_t n = ::write(gSignalFd[0], &c, 1);
+}
+
+// Exceptions escaping an event handler are journaled and the program goes on.
+class ZvApplication final : public QApplication {
+ public:
+  using QApplication::QApplication;
+  zv::Application* core = nullptr;
+  bool notify(QObject* receiver, QEvent* e) override {
+    try {
+      return QApplication::notify(receiver, e);
+    } catch (const std::exception& ex) {
+      if (core) core->AppEvents1Exception(ex.what());
+    } catch (...) {
+      if (core) core->AppEvents1Exception("неизвестная ошибка");
+    }
+    return false;
+  }
+};
+
+bool DirWritable(const QString& dir) {
+  QFileInfo fi(dir);
+  return fi.isDir() && fi.isWritable();
+}
+
+QString ResolveDataDir(const QString& explicitDir) {
+  if (!explicitDir.isEmpty()) {
+    QDir().mkpath(explicitDir);
+    return QDir(explicitDir).absolutePath();
+  }
+  const QString exeDir = QCoreApplication::applicationDirPath();
+  if (DirWritable(exeDir)) return exeDir;
+  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (base.isEmpty()) base = QDir::homePath() + "/.config";
+  const QString dir = base + "/zorvenix";
+  QDir().mkpath(dir);
+  return dir;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  return 0;
+  ZvApplication qapp(argc, argv);
+  QString dirArg;
+  int seconds = 0;
+  const QStringList args = qapp.arguments();
+  for (int i = 1; i < args.size(); ++i) {
+    if (args[i] == "--dir" && i + 1 < args.size()) {
+      dirArg = args[++i];
+    } else if (args[i] == "--seconds" && i + 1 < args.size()) {
+      seconds = args[++i].toInt();
+    } else if (args[i] == "--help" || args[i] == "-h") {
+      std::printf("usage: zorvenix [--dir DIR] [--seconds N]\n");
+      return 0;
+    } else {
+      std::fprintf(stderr, "zorvenix: unknown argument %s\n", args[i].toLocal8Bit().constData());
+      return 2;
+    }
+  }
+  const QString dataDir = ResolveDataDir(dirArg);
+  // The journal file is opened by its bare name in the working folder.
+  QDir::setCurrent(dataDir);
+
+  zv::SystemClock clock;
+  zv::ui::QtDispatcher dispatcher;
+  zv::ui::QtEventPump pump(dispatcher);
+  zv::ui::QtTimerFactory timers;
+  zv::ui::QtDialogs dialogs;
+  zv::ui::QtToneSpeaker toneSpeaker;
+  zv::PcSpeaker speaker(&toneSpeaker);
+  zv::ui::QtDisplayInfo display;
+  zv::PortMap ports;
+  zv::Services services{clock, dispatcher, pump, timers, dialogs, speaker, display, ports};
+
+  zv::Application core(
+      services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()});
+  qapp.core = &core;
+
+  zv::ui::TForm1 window(core);
+  core.FormCreate();
+  window.show();
+  core.frame.FormActivate();
+
+  // SIGTERM and SIGINT close the window as the menu's "Exit" does.
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalFd) == 0) {
+    auto* notifier = new QSocketNotifier(gSignalFd[1], QSocketNotifier::Read, &qapp);
+    QObject::connect(notifier, &QSocketNotifier::activated, [&window] {
+      char buf[16];
+      [[maybe_unused]] ssize_t n = ::read(gSignalFd[1], buf, sizeof buf);
+      window.close();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+  }
+  if (seconds > 0) QTimer::singleShot(seconds * 1000, &window, [&window] { window.close(); });
+
+  const int rc = qapp.exec();
+  core.FormClose();  // a no-op when the window already ran it
+  dispatcher.Shutdown();
+  qapp.core = nullptr;
+  return rc;
 }

@@ -1,0 +1,234 @@
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include "ui/Bind.h"
+#include "ui/pages/Pages.h"
+
+namespace zv::ui {
+
+TForm1::TForm1(Application& app, QWidget* parent) : QMainWindow(parent), app_(app) {
+  setObjectName("Form1");
+  resize(app.form.Width, app.form.Height);
+
+  auto* central = new QWidget(this);
+  auto* lay = new QVBoxLayout(central);
+  lay->setContentsMargins(0, 0, 0, 0);
+  lay->setSpacing(0);
+
+  viewPanel_ = new QWidget(central);
+  viewPanel_->setObjectName("ViewPanel");
+  viewPanel_->setAutoFillBackground(true);
+  QPalette vp = viewPanel_->palette();
+  vp.setColor(QPalette::Window, Qt::black);
+  viewPanel_->setPalette(vp);
+  livePanel_ = new QWidget(viewPanel_);
+  ApplyCommon(livePanel_, app.form.LiveVideoPanel);
+  lay->addWidget(viewPanel_, 1);
+
+  adjustPanel_ = new QWidget(central);
+  adjustPanel_->setObjectName("AdjustPanel");
+  auto* al = new QVBoxLayout(adjustPanel_);
+  al->setContentsMargins(0, 0, 0, 0);
+  al->setSpacing(0);
+  pages_ = new QTabWidget(adjustPanel_);
+  pages_->setObjectName("PageControl1");
+  pages_->tabBar()->setFocusPolicy(Qt::StrongFocus);
+  pages_->tabBar()->installEventFilter(this);
+  auto* corner = new QWidget(pages_);
+  auto* cl = new QHBoxLayout(corner);
+  cl->setContentsMargins(0, 0, 3, 0);
+  cl->addWidget(BindButton(app.form.SwitchModeBtn, corner));
+  cl->addWidget(BindButton(app.form.Button1, corner));
+  auto* minimize = BindButton(app.form.AdjustMinimizeBtn, corner);
+  minimize->setText("_");
+  minimize->setFixedWidth(22);
+  cl->addWidget(minimize);
+  pages_->setCornerWidget(corner, Qt::TopRightCorner);
+  app.form.AdjustMinimizeBtn.OnClick = [this] { app_.frame.AdjustMinimizeBtnClick(); };
+  al->addWidget(pages_);
+  lay->addWidget(adjustPanel_);
+  setCentralWidget(central);
+
+  BuildMenu();
+  BuildPages();
+  BuildStatusBar();
+
+  qApp->installEventFilter(this);  // the window sees every key first
+  connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index < 0 || index >= static_cast<int>(pageOrder_.size())) return;
+    TTabSheet* page = pageOrder_[static_cast<std::size_t>(index)];
+    if (page != app_.frame.ActivePage()) app_.frame.PageControl1Change(page);
+  });
+
+  auto watch = [this](Signal<>& s, std::function<void()> f) {
+    connections_.emplace_back(&s, s.Connect(std::move(f)));
+  };
+  watch(app.frame.LayoutChanged, [this] { RenderLayout(); });
+  watch(app.frame.CloseRequested, [this] { close(); });
+  watch(app.journal.StatusChanged, [this] { RenderStatus(); });
+  for (TTabSheet* p : pageOrder_) watch(p->Changed, [this] { RenderPageTabs(); });
+  RenderPageTabs();
+  RenderLayout();
+  RenderStatus();
+}
+
+TForm1::~TForm1() {
+  qApp->removeEventFilter(this);
+  for (auto& [sig, id] : connections_) sig->Disconnect(id);
+}
+
+void TForm1::BuildMenu() {
+  TFormModel& f = app_.form;
+  QMenu* file = menuBar()->addMenu("&Файл");
+  QAction* exit = file->addAction("В&ыход");
+  connect(exit, &QAction::triggered, this, [this] { app_.frame.N2Click(); });
+
+  QMenu* settings = menuBar()->addMenu("&Настройки");
+  auto addCheck = [this, settings](TMenuItem& item, std::function<void()> onClick) {
+    QAction* a = settings->addAction(QString::fromStdString(item.Caption()));
+    a->setCheckable(true);
+    a->setChecked(item.Checked());
+    connect(a, &QAction::triggered, this, [a, &item, onClick] {
+      onClick();
+      a->setChecked(item.Checked());
+    });
+    connections_.emplace_back(&item.Changed,
+                              item.Changed.Connect([a, &item] { a->setChecked(item.Checked()); }));
+  };
+  addCheck(f.AutoStartRecord, [this] { app_.frame.AutoStartRecordClick(); });
+  addCheck(f.AutoStartDefence, [this] { app_.frame.AutoStartDefenceClick(); });
+  QAction* save = settings->addAction("&Сохранить");
+  save->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
+  connect(save, &QAction::triggered, this, [this] { app_.frame.N6Click(); });
+
+  QMenu* help = menuBar()->addMenu("&Помощь");
+  QAction* about = help->addAction("&О программе");
+  connect(about, &QAction::triggered, this, [this] { app_.frame.N4Click(); });
+}
+
+void TForm1::BuildPages() {
+  TFormModel& f = app_.form;
+  struct Entry {
+    TTabSheet* sheet;
+    QWidget* widget;
+  };
+  std::vector<Entry> entries = {
+      {&f.TabSheet1, BuildRecordPage(app_, pages_)},
+      {&f.TabSheet2, BuildViewPage(app_, pages_)},
+      {&f.TabSheet3, BuildVideoPage(app_, pages_)},
+      {&f.TabSheet4, BuildDialPage(app_, pages_)},
+      {&f.TabSheet5, BuildGaugesPage(app_, pages_)},
+      {&f.TabSheet7, BuildObjectsPage(app_, pages_)},
+      {&f.TabSheet6, BuildJournalPage(app_, pages_, journalMemo_)},
+  };
+  QSignalBlocker block(pages_);
+  for (const auto& e : entries) {
+    e.widget->setObjectName(QString::fromStdString(e.sheet->Name));
+    pages_->addTab(e.widget, QString::fromStdString(e.sheet->Caption()));
+    pageOrder_.push_back(e.sheet);
+  }
+}
+
+void TForm1::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("StatusBar1");
+  bar->setSizeGripEnabled(false);
+  const int widths[3] = {600, 100, 50};
+  for (int i = 0; i < 3; ++i) {
+    auto* l = new QLabel(bar);
+    l->setObjectName(QString("StatusPanel%1").arg(i));
+    l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    l->setFixedWidth(widths[i]);
+    bar->addWidget(l, i == 0 ? 1 : 0);
+    status_[static_cast<std::size_t>(i)] = l;
+  }
+}
+
+int TForm1::PageIndex(const TTabSheet* page) const {
+  for (std::size_t i = 0; i < pageOrder_.size(); ++i)
+    if (pageOrder_[i] == page) return static_cast<int>(i);
+  return -1;
+}
+
+void TForm1::RenderPageTabs() {
+  QSignalBlocker block(pages_);
+  for (std::size_t i = 0; i < pageOrder_.size(); ++i) {
+    pages_->setTabVisible(static_cast<int>(i), pageOrder_[i]->TabVisible());
+    pages_->setTabText(static_cast<int>(i), QString::fromStdString(pageOrder_[i]->Caption()));
+  }
+}
+
+void TForm1::RenderLayout() {
+  setWindowTitle(QString::fromStdString(app_.form.Caption));
+  const int idx = PageIndex(app_.frame.ActivePage());
+  if (idx >= 0 && pages_->currentIndex() != idx) {
+    QSignalBlocker block(pages_);
+    pages_->setCurrentIndex(idx);
+  }
+  adjustPanel_->setFixedHeight(app_.frame.AdjustPanelHeight());
+  const auto w = app_.frame.StatusPanelWidths();
+  if (status_[0] && w[0] > 0) status_[0]->setFixedWidth(w[0]);
+}
+
+void TForm1::RenderStatus() {
+  const auto& panels = app_.journal.Status();
+  for (std::size_t i = 0; i < status_.size(); ++i) {
+    QLabel* l = status_[i];
+    if (!l) continue;
+    l->setText(QString::fromStdString(panels[i].text));
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, ToQColor(panels[i].color, palette()));
+    l->setPalette(p);
+    QFont f = l->font();
+    f.setBold(panels[i].style & fsBold);
+    f.setItalic(panels[i].style & fsItalic);
+    f.setUnderline(panels[i].style & fsUnderline);
+    l->setFont(f);
+  }
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+  app_.FormClose();
+  e->accept();
+}
+
+bool TForm1::eventFilter(QObject* obj, QEvent* e) {
+  if (e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (k->key() == Qt::Key_Escape && !k->isAutoRepeat()) app_.frame.FormKeyDown(27);
+  } else if (obj == pages_->tabBar() && e->type() == QEvent::FocusIn) {
+    app_.frame.PageControl1Enter();
+  }
+  return QMainWindow::eventFilter(obj, e);
+}
+
+void TForm1::changeEvent(QEvent* e) {
+  if (e->type() == QEvent::ActivationChange && isActiveWindow() && !activated_) {
+    activated_ = true;
+    app_.frame.FormActivate();
+  }
+  QMainWindow::changeEvent(e);
+}
+
+void TForm1::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  if (statusBar()) app_.frame.StatusBar1Resize(statusBar()->width());
+  app_.frame.AdjustPanelResize(adjustPanel_->width(), 22);
+  if (!isMaximized() && !isMinimized()) {
+    app_.form.NormWidth = width();
+    app_.form.NormHeight = height();
+  }
+  livePanel_->setGeometry(0, 0, 352, 288);
+}
+
+}  // namespace zv::ui

@@ -1,0 +1,56 @@
+#pragma once
+// TForm1: the main window.  It renders the core's state (pages, panel
+// height, status bar, journal view) and forwards the user's actions; all
+// logic stays in the core.
+#include <QLabel>
+#include <QMainWindow>
+#include <QTabWidget>
+#include <QTextEdit>
+#include <array>
+
+#include "app/Application.h"
+
+namespace zv::ui {
+
+class TForm1 : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit TForm1(Application& app, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  Application& core() { return app_; }
+  QWidget* ViewPanel() const { return viewPanel_; }
+  QWidget* LiveVideoPanel() const { return livePanel_; }
+  QTabWidget* PageControl() const { return pages_; }
+  QTextEdit* JournalMemo() const { return journalMemo_; }
+  QLabel* StatusPanel(int i) const { return status_.at(static_cast<std::size_t>(i)); }
+  // Index of a core page in the tab widget.
+  int PageIndex(const TTabSheet* page) const;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* obj, QEvent* e) override;
+  void changeEvent(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void BuildMenu();
+  void BuildPages();
+  void BuildStatusBar();
+  void RenderLayout();
+  void RenderStatus();
+  void RenderPageTabs();
+
+  Application& app_;
+  QWidget* viewPanel_ = nullptr;
+  QWidget* livePanel_ = nullptr;
+  QWidget* adjustPanel_ = nullptr;
+  QTabWidget* pages_ = nullptr;
+  QTextEdit* journalMemo_ = nullptr;
+  std::array<QLabel*, 3> status_{};
+  std::vector<TTabSheet*> pageOrder_;
+  std::vector<std::pair<Signal<>*, int>> connections_;
+  bool activated_ = false;
+};
+
+}  // namespace zv::ui
