@@ -97,10 +97,124 @@ __attribute__((target("avx2"))) std::size_t Avx2Range(const std::uint8_t* p, con
   }
   return blocks * 64;
 }
+
+// Row kernels of the fused pass: compare len bytes (whole vectors only),
+// write the difference and add 1 to acc0[i] / acc1[i] for every non-zero
+// difference byte.  Return the number of bytes done.
+template <bool kA0, bool kA1>
+__attribute__((target("avx2"))) std::size_t Avx2Row(const std::uint8_t* p, const std::uint8_t* c,
+                                                    std::uint8_t* out, std::size_t len,
+                                                    std::uint8_t thr, std::uint8_t* acc0,
+                                                    std::uint8_t* acc1) {
+  // |d| >= t  <=>  d + (t - 1) >= 2t - 1, as unsigned bytes (1 <= t <= 127).
+  const __m256i bias = _mm256_set1_epi8(static_cast<char>(thr - 1));
+  const __m256i limit = _mm256_set1_epi8(static_cast<char>(2 * thr - 1));
+  std::size_t i = 0;
+  for (; i + 32 <= len; i += 32) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + i));
+    const __m256i d = _mm256_sub_epi8(a, b);
+    const __m256i x = _mm256_add_epi8(d, bias);
+    const __m256i k = _mm256_cmpeq_epi8(_mm256_max_epu8(x, limit), x);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(d, k));
+    if constexpr (kA0) {
+      __m256i* q = reinterpret_cast<__m256i*>(acc0 + i);
+      _mm256_storeu_si256(q, _mm256_sub_epi8(_mm256_loadu_si256(q), k));
+    }
+    if constexpr (kA1) {
+      __m256i* q = reinterpret_cast<__m256i*>(acc1 + i);
+      _mm256_storeu_si256(q, _mm256_sub_epi8(_mm256_loadu_si256(q), k));
+    }
+  }
+  return i;
+}
+
+template <bool kA0, bool kA1>
+std::size_t Sse2Row(const std::uint8_t* p, const std::uint8_t* c, std::uint8_t* out,
+                    std::size_t len, std::uint8_t thr, std::uint8_t* acc0, std::uint8_t* acc1) {
+  const __m128i t = _mm_set1_epi8(static_cast<char>(thr));
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t i = 0;
+  for (; i + 16 <= len; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + i));
+    const __m128i d = _mm_sub_epi8(a, b);
+    const __m128i m = _mm_min_epu8(d, _mm_sub_epi8(zero, d));
+    const __m128i k = _mm_cmpeq_epi8(_mm_max_epu8(m, t), m);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_and_si128(d, k));
+    if constexpr (kA0) {
+      __m128i* q = reinterpret_cast<__m128i*>(acc0 + i);
+      _mm_storeu_si128(q, _mm_sub_epi8(_mm_loadu_si128(q), k));
+    }
+    if constexpr (kA1) {
+      __m128i* q = reinterpret_cast<__m128i*>(acc1 + i);
+      _mm_storeu_si128(q, _mm_sub_epi8(_mm_loadu_si128(q), k));
+    }
+  }
+  return i;
+}
+
+std::size_t RowKernel(MotionDetector::Isa isa, const std::uint8_t* p, const std::uint8_t* c,
+                      std::uint8_t* out, std::size_t len, std::uint8_t thr, std::uint8_t* acc0,
+                      std::uint8_t* acc1) {
+  if (isa == MotionDetector::Isa::Avx2) {
+    if (acc0 && acc1) return Avx2Row<true, true>(p, c, out, len, thr, acc0, acc1);
+    if (acc0) return Avx2Row<true, false>(p, c, out, len, thr, acc0, acc1);
+    if (acc1) return Avx2Row<false, true>(p, c, out, len, thr, acc0, acc1);
+    return Avx2Row<false, false>(p, c, out, len, thr, acc0, acc1);
+  }
+  if (acc0 && acc1) return Sse2Row<true, true>(p, c, out, len, thr, acc0, acc1);
+  if (acc0) return Sse2Row<true, false>(p, c, out, len, thr, acc0, acc1);
+  if (acc1) return Sse2Row<false, true>(p, c, out, len, thr, acc0, acc1);
+  return Sse2Row<false, false>(p, c, out, len, thr, acc0, acc1);
+}
+
+// 32 bytes of 0xFF, then 32 of 0: a load at 32 - r keeps the first r bytes.
+alignas(64) const std::uint8_t kKeepFirst[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Sum of the n bytes at a; may read up to 31 bytes past them.
+__attribute__((target("avx2"))) long long Avx2Sum(const std::uint8_t* a, std::size_t n) {
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i s = zero;
+  std::size_t i = 0;
+  for (; i + 32 <= n; i += 32)
+    s = _mm256_add_epi64(
+        s, _mm256_sad_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i)), zero));
+  if (i < n) {
+    const __m256i keep =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(kKeepFirst + 32 - (n - i)));
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i));
+    s = _mm256_add_epi64(s, _mm256_sad_epu8(_mm256_and_si256(v, keep), zero));
+  }
+  alignas(32) std::uint64_t lanes[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), s);
+  return static_cast<long long>(lanes[0] + lanes[1] + lanes[2] + lanes[3]);
+}
+
+long long Sse2Sum(const std::uint8_t* a, std::size_t n) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i s = zero;
+  std::size_t i = 0;
+  for (; i + 16 <= n; i += 16)
+    s = _mm_add_epi64(s,
+                      _mm_sad_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)), zero));
+  if (i < n) {
+    const __m128i keep =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kKeepFirst + 32 - (n - i)));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    s = _mm_add_epi64(s, _mm_sad_epu8(_mm_and_si128(v, keep), zero));
+  }
+  alignas(16) std::uint64_t lanes[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), s);
+  return static_cast<long long>(lanes[0] + lanes[1]);
+}
 #endif
 
 // Set bits of mask in the bit range [from, to).
-long long CountBits(const std::uint64_t* mask, std::size_t from, std::size_t to) {
+__attribute__((always_inline)) inline long long CountBits(const std::uint64_t* mask,
+                                                          std::size_t from, std::size_t to) {
   if (from >= to) return 0;
   std::size_t w0 = from >> 6, w1 = (to - 1) >> 6;
   const std::uint64_t headMask = ~std::uint64_t{0} << (from & 63);
@@ -112,6 +226,46 @@ long long CountBits(const std::uint64_t* mask, std::size_t from, std::size_t to)
   for (std::size_t w = w0 + 1; w < w1; ++w) n += std::popcount(mask[w]);
   return n + std::popcount(mask[w1] & tailMask);
 }
+
+// Fills changes of the active cells from the non-zero bits of the
+// difference buffer and returns their sum.
+__attribute__((always_inline)) inline long long CountZones(const std::uint64_t* mask,
+                                                           const TPicture& difference,
+                                                           ZoneGrid& grid) {
+  const int width = difference.Width(), height = difference.Height();
+  const std::size_t stride = static_cast<std::size_t>(difference.Stride());
+  long long total = 0;
+  for (int c = 0; c < ZoneGrid::kCols; ++c)
+    for (int r = 0; r < ZoneGrid::kRows; ++r) {
+      if (!grid.on[c][r]) continue;
+      ZoneRect z;
+      long long count = 0;
+      if (CountedZone(grid, c, r, width, height, z)) {
+        const std::size_t from = static_cast<std::size_t>(z.left) * 3;
+        const std::size_t to = static_cast<std::size_t>(z.right) * 3 + 3;
+        for (int y = z.top; y <= z.bottom; ++y) {
+          const std::size_t row = static_cast<std::size_t>(height - 1 - y) * stride;
+          count += CountBits(mask, row + from, row + to);
+        }
+      }
+      grid.changes[c][r] = static_cast<int>(count / 3);
+      total += grid.changes[c][r];
+    }
+  return total;
+}
+
+long long CountZonesGeneric(const std::uint64_t* mask, const TPicture& difference, ZoneGrid& grid) {
+  return CountZones(mask, difference, grid);
+}
+
+#ifdef ZV_X86
+// The same with the CPU's population-count instruction (every AVX2 CPU has it).
+__attribute__((target("popcnt"))) long long CountZonesPopcnt(const std::uint64_t* mask,
+                                                             const TPicture& difference,
+                                                             ZoneGrid& grid) {
+  return CountZones(mask, difference, grid);
+}
+#endif
 
 }  // namespace
 
@@ -129,7 +283,8 @@ MotionDetector::MotionDetector(Isa isa) : isa_(isa) {
 #ifndef ZV_X86
   isa_ = Isa::Scalar;
 #else
-  if (isa_ == Isa::Avx2 && BestIsa() != Isa::Avx2) isa_ = Isa::Sse2;
+  // An instruction set the CPU lacks falls back to the best it has.
+  if (isa_ > BestIsa()) isa_ = BestIsa();
 #endif
 }
 
@@ -174,35 +329,120 @@ void MotionDetector::CompareFrames(const TPicture& previous, TPicture& current,
   Run(previous, current, difference, filter, false);
 }
 
+bool MotionDetector::BandsApply(const TPicture& previous, const ZoneGrid& grid) const {
+#ifdef ZV_X86
+  const int w = previous.Width(), h = previous.Height();
+  // Every zone row at least one picture row high (so a row lies in at most
+  // two zone rows), and at most 255 rows, the reach of a byte counter.
+  return isa_ != Isa::Scalar && grid.frameWidth == w && grid.frameHeight == h &&
+         w >= ZoneGrid::kCols && h >= ZoneGrid::kRows && h / ZoneGrid::kRows + 2 <= 255;
+#else
+  (void)previous;
+  (void)grid;
+  return false;
+#endif
+}
+
+long long MotionDetector::RunBands(const TPicture& previous, TPicture& current,
+                                   TPicture& difference, std::uint8_t filter, ZoneGrid& grid) {
+  long long total = 0;
+#ifdef ZV_X86
+  MatchBitmap(previous, current);
+  MatchBitmap(previous, difference);
+  const int width = previous.Width(), height = previous.Height();
+  const std::size_t stride = static_cast<std::size_t>(previous.Stride());
+  const std::size_t bytes = previous.SizeBytes();
+  const std::size_t n = bytes / 3 * 3;
+  const std::uint8_t t = EffectiveThreshold(filter);
+  const bool avx2 = isa_ == Isa::Avx2;
+
+  const std::size_t span = stride + 64;  // room for whole-vector over-reads
+  if (acc_.size() < 2 * span) acc_.resize(2 * span);
+  std::memset(acc_.data(), 0, 2 * span);
+  std::uint8_t* acc[2] = {acc_.data(), acc_.data() + span};
+
+  int top[ZoneGrid::kRows];
+  bool bandOn[ZoneGrid::kRows];
+  for (int r = 0; r < ZoneGrid::kRows; ++r) {
+    top[r] = grid.frame[0][r].top;
+    bandOn[r] = false;
+    for (int c = 0; c < ZoneGrid::kCols; ++c) bandOn[r] = bandOn[r] || grid.on[c][r];
+  }
+
+  const std::uint8_t* p = previous.Data();
+  const std::uint8_t* cur = current.Data();
+  std::uint8_t* out = difference.Data();
+  int band = ZoneGrid::kRows - 1;
+  // Stored rows from the lowest address: screen rows from the bottom up.
+  for (int s = 0; s < height; ++s) {
+    const int y = height - 1 - s;
+    while (band > 0 && y < top[band]) --band;
+    // y lies in zone row `band`; its top row is also the bottom row of the one above.
+    const bool shared = band > 0 && y == top[band];
+    std::uint8_t* a0 = bandOn[band] ? acc[band & 1] : nullptr;
+    std::uint8_t* a1 = shared && bandOn[band - 1] ? acc[(band - 1) & 1] : nullptr;
+
+    const std::size_t rowStart = static_cast<std::size_t>(s) * stride;
+    const std::size_t len = std::min(stride, n - rowStart);
+    std::size_t i = RowKernel(isa_, p + rowStart, cur + rowStart, out + rowStart, len, t, a0, a1);
+    for (; i < len; ++i) {
+      bool nz;
+      out[rowStart + i] = ScalarByte(p[rowStart + i], cur[rowStart + i], t, nz);
+      if (nz && a0) ++a0[i];
+      if (nz && a1) ++a1[i];
+    }
+    // Bytes past the last whole step are not compared; they count as they are.
+    for (; i < stride; ++i)
+      if (out[rowStart + i] != 0) {
+        if (a0) ++a0[i];
+        if (a1) ++a1[i];
+      }
+
+    if (y == top[band]) {  // zone row `band` is complete
+      if (bandOn[band]) {
+        for (int c = 0; c < ZoneGrid::kCols; ++c) {
+          if (!grid.on[c][band]) continue;
+          ZoneRect z;
+          long long count = 0;
+          if (CountedZone(grid, c, band, width, height, z)) {
+            const std::size_t from = static_cast<std::size_t>(z.left) * 3;
+            const std::size_t len3 = static_cast<std::size_t>(z.right - z.left + 1) * 3;
+            count =
+                avx2 ? Avx2Sum(acc[band & 1] + from, len3) : Sse2Sum(acc[band & 1] + from, len3);
+          }
+          grid.changes[c][band] = static_cast<int>(count / 3);
+          total += grid.changes[c][band];
+        }
+        std::memset(acc[band & 1], 0, span);
+      }
+    }
+  }
+#else
+  (void)previous, (void)current, (void)difference, (void)filter, (void)grid;
+#endif
+  return total;
+}
+
 int MotionDetector::CompareAndMeasure(const TPicture& previous, TPicture& current,
                                       TPicture& difference, std::uint8_t filter, ZoneGrid& grid,
                                       double eventPercent) {
-  const bool anyActive = grid.ActiveCount() > 0;
-  Run(previous, current, difference, filter, anyActive);
-  if (!anyActive) return 0;
-
-  const int width = difference.Width(), height = difference.Height();
-  const std::size_t stride = static_cast<std::size_t>(difference.Stride());
-  const std::uint64_t* mask = mask_.data();
+  const int active = grid.ActiveCount();
+  if (active == 0) {
+    Run(previous, current, difference, filter, false);
+    return 0;
+  }
   long long total = 0;
-  int active = 0;
-  for (int c = 0; c < ZoneGrid::kCols; ++c)
-    for (int r = 0; r < ZoneGrid::kRows; ++r) {
-      if (!grid.on[c][r]) continue;
-      ++active;
-      ZoneRect z;
-      long long count = 0;
-      if (CountedZone(grid, c, r, width, height, z)) {
-        const std::size_t from = static_cast<std::size_t>(z.left) * 3;
-        const std::size_t to = static_cast<std::size_t>(z.right) * 3 + 3;
-        for (int y = z.top; y <= z.bottom; ++y) {
-          const std::size_t row = static_cast<std::size_t>(height - 1 - y) * stride;
-          count += CountBits(mask, row + from, row + to);
-        }
-      }
-      grid.changes[c][r] = static_cast<int>(count / 3);
-      total += grid.changes[c][r];
-    }
+  if (BandsApply(previous, grid)) {
+    total = RunBands(previous, current, difference, filter, grid);
+  } else {
+    Run(previous, current, difference, filter, true);
+#ifdef ZV_X86
+    if (isa_ == Isa::Avx2)
+      total = CountZonesPopcnt(mask_.data(), difference, grid);
+    else
+#endif
+      total = CountZonesGeneric(mask_.data(), difference, grid);
+  }
   const long long share = ZoneAlarmShare(eventPercent, grid.frameWidth, grid.frameHeight, active);
   for (int c = 0; c < ZoneGrid::kCols; ++c)
     for (int r = 0; r < ZoneGrid::kRows; ++r)

@@ -35,9 +35,13 @@ class MotionDetector {
  private:
   void Run(const TPicture& previous, TPicture& current, TPicture& difference, std::uint8_t filter,
            bool wantMask);
+  bool BandsApply(const TPicture& previous, const ZoneGrid& grid) const;
+  long long RunBands(const TPicture& previous, TPicture& current, TPicture& difference,
+                     std::uint8_t filter, ZoneGrid& grid);
 
   Isa isa_;
   std::vector<std::uint64_t> mask_;
+  std::vector<std::uint8_t> acc_;
 };
 
 }  // namespace zv
