@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/Bind.h"
@@ -207,17 +208,23 @@ bool TForm1::eventFilter(QObject* obj, QEvent* e) {
     auto* k = static_cast<QKeyEvent*>(e);
     if (k->key() == Qt::Key_Escape && !k->isAutoRepeat()) app_.frame.FormKeyDown(27);
   } else if (obj == pages_->tabBar() && e->type() == QEvent::FocusIn) {
-    app_.frame.PageControl1Enter();
+    // Only the user entering the page control opens the panel, not the
+    // focus the window hands out when it is activated.
+    const auto reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+        reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+      app_.frame.PageControl1Enter();
   }
   return QMainWindow::eventFilter(obj, e);
 }
 
-void TForm1::changeEvent(QEvent* e) {
-  if (e->type() == QEvent::ActivationChange && isActiveWindow() && !activated_) {
+void TForm1::showEvent(QShowEvent* e) {
+  QMainWindow::showEvent(e);
+  if (!activated_) {
     activated_ = true;
-    app_.frame.FormActivate();
+    // Once the window is up and has given the focus away: start collapsed.
+    QTimer::singleShot(0, this, [this] { app_.frame.FormActivate(); });
   }
-  QMainWindow::changeEvent(e);
 }
 
 void TForm1::resizeEvent(QResizeEvent* e) {

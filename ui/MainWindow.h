@@ -30,7 +30,7 @@ class TForm1 : public QMainWindow {
  protected:
   void closeEvent(QCloseEvent* e) override;
   bool eventFilter(QObject* obj, QEvent* e) override;
-  void changeEvent(QEvent* e) override;
+  void showEvent(QShowEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
 
  private:

@@ -110,7 +110,6 @@ int main(int argc, char** argv) {
   zv::ui::TForm1 window(core);
   core.FormCreate();
   window.show();
-  core.frame.FormActivate();
 
   // SIGTERM and SIGINT close the window as the menu's "Exit" does.
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalFd) == 0) {

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTextBlock>
+
+#include "support/FakePlatform.h"
+#include "support/TempDir.h"
+#include "ui/MainWindow.h"
+
+namespace zv {
+namespace {
+
+QApplication& Qt() {
+  static int argc = 1;
+  static char name[] = "ui_tests";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
+
+struct WindowFixture : ::testing::Test {
+  test::TempDir dir;
+  test::FakeLoop loop;
+  std::unique_ptr<Application> app;
+  std::unique_ptr<ui::TForm1> window;
+
+  void Open(const std::string& ini = {}) {
+    Qt();
+    if (!ini.empty()) test::WriteFile(dir.file("Zorvenix.ini"), ini);
+    app = std::make_unique<Application>(loop.services,
+                                        AppPaths{dir.path().string(), dir.path().string()});
+    window = std::make_unique<ui::TForm1>(*app);
+    app->FormCreate();
+    window->show();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    if (window) window->close();
+    window.reset();
+    app.reset();
+  }
+  std::vector<QString> VisibleTabs() {
+    std::vector<QString> out;
+    QTabWidget* pc = window->PageControl();
+    for (int i = 0; i < pc->count(); ++i)
+      if (pc->isTabVisible(i)) out.push_back(pc->tabText(i));
+    return out;
+  }
+};
+
+TEST_F(WindowFixture, StationShowsItsThreePagesWithObjectsActive) {
+  Open(
+      "[Main]\r\nServerMode=1\r\nObjectsCount=2\r\n[Object1]\r\nName=Склад\r\nCams=2\r\n"
+      "[Object2]\r\nName=Офис\r\nCams=1\r\n");
+  EXPECT_EQ(window->windowTitle(), QString("Zorvenix (Сервер)"));
+  EXPECT_EQ(VisibleTabs(), (std::vector<QString>{"Просмотр", "Объекты", "Журнал"}));
+  EXPECT_EQ(window->PageControl()->tabText(window->PageControl()->currentIndex()),
+            QString("Объекты"));
+  auto* objects = window->findChild<QListWidget*>("ObjectListBox");
+  ASSERT_NE(objects, nullptr);
+  ASSERT_EQ(objects->count(), 2);
+  EXPECT_EQ(objects->item(1)->text(), QString("Офис"));
+}
+
+TEST_F(WindowFixture, SiteShowsAllPagesButObjects) {
+  Open();
+  EXPECT_EQ(window->windowTitle(), QString("Zorvenix (Клиент)"));
+  EXPECT_EQ(VisibleTabs(),
+            (std::vector<QString>{"Запись", "Просмотр", "Видео", "Дозвон", "Датчики", "Журнал"}));
+  EXPECT_EQ(window->PageControl()->tabText(window->PageControl()->currentIndex()),
+            QString("Датчики"));
+}
+
+TEST_F(WindowFixture, JournalViewShowsColouredLinesAndStatusBarFollows) {
+  Open();
+  app->journal.ReportError("Порт занят", 13, 1);
+  QApplication::processEvents();
+  QTextDocument* doc = window->JournalMemo()->document();
+  ASSERT_GE(doc->blockCount(), 3);
+  QTextBlock last = doc->lastBlock();
+  EXPECT_TRUE(last.text().endsWith("Порт занят"));
+  const QColor c = last.begin().fragment().charFormat().foreground().color();
+  EXPECT_EQ(c, QColor(255, 0, 0));
+  EXPECT_EQ(window->StatusPanel(0)->text(), QString("Порт занят"));
+  EXPECT_TRUE(window->StatusPanel(0)->font().bold());
+}
+
+TEST_F(WindowFixture, CollapseButtonAndPageSwitchDriveThePanelHeight) {
+  Open();
+  auto* panel = window->findChild<QWidget*>("AdjustPanel");
+  ASSERT_NE(panel, nullptr);
+  EXPECT_EQ(panel->height(), 22);
+  auto* btn = window->findChild<QPushButton*>("AdjustMinimizeBtn");
+  ASSERT_NE(btn, nullptr);
+  btn->click();
+  QApplication::processEvents();
+  EXPECT_EQ(panel->maximumHeight(), 166 + 26);
+  window->PageControl()->setCurrentIndex(window->PageIndex(&app->form.TabSheet3));
+  EXPECT_EQ(app->frame.ActivePage(), &app->form.TabSheet3);
+  EXPECT_EQ(panel->maximumHeight(), 94 + 26);
+  btn->click();
+  EXPECT_EQ(panel->maximumHeight(), 22);
+}
+
+TEST_F(WindowFixture, ClosingRunsTheShutdownOnceAndSavesSettings) {
+  Open();
+  auto* cb = window->findChild<QCheckBox*>("UseSwitcher");
+  ASSERT_NE(cb, nullptr);
+  cb->click();
+  EXPECT_TRUE(app->form.UseSwitcher.Checked());
+  window->close();
+  window->close();
+  EXPECT_TRUE(app->Closing);
+  const std::string log = test::ReadFile(app->journal.LogPath());
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
+  EXPECT_NE(test::ReadFile(dir.file("Zorvenix.ini")).find("UseSwitcher.Checked=1"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace zv
