@@ -1,0 +1,95 @@
+#include "modem/Format.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+
+namespace zv {
+
+std::string Fmt(const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  const int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  std::string out;
+  if (n > 0) {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(out.data(), out.size(), format, ap2);
+    out.resize(static_cast<std::size_t>(n));
+  }
+  va_end(ap2);
+  return out;
+}
+
+bool FormatArgs(const std::string& format, const std::vector<FmtArg>& args, std::string& out) {
+  out.clear();
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%') {
+      out += format[i];
+      continue;
+    }
+    if (i + 1 < format.size() && format[i + 1] == '%') {
+      out += '%';
+      ++i;
+      continue;
+    }
+    std::string spec = "%";
+    std::size_t j = i + 1;
+    while (j < format.size() && (format[j] == '-' || format[j] == '0')) spec += format[j++];
+    int digits = 0;
+    while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && digits < 3) {
+      spec += format[j++];
+      ++digits;
+    }
+    if (j < format.size() && format[j] == '.') {
+      spec += format[j++];
+      digits = 0;
+      while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) &&
+             digits < 3) {
+        spec += format[j++];
+        ++digits;
+      }
+    }
+    if (j >= format.size()) return false;
+    const char conv = format[j];
+    if (next >= args.size()) return false;
+    const FmtArg& a = args[next++];
+    char buf[1100];
+    if (conv == 'd' || conv == 'u' || conv == 'x' || conv == 'X') {
+      if (!std::holds_alternative<int>(a)) return false;
+      spec += conv;
+      std::snprintf(buf, sizeof buf, spec.c_str(), std::get<int>(a));
+      out += buf;
+    } else if (conv == 's') {
+      if (!std::holds_alternative<std::string>(a)) return false;
+      // Width and precision of text are applied by hand: the text may be long.
+      const std::string& s = std::get<std::string>(a);
+      std::size_t prec = std::string::npos;
+      const auto dot = spec.find('.');
+      if (dot != std::string::npos) prec = std::stoul("0" + spec.substr(dot + 1));
+      std::string text = s.substr(0, prec);
+      std::size_t width = 0;
+      const std::string w = spec.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
+      std::string wd;
+      for (char c : w)
+        if (std::isdigit(static_cast<unsigned char>(c)) && !(wd.empty() && c == '0')) wd += c;
+      if (!wd.empty()) width = std::stoul(wd);
+      if (text.size() < width) {
+        if (spec.find('-') != std::string::npos)
+          text.append(width - text.size(), ' ');
+        else
+          text.insert(0, width - text.size(), ' ');
+      }
+      out += text;
+    } else {
+      return false;
+    }
+    i = j;
+  }
+  return true;
+}
+
+}  // namespace zv

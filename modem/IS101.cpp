@@ -1,0 +1,577 @@
+#include "modem/IS101.h"
+
+#include <algorithm>
+#include <cmath>
+#include <istream>
+#include <ostream>
+#include <vector>
+
+#include "modem/Format.h"
+#include "modem/VoiceModem.h"
+
+namespace zv {
+
+namespace {
+constexpr char kDLE = 16;
+constexpr char kETX = 3;
+constexpr char kCAN = 24;
+constexpr char kSUB = 26;
+
+std::string Ch(int c) {
+  return std::string(1, static_cast<char>(c));
+}
+}  // namespace
+
+TIS101::TIS101() {
+  PickPhoneCmd = "AT+VLS=2A";
+  PickPhoneAnsw = "OK";
+  HangUpCmd = "ATH0";
+  HangUpAnsw = "OK";
+  BeepCmd = "AT+VTS=[%d,0,%d]";
+  BeepAnsw = "OK";
+  BeepTimeUnit = 10;
+  HardFlowCmd = "AT+FLO=2";
+  HardFlowAnsw = "OK";
+  SoftFlowCmd = "AT+FLO=1";
+  SoftFlowAnsw = "OK";
+  StartPlayCmd = "AT+VTX";
+  StartPlayAnsw = "CONNECT";
+  IntrPlayCmd = {kDLE, kCAN, kDLE, kETX};
+  IntrPlayAnsw = "OK";
+  StopPlayCmd = {kDLE, kETX};
+  StopPlayAnsw = "OK";
+  StartRecCmd = "AT+VRX";
+  StartRecAnsw = "CONNECT";
+  StopRecCmd = {kDLE, '!'};
+  StopRecAnsw = "OK";
+  SwitchModeCmd = "AT+FCLASS=%s";
+  SwitchModeAnsw = "OK";
+  VoiceModeOnCmd = "AT+FCLASS=8";
+  VoiceModeOnAnsw = "OK";
+  VoiceModeOffCmd = "AT+FCLASS=0";
+  VoiceModeOffAnsw = "OK";
+  PlayDTMFCmd = "AT+VTS=%s";
+  PlayDTMFExtra = ",%s";
+  PlayDTMFAnsw = "OK";
+}
+
+int TIS101::Cmd(const std::string& cmd, const std::string& answers) {
+  return Modem()->Command(cmd, answers);
+}
+
+int TIS101::WriteRaw(const std::string& bytes) {
+  return Modem()->WriteBytes(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+int TIS101::AnswerPhone() {
+  if (!CheckModem("AnswerPhone", true)) return -1;
+  return Cmd(PickPhoneCmd, PickPhoneAnsw) == maUser ? maOk : maError;
+}
+
+int TIS101::HangUp() {
+  if (!CheckModem("HangUp", true)) return -1;
+  return Cmd(HangUpCmd, HangUpAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::VoiceModeOn() {
+  if (!CheckModem("VoiceModeOn", true)) return -1;
+  return Cmd(VoiceModeOnCmd, VoiceModeOnAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::VoiceModeOff() {
+  if (!CheckModem("VoiceModeOff", true)) return -1;
+  return Cmd(VoiceModeOffCmd, VoiceModeOffAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::RestoreVoiceMode() {
+  return TIS101::VoiceModeOn();
+}
+
+int TIS101::SetCompression(int&, int&, int&) {
+  return CheckModem("SetCompression", true) ? 0 : -1;
+}
+
+int TIS101::SetDevice(int) {
+  return CheckModem("SetDevice", true) ? 0 : -1;
+}
+
+int TIS101::HandleEvent(int, TEventData) {
+  return -2;
+}
+
+int TIS101::SwitchToDataFax(const std::string& faxClass) {
+  if (!CheckModem("SwitchToDataFax", true)) return -1;
+  if (Modem()->CommandFmt(SwitchModeCmd, SwitchModeAnsw, {faxClass}) != maUser) return -1;
+  return Cmd("AT", "OK") == maUser ? 0 : -1;
+}
+
+int TIS101::PlayingTime(int speed, int bits, int count) const {
+  const long long perSecond = static_cast<long long>(speed) * bits / 8;
+  if (perSecond == 0) return 0;
+  return static_cast<int>(std::llround(static_cast<double>(count) / perSecond * 1000.0));
+}
+
+int TIS101::HandleDLE(int code) {
+  if (!CheckModem("HandleDLE", true)) return -1;
+  TVoiceModem& m = *Modem();
+  auto event = [&](int ev, int value = 0) {
+    TEventData d;
+    d.value = value;
+    return m.QueueEvent(ev, d);
+  };
+  auto note = [&](const char* text) {
+    Log(3, text);
+    return 0;
+  };
+  if ((code >= '0' && code <= '9') || code == '*' || code == '#' || (code >= 'A' && code <= 'D'))
+    return event(meDtmf, code);
+  switch (code) {
+    case kETX:
+      return note("<DLE> <ETX> received");
+    case 'T':
+      return 0;
+    case kDLE:
+      return note("Shielded <DLE> received");
+    case kSUB:
+      return note("Shielded <DLE> <DLE> received");
+    case '$':
+      return event(0x2000);
+    case '/':
+      return note("Start of DTMF shielding received");
+    case '~':
+      return note("End of DTMF shielding received");
+    case 'E':
+      return note("Invalid voice format detected");
+    case 'H':
+    case 'P':
+      return event(0x2008);
+    case 'J':
+      return event(0x2013);
+    case 'K':
+    case 'b':
+      return event(0x2001);
+    case 'L':
+      return event(0x200A);
+    case 'Q':
+      return note("XON received");
+    case 'S':
+      return note("XOFF received");
+    case 'R':
+      return event(0x200F);
+    case 'V':
+    case 'v':
+      return event(0x2015);
+    case 'Y':
+      return note("Lost data detected event");
+    case 'a':
+      return event(0x2005);
+    case 'c':
+    case 'm':
+      return event(0x2006);
+    case 'd':
+    case 'i':
+      return event(0x2003);
+    case 'e':
+    case 'f':
+      return event(0x2004);
+    case 'h':
+    case 'p':
+      return event(0x2007);
+    case 'l':
+      return event(0x2009);
+    case 'o':
+      return note("Buffer overrun");
+    case 'q':
+      return event(0x2012);
+    case 'r':
+      return event(0x2010);
+    case 's':
+      return event(0x200E);
+    case 't':
+      return event(0x2014);
+    case 'u':
+      return note("Buffer underrun");
+    case 'w':
+      return event(0x2002);
+    default:
+      Log(3, Fmt("Unknown code <DLE> <%s>", Ch(code).c_str()));
+      return -1;
+  }
+}
+
+int TIS101::Dial(const std::string& number) {
+  if (!CheckModem("Dial", true)) return -1;
+  TVoiceModem& m = *Modem();
+  TModemProfile& p = *Profile();
+  m.SetState(msDialing);
+  stopDialing_ = false;
+  std::string cmd;
+  FormatArgs("ATD%s%s", {p.DialMode, number}, cmd);
+  if (m.Command(cmd, "") != 0) {
+    m.SetState(msIdle);
+    return -1;
+  }
+  const std::uint64_t limit =
+      p.DialTimeOut > 0 ? static_cast<std::uint64_t>(p.DialTimeOut) * 1000 : 0;
+  const std::uint64_t start = m.Clock().TickMs();
+  bool known = false;
+  int outcome = 0;
+  for (;;) {
+    if (stopDialing_ || known) {
+      m.SetState(msIdle);
+      m.ProcessEvents();
+      return stopDialing_ ? kStopped : outcome;
+    }
+    if (m.InputWaiting()) {
+      std::string line;
+      if (m.ReadLine(line) != 0) {
+        m.SetState(msIdle);
+        return -1;
+      }
+      const int code = m.MatchAnswer(line, cmd);
+      switch (code) {
+        case maUser:
+        case maEmpty:
+        case maRinging:
+          break;
+        // A call that did not come through is not a success: the event
+        // tells which way it failed, the result that it was not connected.
+        case maBusy:
+          m.QueueEvent(0x2001);
+          known = true;
+          outcome = kStopped;
+          break;
+        case maNoAnswer:
+          m.QueueEvent(0x200B);
+          known = true;
+          outcome = kStopped;
+          break;
+        case maNoDialTone:
+          m.QueueEvent(0x200D);
+          known = true;
+          outcome = kStopped;
+          break;
+        case maOk:
+        case maVCon:
+          known = true;
+          outcome = 0;
+          break;
+        default:
+          m.SetLastError(16);
+          known = true;
+          outcome = -1;
+          break;
+      }
+    } else {
+      m.Clock().Sleep(static_cast<unsigned>(std::max(0, p.PortReadDelay)));
+    }
+    Yield();
+    m.ProcessEvents();
+    if (limit && m.Clock().TickMs() - start >= limit && !stopDialing_) {
+      m.QueueEvent(meTimeLimit);
+      m.StopDialing();
+    }
+  }
+}
+
+int TIS101::PlayDTMF(const std::string& digits) {
+  if (!CheckModem("PlayDTMF", true)) return -1;
+  if (digits.empty()) return -1;
+  TVoiceModem& m = *Modem();
+  std::string cmd;
+  bool ok = FormatArgs(PlayDTMFCmd, {digits.substr(0, 1)}, cmd);
+  for (std::size_t i = 1; ok && i < digits.size(); ++i) {
+    std::string next;
+    ok = FormatArgs(cmd + PlayDTMFExtra, {digits.substr(i, 1)}, next);
+    cmd = next;
+  }
+  if (!ok) {
+    Log(4, "Invalid DTMF command format params");
+    m.SetLastError(17);
+    return -1;
+  }
+  if (m.Command(cmd, "") != 0) return -1;
+  m.Clock().Sleep(static_cast<unsigned>(500 * digits.size()));
+  return m.Command("", PlayDTMFAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::Beep(int frequency, int lengthMs) {
+  if (!CheckModem("Beep", true)) return -1;
+  TVoiceModem& m = *Modem();
+  const int unit = BeepTimeUnit > 0 ? BeepTimeUnit : 1;
+  if (m.CommandFmt(BeepCmd, "", {frequency, lengthMs / unit}) != 0) return -1;
+  const std::uint64_t start = m.Clock().TickMs();
+  while (m.Clock().TickMs() - start < static_cast<std::uint64_t>(std::max(0, lengthMs)) &&
+         !m.InputWaiting())
+    m.Clock().Sleep(static_cast<unsigned>(std::max(1, Profile()->PortReadDelay)));
+  return m.Command("", BeepAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::StartPlayStream() {
+  if (!CheckModem("StartPlayStream", true)) return -1;
+  stopPlaying_ = false;
+  if (Cmd(HardFlowCmd, HardFlowAnsw) != maUser) return -1;
+  return Cmd(StartPlayCmd, StartPlayAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::StartRecordStream() {
+  if (!CheckModem("StartRecordStream", true)) return -1;
+  stopRecording_ = false;
+  if (Cmd(HardFlowCmd, HardFlowAnsw) != maUser) return -1;
+  return Cmd(StartRecCmd, StartRecAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::StopDialing() {
+  stopDialing_ = true;
+  return 0;
+}
+
+int TIS101::StopPlaying() {
+  stopPlaying_ = true;
+  return 0;
+}
+
+int TIS101::StopWaiting() {
+  stopWaiting_ = true;
+  return 0;
+}
+
+int TIS101::StopRecording() {
+  if (!CheckModem("StopRecording", true)) return -1;
+  stopRecording_ = true;
+  const int r = WriteRaw(StopRecCmd);
+  Log(5, "<STOP RECORDING>");
+  return r == 0 ? 0 : -1;
+}
+
+int TIS101::StopPlayStream() {
+  if (!CheckModem("StopPlayStream", true)) return -1;
+  TVoiceModem& m = *Modem();
+  if (stopPlaying_) {
+    m.PurgeOutput();
+    const char zero = 0;
+    if (m.WriteBytes(&zero, 1) != 0 || WriteRaw(IntrPlayCmd) != 0) return -1;
+    Log(5, "<INTERRUPT PLAYING>");
+    return Cmd("", IntrPlayAnsw) == maUser ? 0 : -1;
+  }
+  if (WriteRaw(StopPlayCmd) != 0) return -1;
+  Log(5, "<STOP PLAYING>");
+  return Cmd("", StopPlayAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::StopRecordStream() {
+  if (!CheckModem("StopRecordStream", true)) return -1;
+  return Cmd("", StopRecAnsw) == maUser ? 0 : -1;
+}
+
+int TIS101::DrainEvents() {
+  TVoiceModem& m = *Modem();
+  while (m.InputWaiting()) {
+    char c;
+    if (m.ReadBytes(&c, 1) != 1) return -1;
+    if (c != kDLE) {
+      Log(3, Fmt("Unexpected byte %s from voice modem", Ch(c).c_str()));
+      continue;
+    }
+    char code;
+    if (m.ReadBytes(&code, 1) != 1) return -1;
+    Log(5, Fmt("Read: <DLE> <%s>", Ch(code).c_str()));
+    m.HandleDLE(static_cast<unsigned char>(code));
+  }
+  return 0;
+}
+
+int TIS101::PlayStream(std::istream& stream, int bitsPerSecond) {
+  if (!CheckModem("PlayStream", true)) return -1;
+  TVoiceModem& m = *Modem();
+  TModemProfile& p = *Profile();
+  m.SetState(msPlaying);
+  // A tenth of a second per pass, at least one byte so that the loop ends.
+  const int chunk = std::clamp(bitsPerSecond / 8 / 10, 1, 1024);
+  const int seconds = p.PlayPreview ? p.PlayPreviewLen : p.PlayMaxLen;
+  const std::uint64_t limit = seconds > 0 ? static_cast<std::uint64_t>(seconds) * 1000 : 0;
+  const std::uint64_t start = m.Clock().TickMs();
+
+  const auto begin = stream.tellg();
+  stream.seekg(0, std::ios::end);
+  const auto end = stream.tellg();
+  stream.seekg(begin);
+  const double size = (begin >= 0 && end >= 0) ? static_cast<double>(end) : 0.0;
+
+  Log(5, "<START PLAYING>");
+  bool exhausted = false;
+  std::vector<char> buf;
+  for (;;) {
+    if (stopPlaying_ || exhausted) {
+      m.SetState(msIdle);
+      if (stopPlaying_) return kStopped;
+      m.ProcessEvents();
+      return 0;
+    }
+    buf.clear();
+    for (int i = 0; i < chunk; ++i) {
+      const int c = stream.get();
+      if (c == std::char_traits<char>::eof()) {
+        exhausted = true;
+        break;
+      }
+      buf.push_back(static_cast<char>(c));
+      if (c == kDLE) buf.push_back(kDLE);
+      Yield();
+    }
+    if (!buf.empty()) {
+      Log(5, Fmt("<VOICE DATA %d bytes>", static_cast<int>(buf.size())));
+      if (m.WriteBytes(buf.data(), static_cast<int>(buf.size())) != 0) {
+        m.SetState(msIdle);
+        return -1;
+      }
+      stream.clear();
+      const auto pos = stream.tellg();
+      if (size > 0 && pos >= 0)
+        Progress(static_cast<int>(std::lround(pos / size * 100.0)));
+      else if (exhausted)
+        Progress(100);
+    }
+    if (DrainEvents() != 0) {
+      m.SetState(msIdle);
+      return -1;
+    }
+    m.ProcessEvents();
+    if (limit && m.Clock().TickMs() - start >= limit && !stopPlaying_) {
+      m.QueueEvent(meTimeLimit);
+      m.StopPlaying();
+    }
+  }
+}
+
+int TIS101::RecordStream(std::ostream& stream, int bitsPerSecond) {
+  if (!CheckModem("RecordStream", true)) return -1;
+  TVoiceModem& m = *Modem();
+  TModemProfile& p = *Profile();
+  m.SetState(msRecording);
+  const std::size_t chunk = static_cast<std::size_t>(std::clamp(bitsPerSecond / 8 / 10, 1, 1024));
+  const std::uint64_t limit = p.RecMaxLen > 0 ? static_cast<std::uint64_t>(p.RecMaxLen) * 1000 : 0;
+  const std::uint64_t start = m.Clock().TickMs();
+  Log(5, "<START RECORDING>");
+
+  std::vector<char> buf;
+  auto save = [&] {
+    stream.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+    Log(5, Fmt("<VOICE DATA %d bytes>", static_cast<int>(buf.size())));
+    buf.clear();
+    const auto size = stream.tellp();
+    Progress(size >= 0 ? static_cast<int>(size) : 0);
+  };
+  bool afterDle = false;
+  bool endMark = false;
+  while (!endMark) {
+    if (limit && m.Clock().TickMs() - start >= limit && !stopRecording_) {
+      m.QueueEvent(meTimeLimit);
+      m.StopRecording();
+    }
+    char c;
+    if (m.ReadBytes(&c, 1) != 1) {
+      m.SetState(msIdle);
+      return -1;
+    }
+    if (afterDle) {
+      afterDle = false;
+      if (c == kETX) {
+        stream.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+        Log(5, Fmt("<VOICE DATA %d bytes>", static_cast<int>(buf.size())));
+        Log(5, "<DLE> <ETX>");
+        buf.clear();
+        const auto size = stream.tellp();
+        Progress(size >= 0 ? static_cast<int>(size) : 0);
+        endMark = true;
+      } else if (c == kDLE) {
+        buf.push_back(kDLE);
+      } else if (c == kSUB) {
+        buf.push_back(kDLE);
+        buf.push_back(kDLE);
+      } else {
+        Log(5, Fmt("Read: <DLE> <%s>", Ch(c).c_str()));
+        m.HandleDLE(static_cast<unsigned char>(c));
+      }
+    } else if (c == kDLE) {
+      afterDle = true;
+    } else {
+      buf.push_back(c);
+    }
+    if (!endMark && buf.size() >= chunk) save();
+    Yield();
+    m.ProcessEvents();
+  }
+  m.SetState(msIdle);
+  m.ProcessEvents();
+  return kStopped;
+}
+
+int TIS101::WaitLoop(const std::string* answers, int timeoutMs) {
+  TVoiceModem& m = *Modem();
+  m.SetState(msWaiting);
+  stopWaiting_ = false;
+  const std::uint64_t start = m.Clock().TickMs();
+  std::string line;
+  while (!stopWaiting_) {
+    while (m.InputWaiting()) {
+      char c;
+      if (m.ReadBytes(&c, 1) != 1) {
+        m.SetState(msIdle);
+        return -1;
+      }
+      if (c == kDLE) {
+        char code;
+        if (m.ReadBytes(&code, 1) != 1) {
+          m.SetState(msIdle);
+          return -1;
+        }
+        Log(5, Fmt("Read: <DLE> <%s>", Ch(code).c_str()));
+        m.HandleDLE(static_cast<unsigned char>(code));
+        continue;
+      }
+      if (!answers || c == 17 || c == 19) {
+        Log(3, Fmt("Unexpected byte %s from voice modem", Ch(c).c_str()));
+        continue;
+      }
+      if (c == '\r') continue;
+      if (c != '\n') {
+        line += c;
+        continue;
+      }
+      Log(5, "Wait: " + line);
+      if (!line.empty()) {
+        const int code = m.MatchAnswer(line, *answers);
+        if (code != maNoMatch) {
+          m.SetState(msIdle);
+          return code;
+        }
+      }
+      line.clear();
+    }
+    Yield();
+    m.ProcessEvents();
+    if (timeoutMs > 0 && m.Clock().TickMs() - start >= static_cast<std::uint64_t>(timeoutMs) &&
+        !stopWaiting_) {
+      m.QueueEvent(meTimeLimit);
+      m.StopWaiting();
+    }
+    if (!stopWaiting_)
+      m.Clock().Sleep(static_cast<unsigned>(std::max(0, Profile()->PortReadDelay)));
+  }
+  m.SetState(msIdle);
+  m.ProcessEvents();
+  return kStopped;
+}
+
+int TIS101::Wait(int timeoutMs) {
+  if (!CheckModem("Wait", true)) return -1;
+  return WaitLoop(nullptr, timeoutMs);
+}
+
+int TIS101::WaitAnswer(const std::string& answers, int timeoutMs) {
+  if (!CheckModem("WaitAnswer", true)) return -1;
+  return WaitLoop(&answers, timeoutMs);
+}
+
+}  // namespace zv

@@ -1,0 +1,73 @@
+#pragma once
+// An engine with the SM56 driver on the real serial port, talking to the
+// modem simulator; log and trace lines are collected for the checks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "modem/MotorolaSM56.h"
+#include "modem/VoiceModem.h"
+#include "platform/Clock.h"
+#include "support/ModemSim.h"
+
+namespace zv::test {
+
+struct ModemFixture : ::testing::Test {
+  ModemSim sim;
+  SystemClock clock;
+  QueueDispatcher dispatcher;
+  PortMap ports;
+  TModemProfile profile;
+  TMotorolaSM56 driver;
+  TVoiceModem modem{clock, dispatcher, ports};
+  std::vector<std::pair<int, std::string>> logs;
+  std::vector<std::pair<std::string, std::string>> traces;
+  std::vector<std::pair<int, int>> events;  // (event, data) seen by OnEvent
+  bool handleEvents = false;                // OnEvent answers 0
+
+  ModemFixture() {
+    ports.Set("COM3", sim.SlavePath());
+    profile.Port = 3;
+    profile.ModemName = "Motorola SM56";
+    profile.PortTimeOut = 2;
+    profile.PortStatusDelay = 5;
+    profile.PortReadDelay = 2;
+    profile.PortWriteDelay = 2;
+    profile.CommandDelay = 0;
+    modem.SetProfile(&profile);
+    modem.SetDriver(&driver);
+    modem.OnDebugMsg = [this](int level, const std::string& s) { logs.emplace_back(level, s); };
+    modem.OnTrace = [this](const std::string& a, const std::string& l) {
+      traces.emplace_back(a, l);
+    };
+    modem.OnYield = [this] { dispatcher.Drain(); };
+    modem.OnEvent = [this](int ev, TEventData d, int& result) {
+      events.emplace_back(ev, d.value);
+      if (handleEvents) result = 0;
+    };
+  }
+
+  void OpenModem() { ASSERT_EQ(modem.Open(), 0); }
+
+  bool Logged(const std::string& text) const {
+    return std::any_of(logs.begin(), logs.end(), [&](const auto& l) { return l.second == text; });
+  }
+  bool Logged(int level, const std::string& text) const {
+    return std::find(logs.begin(), logs.end(), std::make_pair(level, text)) != logs.end();
+  }
+  // The log lines from the first one equal to `from` on.
+  std::vector<std::string> LogFrom(const std::string& from, int maxLevel = 4) const {
+    std::vector<std::string> out;
+    bool on = false;
+    for (const auto& [level, text] : logs) {
+      if (text == from) on = true;
+      if (on && level <= maxLevel) out.push_back(text);
+    }
+    return out;
+  }
+};
+
+}  // namespace zv::test
