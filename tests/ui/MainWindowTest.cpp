@@ -14,14 +14,6 @@
 namespace zv {
 namespace {
 
-QApplication& Qt() {
-  static int argc = 1;
-  static char name[] = "ui_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
-
 struct WindowFixture : ::testing::Test {
   test::TempDir dir;
   test::FakeLoop loop;
@@ -29,7 +21,6 @@ struct WindowFixture : ::testing::Test {
   std::unique_ptr<ui::TForm1> window;
 
   void Open(const std::string& ini = {}) {
-    Qt();
     if (!ini.empty()) test::WriteFile(dir.file("Zorvenix.ini"), ini);
     app = std::make_unique<Application>(loop.services,
                                         AppPaths{dir.path().string(), dir.path().string()});

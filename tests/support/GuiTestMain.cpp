@@ -1,0 +1,11 @@
+// main() of the GUI test programs: one QApplication for the whole run,
+// created before the tests and destroyed after them.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
+}
