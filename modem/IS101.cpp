@@ -220,7 +220,10 @@ int TIS101::Dial(const std::string& number) {
     if (stopDialing_ || known) {
       m.SetState(msIdle);
       m.ProcessEvents();
-      return stopDialing_ ? kStopped : outcome;
+      if (stopDialing_) return kStopped;
+      // Event handling clears the last error; an unexpected answer keeps its own.
+      if (outcome == -1) m.SetLastError(16);
+      return outcome;
     }
     if (m.InputWaiting()) {
       std::string line;

@@ -73,6 +73,11 @@ void ModemSim::WriteAll(const std::string& bytes) {
   }
 }
 
+void ModemSim::SetVoiceRate(int bytesPerSecond) {
+  std::lock_guard lk(mu_);
+  voiceRate_ = bytesPerSecond;
+}
+
 void ModemSim::Send(const std::string& bytes) {
   WriteAll(bytes);
 }
@@ -90,10 +95,16 @@ void ModemSim::Hangup() {
 void ModemSim::Run() {
   for (;;) {
     int fd;
+    std::size_t want = 4096;
+    int rate = 0;
     {
       std::lock_guard lk(mu_);
       if (stop_) return;
       fd = hungUp_ ? -1 : master_;
+      if (voiceRate_ > 0 && !steps_.empty() && steps_.front().kind == Kind::Voice) {
+        rate = voiceRate_;
+        want = 256;
+      }
     }
     if (fd < 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -102,11 +113,12 @@ void ModemSim::Run() {
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, 10) <= 0 || !(p.revents & POLLIN)) continue;
     char buf[4096];
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+    const ssize_t n = ::read(fd, buf, want);
     if (n <= 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
       continue;
     }
+    if (rate > 0) std::this_thread::sleep_for(std::chrono::microseconds(n * 1000000L / rate));
     std::unique_lock lk(mu_);
     received_.append(buf, static_cast<std::size_t>(n));
     pending_.append(buf, static_cast<std::size_t>(n));

@@ -38,6 +38,9 @@ class ModemSim {
   // Expects exactly these bytes, then replies.
   void OnBytes(const std::string& bytes, const std::string& reply);
 
+  // Takes voice data no faster than this (as a modem plays it); 0 = at once.
+  void SetVoiceRate(int bytesPerSecond);
+
   // Sends bytes to the library now.
   void Send(const std::string& bytes);
   // Closes the master side: reads of the slave then fail as for a vanished device.
@@ -76,6 +79,7 @@ class ModemSim {
   std::mutex writeMu_;
   bool stop_ = false;
   bool hungUp_ = false;
+  int voiceRate_ = 0;
   std::thread thread_;
 };
 
