@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <new>
 
+#include "video/VideoInput.h"
+
 namespace zv {
 
 namespace {
@@ -22,6 +24,7 @@ Application::Application(Services& services, AppPaths paths)
       Timer4(services.timers, [this] { RunAll(OnTimer4); }),
       s_(services),
       paths_(std::move(paths)) {
+  video = std::make_unique<VideoInput>(*this);
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();
@@ -88,6 +91,7 @@ void Application::ShapeForClient() {
   form.TabSheet5.SetTabVisible(true);
   frame.SetActivePage(&form.TabSheet5);
   form.Caption += " (Клиент)";
+  video->StartClient();
 }
 
 void Application::FormCreate() {
@@ -158,6 +162,7 @@ void Application::FormClose() {
   if (Closing) return;
   Closing = true;
   journal.AddJournal("Завершение программы...", 0);
+  video->Shutdown();
   Timer1.SetEnabled(false);
   Timer2.SetEnabled(false);
   Timer3.SetEnabled(false);

@@ -22,6 +22,8 @@ struct AppPaths {
   std::string dataDir;     // settings file, journal, modem logs
 };
 
+class VideoInput;
+
 class Application {
  public:
   Application(Services& services, AppPaths paths);
@@ -59,6 +61,9 @@ class Application {
   // Handlers of the heartbeat and the processing tick; subsystems chain
   // their work in here as they are attached.
   std::vector<std::function<void()>> OnTimer1, OnTimer2, OnTimer3, OnTimer4;
+
+  // Subsystems, built after everything above and taken down before it.
+  std::unique_ptr<VideoInput> video;  // capture device and cameras
 
  private:
   void DisplayCheck();

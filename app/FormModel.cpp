@@ -58,6 +58,11 @@ TFormModel::TFormModel() {
   RecordBtn.SetCaption("Запись");
   Button1.SetVisible(false);
   RecordSound.SetCaption("Запись звука при сработке");
+  LiveVideo.SetCaption("Живое видео");
+  VideoFormatBtn.SetCaption("Формат видео...");
+  VideoSourceBtn.SetCaption("Источник видео...");
+  DisplayFormatBtn.SetCaption("Яркость/контрастность...");
+  VideoEmulation.SetCaption("Эмулировать видео");
   RegisterStored();
 }
 
@@ -110,6 +115,8 @@ void TFormModel::RegisterStored() {
   stored_.push_back(Text(DefenceOnDTMF));                         // 51
   stored_.push_back(Checked(RecordSound));                        // 52
   stored_.push_back(Checked(AllCams));                            // 53
+  stored_.push_back(Checked(VideoEmulation));                     // 54
+  stored_.push_back(Text(VideoEmulationFile, "FileName"));        // 55
 }
 
 }  // namespace zv

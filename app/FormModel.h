@@ -85,6 +85,13 @@ struct TFormModel {
   TSpinEdit SwitchDelay{"SwitchDelay", 400, 0, 10000};
   TSpinEdit VideoDriver{"VideoDriver", 0, 0, 8};
   TSpinEdit FilterDeep{"FilterDeep", 32, 0, 255};
+  TCheckBox LiveVideo{"LiveVideo"};
+  TButton VideoFormatBtn{"VideoFormatBtn"};
+  TButton VideoSourceBtn{"VideoSourceBtn"};
+  TButton DisplayFormatBtn{"DisplayFormatBtn"};
+  // The emulated camera: synthetic scenes, or pictures played from a file.
+  TCheckBox VideoEmulation{"VideoEmulation"};
+  TFileNameEdit VideoEmulationFile{"VideoEmulationFile"};
 
   // --- "Дозвон"
   TCheckListBox AbonentListBox{"AbonentListBox"};
@@ -124,7 +131,7 @@ struct TFormModel {
       "ServerModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
   TEdit BeepStr{"BeepStr", "n200;d200;p200;d200"};
 
-  // The 53 stored control properties, in their stored order.
+  // The stored control properties, in their stored order.
   const std::vector<StoredProperty>& StoredProperties() const { return stored_; }
 
  private:

@@ -1,0 +1,275 @@
+#include "video/Camera.h"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "app/Application.h"
+#include "app/IniFile.h"
+#include "app/Text.h"
+#include "video/Bmp.h"
+#include "video/VideoInput.h"
+
+namespace zv {
+
+namespace {
+
+constexpr TColor kObjectColors[12] = {0x000000, 0x000080, 0x008000, 0x008080, 0x800000, 0x800080,
+                                      0x808000, 0x808080, 0xC0C0C0, 0x0000FF, 0xFF0000, 0xFF00FF};
+
+std::string Section(int k) {
+  return "Camera" + std::to_string(k);
+}
+
+double ReadPercent(IniFile& ini, const std::string& sec, const char* key, const char* def) {
+  const std::string text = ini.ReadString(sec, key, def);
+  double v;
+  if (!ParseFloat(text, v) || !std::isfinite(v))
+    throw std::runtime_error("\"" + text + "\" - неверное значение " + key);
+  return v;
+}
+
+}  // namespace
+
+TColor ObjectColor(int objId) {
+  return kObjectColors[((objId % 12) + 12) % 12];
+}
+
+int OverlaySide(double percent, int width, int height) {
+  const double area = percent * static_cast<double>((width * height) / 200);
+  if (!(area > 0)) return 0;
+  return static_cast<int>(std::nearbyint(std::sqrt(area)));
+}
+
+CrossLines ZoneCross(const ZoneRect& z) {
+  const int cx = (z.left + z.right - 1) / 2;
+  const int cy = (z.top + z.bottom - 1) / 2;
+  return {cx - 2, cy - 2, cx + 3, cy + 3, cx + 2, cy - 2, cx - 3, cy + 3};
+}
+
+std::string SaveFrameFileName(const std::string& chosen) {
+  return chosen.find('.') == std::string::npos ? chosen + ".bmp" : chosen;
+}
+
+TCamera::TCamera(int number, VideoInput& video) : TCameraInfo(number), video_(video) {
+  Application& app = video_.app;
+  // 1. View and pictures of the frame size.
+  const int w = app.CaptureWidth, h = app.CaptureHeight;
+  View = ViewRect{0, 0, w, h};
+  PlaybackPicture.SetSize(w, h);
+  CurrentPicture.SetSize(w, h);
+  PreviousPicture.SetSize(w, h);
+  DifferencePicture.SetSize(w, h);
+  // 2. A fixed picture to work with in debug mode.
+  if (ClientMode() && app.settings.DebugMode) {
+    const std::string path = app.settings.DataDir() + "/Debug.bmp";
+    std::string why;
+    if (!LoadBmp(path, CurrentPicture, &why))
+      app.journal.AddJournal("Ошибка: \"" + path + "\" - " + why + " !", 0);
+  }
+  // 3. Initial values.
+  Description = "Видеокамера " + std::to_string(number);
+  Hint = Description;
+  // 4. Settings.
+  ReadSettings();
+  Hint = Description;
+  // 5. The context menu.
+  const bool client = ClientMode();
+  Menu[miRename] = {"Изменить название видеокамеры", true, true, false, false};
+  Menu[miZoneSetup] = {"Настройка зон реакции на движение", client, true, false, true};
+  Menu[miAllZones] = {"Выбрать/снять все зоны", client, false, false, false};
+  Menu[miColored] = {"Цветность", client, true, Colored, true};
+  Menu[miSaveFrame] = {"Сохранить кадр как...", true, true, false, false};
+  Zones.UpdateFrameGeometry(w, h);
+  UpdateZoneGeometry();
+}
+
+TCamera::~TCamera() {
+  Destroying();
+  if (!SaveOnDestroy) return;
+  try {
+    IniFile& ini = video_.app.settings.Ini();
+    SaveToIni(ini);
+    if (!ini.Save())
+      video_.app.journal.ReportError("Невозможно записать файл настроек \"" + ini.Path() + "\" !",
+                                     25, 1);
+  } catch (...) {
+  }
+}
+
+bool TCamera::ClientMode() const {
+  return !video_.app.settings.ServerMode;
+}
+
+void TCamera::ReadSettings() {
+  IniFile& ini = video_.app.settings.Ini();
+  const std::string sec = Section(Number);
+  try {
+    Description = ini.ReadString(sec, "Description", "В/камера " + std::to_string(Number));
+    Colored = ini.ReadString(sec, "Colored", "0") == "1";
+    ReactionEnabled = ini.ReadString(sec, "ReactionEnabled", "1") == "1";
+    IgnoreChangesPercent = ReadPercent(ini, sec, "IgnoreChangesPercent", "0.01");
+    ChangesEventPercent = ReadPercent(ini, sec, "ChangesEventPercent", "0.10");
+    FramesPerMinute = ReadPercent(ini, sec, "FramesPerMinute", "160.0");
+    SetZonesFromString(ini.ReadString(sec, "Zones", std::string(320, '0')));
+  } catch (const std::exception& e) {
+    video_.app.journal.ReportError(e.what(), 24, 1);
+  }
+}
+
+void TCamera::SaveSettings() {
+  SaveToIni(video_.app.settings.Ini());
+}
+
+void TCamera::SaveToIni(IniFile& ini) {
+  const std::string sec = Section(Number);
+  try {
+    ini.WriteInteger(sec, "ObjID", ObjID);
+    ini.WriteText(sec, "ObjName", ObjName);
+    ini.WriteInteger(sec, "CamIndex", CamIndex);
+    ini.WriteText(sec, "Description", Description);
+    ini.WriteString(sec, "Colored", Colored ? "1" : "0");
+    ini.WriteString(sec, "ReactionEnabled", ReactionEnabled ? "1" : "0");
+    ini.WriteFloat(sec, "IgnoreChangesPercent", IgnoreChangesPercent);
+    ini.WriteFloat(sec, "ChangesEventPercent", ChangesEventPercent);
+    ini.WriteFloat(sec, "FramesPerMinute", FramesPerMinute);
+  } catch (const std::exception& e) {
+    video_.app.journal.ReportError(e.what(), 25, 1);
+  }
+  try {
+    ini.WriteInteger(sec, "ZonesHAmount", ZoneGrid::kCols);
+    ini.WriteInteger(sec, "ZonesVAmount", ZoneGrid::kRows);
+    ini.WriteString(sec, "Zones", ZonesString());
+  } catch (const std::exception& e) {
+    video_.app.journal.ReportError(e.what(), 26, 1);
+  }
+}
+
+std::string TCamera::ZonesString() const {
+  std::string s;
+  s.reserve(ZoneGrid::kCols * ZoneGrid::kRows);
+  for (int r = 0; r < ZoneGrid::kRows; ++r)
+    for (int c = 0; c < ZoneGrid::kCols; ++c) s += Zones.on[c][r] ? '1' : '0';
+  return s;
+}
+
+void TCamera::SetZonesFromString(const std::string& s) {
+  for (int r = 0; r < ZoneGrid::kRows; ++r)
+    for (int c = 0; c < ZoneGrid::kCols; ++c) {
+      const std::size_t i = static_cast<std::size_t>(r * ZoneGrid::kCols + c);
+      Zones.on[c][r] = i < s.size() && s[i] == '1';
+    }
+}
+
+void TCamera::UpdateZoneGeometry() {
+  const TPicture& frame = CurrentPicture;
+  const int fw = frame.Width() > 0 ? frame.Width() : video_.app.CaptureWidth;
+  const int fh = frame.Height() > 0 ? frame.Height() : video_.app.CaptureHeight;
+  Zones.UpdateFrameGeometry(fw, fh);
+  ScreenZoneGeometry(View.width, View.height, ScreenZones);
+}
+
+const TPicture& TCamera::ShownPicture() const {
+  if (video_.PlaybackPageShown()) return PlaybackPicture;
+  if (video_.ShowDifference && video_.ShowDifference()) return DifferencePicture;
+  return CurrentPicture;
+}
+
+CameraOverlay TCamera::Overlay(int w, int h) const {
+  CameraOverlay o;
+  o.frameColor = ObjectColor(ObjID);
+  if (!ClientMode()) return o;
+  ZoneRect screen[ZoneGrid::kCols][ZoneGrid::kRows];
+  ScreenZoneGeometry(w, h, screen);
+  if (ZoneSetupView()) {
+    o.zoneSetup = true;
+    o.crosses = true;
+    o.s1 = OverlaySide(IgnoreChangesPercent, w, h);
+    o.s2 = OverlaySide(ChangesEventPercent, w, h);
+    for (int c = 0; c < ZoneGrid::kCols; ++c)
+      for (int r = 0; r < ZoneGrid::kRows; ++r)
+        if (Zones.on[c][r]) o.outlines.push_back(screen[c][r]);
+  } else if (video_.Recording() && !video_.PlaybackPageShown() &&
+             ChangeValue >= ChangesEventPercent) {
+    for (int c = 0; c < ZoneGrid::kCols; ++c)
+      for (int r = 0; r < ZoneGrid::kRows; ++r)
+        if (Zones.alarm[c][r]) o.outlines.push_back(screen[c][r]);
+  }
+  return o;
+}
+
+void TCamera::RenameClick() {
+  Application& app = video_.app;
+  std::string text = Description;
+  if (!app.services().dialogs.InputQuery(Description, "Новое название:", text)) return;
+  Description = text;
+  Hint = text;
+  if (!ClientMode() && ObjID >= 0 && ObjID < static_cast<int>(app.settings.Objects.size()))
+    Hint += "\r\n" + app.settings.Objects[static_cast<std::size_t>(ObjID)].Name;
+  TCheckListBox& list = app.form.CamViewListBox;
+  for (int i = 0; i < list.Count(); ++i)
+    if (list.Object(i) == static_cast<TCameraInfo*>(this)) list.SetText(i, text);
+  TextChanged();
+}
+
+void TCamera::ZoneSetupClick() {
+  Menu[miZoneSetup].Checked = !Menu[miZoneSetup].Checked;
+  Menu[miAllZones].Enabled = Menu[miZoneSetup].Checked;
+  Repaint();
+}
+
+void TCamera::AllZonesClick() {
+  AllZonesValue = !AllZonesValue;
+  Zones.SetAll(AllZonesValue);
+  Repaint();
+}
+
+void TCamera::ColoredClick() {
+  Menu[miColored].Checked = !Menu[miColored].Checked;
+  Colored = Menu[miColored].Checked;
+}
+
+void TCamera::RepaintZone(int c, int r) {
+  ZoneRect z = ScreenZones[c][r];
+  z.right += 1;
+  z.bottom += 1;
+  ZoneRepaintRequested(z);
+}
+
+void TCamera::MouseDown(int x, int y, bool leftButton) {
+  if (!ZoneSetupView() || !leftButton) return;
+  if (x < 0 || y < 0 || x >= View.width || y >= View.height) return;
+  int c, r;
+  ZoneAt(x, y, View.width, View.height, c, r);
+  bool& on = Zones.on[c][r];
+  on = Dragging ? PaintValue : !on;
+  RepaintZone(c, r);
+  PaintValue = on;
+  Dragging = true;
+}
+
+void TCamera::MouseMove(int x, int y) {
+  if (x < 0 || y < 0 || x >= View.width || y >= View.height) {
+    Dragging = false;
+    return;
+  }
+  LastMouseX = x;
+  LastMouseY = y;
+  if (!Dragging) return;
+  int c, r;
+  ZoneAt(x, y, View.width, View.height, c, r);
+  if (Zones.on[c][r] != PaintValue) {
+    Zones.on[c][r] = PaintValue;
+    RepaintZone(c, r);
+  }
+}
+
+void TCamera::MouseUp() {
+  Dragging = false;
+}
+
+void TCamera::Click() {
+  Expanded = !Expanded;
+  video_.ViewPanelResize();
+}
+
+}  // namespace zv

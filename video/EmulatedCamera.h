@@ -1,0 +1,74 @@
+#pragma once
+// A capture card that needs no hardware, for setting a site up and trying
+// the system: either synthetic scenes, one per switcher input, or the
+// pictures of a folder (or a single bitmap) played in a loop.
+//
+// A synthetic scene is a textured background with sensor-like noise, over
+// which objects cross on a fixed timeline: every input is quiet for the
+// first kFirstMotionMs after connecting (so a site can be armed on quiet
+// pictures), then sees an object cross, a quiet stretch, a second object,
+// and so on with period kPeriodMs; inputs are shifted against each other.
+// Everything is a function of the time since Connect and the frame number,
+// so runs repeat exactly.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Capture.h"
+#include "platform/Clock.h"
+#include "video/Picture.h"
+
+namespace zv {
+
+class EmulatedCamera final : public ICaptureDriver, public ISwitchedSource {
+ public:
+  static constexpr int kNoise = 4;  // noise is within +-kNoise per byte
+  static constexpr std::uint64_t kFirstMotionMs = 15000;
+  static constexpr std::uint64_t kPeriodMs = 30000;
+  static constexpr int kInputs = 8;
+
+  explicit EmulatedCamera(IClock& clock);
+
+  // "" for synthetic scenes; a folder of bitmaps or one bitmap to play.
+  void SetSourceFile(const std::string& path) { file_ = path; }
+  const std::string& SourceFile() const { return file_; }
+
+  std::string DeviceName(int index) const override;
+  bool Connect(int index) override;
+  void Disconnect() override;
+  bool IsConnected() const override { return connected_; }
+  bool GetFormat(CaptureFormat& out) override;
+  bool SetFormat(const CaptureFormat& fmt) override;
+  bool Grab(const CaptureTarget& target) override;
+  std::string LastError() const override { return error_; }
+  std::vector<CaptureSize> SupportedSizes() override;
+  std::vector<std::string> Inputs() override;
+  int CurrentInput() override { return input_ - 1; }
+  bool SetInput(int index) override;
+
+  void SelectSwitcherInput(int input) override;
+  int Input() const { return input_; }
+
+  // Whether an object is crossing input's scene ms after Connect.
+  static bool MotionAt(int input, std::uint64_t ms);
+
+ private:
+  const TPicture& Background(int input, int w, int h);
+  void RenderScene(const CaptureTarget& t, std::uint64_t ms);
+  bool RenderFile(const CaptureTarget& t);
+
+  IClock& clock_;
+  std::string file_;
+  bool connected_ = false;
+  int width_ = 352, height_ = 288;
+  int input_ = 1;
+  std::uint64_t startMs_ = 0;
+  std::uint32_t frameNo_ = 0;
+  std::string error_;
+  std::map<int, TPicture> backgrounds_;
+  std::vector<TPicture> files_;
+  std::size_t fileIndex_ = 0;
+};
+
+}  // namespace zv
