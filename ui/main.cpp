@@ -22,6 +22,7 @@
 #include "platform/Speaker.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
+#include "ui/ZvApplication.h"
 
 namespace {
 
@@ -31,23 +32,6 @@ void OnSignal(int) {
   const char c = 1;
   [[maybe_unused]] ssize_t n = ::write(gSignalFd[0], &c, 1);
 }
-
-// Exceptions escaping an event handler are journaled and the program goes on.
-class ZvApplication final : public QApplication {
- public:
-  using QApplication::QApplication;
-  zv::Application* core = nullptr;
-  bool notify(QObject* receiver, QEvent* e) override {
-    try {
-      return QApplication::notify(receiver, e);
-    } catch (const std::exception& ex) {
-      if (core) core->AppEvents1Exception(ex.what());
-    } catch (...) {
-      if (core) core->AppEvents1Exception("неизвестная ошибка");
-    }
-    return false;
-  }
-};
 
 bool DirWritable(const QString& dir) {
   QFileInfo fi(dir);
@@ -71,7 +55,7 @@ QString ResolveDataDir(const QString& explicitDir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  ZvApplication qapp(argc, argv);
+  zv::ui::ZvApplication qapp(argc, argv);
   QString dirArg;
   int seconds = 0;
   const QStringList args = qapp.arguments();

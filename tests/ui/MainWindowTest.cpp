@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTextBlock>
@@ -10,6 +11,7 @@
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
 #include "ui/MainWindow.h"
+#include "ui/ZvApplication.h"
 
 namespace zv {
 namespace {
@@ -110,6 +112,32 @@ TEST_F(WindowFixture, ClosingRunsTheShutdownOnceAndSavesSettings) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 4);
   EXPECT_NE(test::ReadFile(dir.file("Zorvenix.ini")).find("UseSwitcher.Checked=1"),
             std::string::npos);
+}
+
+}  // namespace
+}  // namespace zv
+
+namespace zv {
+namespace {
+
+TEST_F(WindowFixture, AnExceptionInAHandlerIsJournaledAndTheProgramGoesOn) {
+  Open();
+  auto* zapp = dynamic_cast<ui::ZvApplication*>(QCoreApplication::instance());
+  ASSERT_NE(zapp, nullptr);
+  zapp->core = app.get();
+  app->form.SwitchModeBtn.OnClick = [] { throw std::runtime_error("нет связи"); };
+  auto* btn = window->findChild<QPushButton*>("SwitchModeBtn");
+  ASSERT_NE(btn, nullptr);
+  QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), btn->mapToGlobal(QPointF(2, 2)),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2), btn->mapToGlobal(QPointF(2, 2)),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(btn, &press);
+  QApplication::sendEvent(btn, &release);
+  zapp->core = nullptr;
+  const std::string line = app->journal.View().back().text;
+  EXPECT_NE(line.find("Ошибка: нет связи !"), std::string::npos) << line;
+  EXPECT_EQ(app->journal.View().back().color, colors::clBlack);
 }
 
 }  // namespace

@@ -1,0 +1,93 @@
+// The real program, started as a process in a fresh folder and stopped with
+// SIGTERM, as a service manager would.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "app/IniFile.h"
+#include "support/TempDir.h"
+
+namespace zv {
+namespace {
+
+using namespace std::chrono_literals;
+
+pid_t Launch(const std::string& dir) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    execl(ZORVENIX_BIN, ZORVENIX_BIN, "--dir", dir.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  return pid;
+}
+
+bool WaitForText(const std::string& path, const std::string& text, std::chrono::seconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < end) {
+    if (test::ReadFile(path).find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(50ms);
+  }
+  return false;
+}
+
+int Stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 600; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(50ms);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return -2;
+}
+
+std::vector<std::string> Texts(const std::string& log) {
+  std::vector<std::string> out;
+  std::size_t pos = 0;
+  while (pos < log.size()) {
+    std::size_t nl = log.find("\r\n", pos);
+    if (nl == std::string::npos) nl = log.size();
+    const std::string line = log.substr(pos, nl - pos);
+    if (line.size() > 50) out.push_back(line.substr(49));
+    pos = nl + 2;
+  }
+  return out;
+}
+
+TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
+  test::TempDir dir;
+  const std::string log = dir.file("Zorvenix.log");
+  const pid_t first = Launch(dir.path().string());
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitForText(log, "Программа запущена", 60s));
+  EXPECT_EQ(Stop(first), 0);
+  EXPECT_EQ(Texts(test::ReadFile(log)),
+            (std::vector<std::string>{"Старт программы...", "Программа запущена",
+                                      "Завершение программы...", "Программа завершена"}));
+  EXPECT_EQ(test::ReadFile(log).substr(0, 5), "    1");
+
+  IniFile ini(dir.file("Zorvenix.ini"));
+  ASSERT_TRUE(ini.Load());
+  EXPECT_EQ(ini.ReadString("MainForm", "UseSwitcher.Checked", "?"), "0");
+  EXPECT_EQ(ini.ReadString("MainForm", "AllCams.Checked", "?"), "0");
+  EXPECT_EQ(ini.ReadString("MainForm", "RecFreq.Value", "?"), "100");
+  EXPECT_EQ(ini.ReadInteger("Main", "ObjectsCount", -1), 0);
+  EXPECT_EQ(ini.ReadInteger("Main", "AbonentsCount", -1), 0);
+
+  // A second start continues the numbering.
+  const pid_t second = Launch(dir.path().string());
+  ASSERT_TRUE(WaitForText(log, "    6  ", 60s));
+  EXPECT_EQ(Stop(second), 0);
+  const auto texts = Texts(test::ReadFile(log));
+  ASSERT_EQ(texts.size(), 8u);
+  EXPECT_EQ(texts[4], "Старт программы...");
+}
+
+}  // namespace
+}  // namespace zv
