@@ -44,8 +44,8 @@ TEST_F(PtyPort, OpensThroughThePortMapAndMovesDataBothWays) {
   EXPECT_EQ(opened, 1);
   EXPECT_EQ(port.DevicePath(), sim.SlavePath());
 
-  EXPECT_EQ(port.WriteString("ATZ\r"), 4);
   sim.OnLine("ATZ", "\r\nOK\r\n");
+  EXPECT_EQ(port.WriteString("ATZ\r"), 4);
   ASSERT_TRUE(sim.WaitDone());
 
   ASSERT_TRUE(PumpUntil(dispatcher, [&] { return port.InCount() == 6; }));
@@ -148,14 +148,15 @@ TEST_F(PtyPort, BufferSizesChangeOnlyWhileClosed) {
   port.Open();
   EXPECT_EQ(port.InBuffSize(), 100);
   sim.Send(std::string(300, 'x'));
-  PumpFor(dispatcher, 200);
+  ASSERT_TRUE(PumpUntil(dispatcher, [&] { return port.InCount() == 100; }));
+  PumpFor(dispatcher, 50);
   EXPECT_EQ(port.InCount(), 100);  // never more than fits
   char buf[300];
   int total = 0;
-  for (int i = 0; i < 50 && total < 300; ++i) {
+  PumpUntil(dispatcher, [&] {
     total += port.Read(buf, sizeof buf);
-    PumpFor(dispatcher, 20);
-  }
+    return total >= 300;
+  });
   EXPECT_EQ(total, 300);  // the rest waited in the device
 }
 

@@ -83,13 +83,10 @@ void ModemSim::Send(const std::string& bytes) {
 }
 
 void ModemSim::Hangup() {
-  std::lock_guard lk(mu_);
-  std::lock_guard wl(writeMu_);
-  hungUp_ = true;
-  if (master_ >= 0) ::close(master_);
-  master_ = -1;
-  if (slaveKeep_ >= 0) ::close(slaveKeep_);
-  slaveKeep_ = -1;
+  // The simulator's thread closes the device itself, never under a read.
+  std::unique_lock lk(mu_);
+  hangupRequested_ = true;
+  cv_.wait(lk, [&] { return hungUp_; });
 }
 
 void ModemSim::Run() {
@@ -100,6 +97,15 @@ void ModemSim::Run() {
     {
       std::lock_guard lk(mu_);
       if (stop_) return;
+      if (hangupRequested_ && !hungUp_) {
+        std::lock_guard wl(writeMu_);
+        if (master_ >= 0) ::close(master_);
+        master_ = -1;
+        if (slaveKeep_ >= 0) ::close(slaveKeep_);
+        slaveKeep_ = -1;
+        hungUp_ = true;
+        cv_.notify_all();
+      }
       fd = hungUp_ ? -1 : master_;
       if (voiceRate_ > 0 && !steps_.empty() && steps_.front().kind == Kind::Voice) {
         rate = voiceRate_;

@@ -78,6 +78,7 @@ class ModemSim {
   std::vector<std::string> commands_, errors_;
   std::mutex writeMu_;
   bool stop_ = false;
+  bool hangupRequested_ = false;
   bool hungUp_ = false;
   int voiceRate_ = 0;
   std::thread thread_;
