@@ -244,6 +244,25 @@ TEST(RecordingPair, FailedWritesAreReportedOnceAndLeaveNoDescriptor) {
   EXPECT_EQ(pair.RecordCount(), 1);
 }
 
+TEST(RecordingPair, OffsetsNeverPassTheDescriptorsRange) {
+  // Offsets are signed 32-bit: a picture that would end past 2 GiB - 1 is
+  // refused instead of writing a wrapped offset.
+  TempDir dir;
+  test::WriteFile(dir.file("g.dsc"), "");
+  test::WriteFile(dir.file("g.bin"), "");
+  ASSERT_EQ(::truncate(dir.file("g.bin").c_str(), 0x7FFFFF00), 0);  // sparse
+  RecordingPair pair;
+  ASSERT_TRUE(pair.OpenExisting(dir.file("g.dsc")));
+  auto pic = Bytes(0x80, 1);
+  FrameDescriptor d = Desc();
+  ASSERT_TRUE(pair.Append(d, pic.data(), pic.size()).ok());
+  EXPECT_EQ(d.offset, 0x7FFFFF00);
+  AppendResult r = pair.Append(d, pic.data(), pic.size());
+  EXPECT_EQ(r.status, AppendResult::WriteFailed);
+  EXPECT_TRUE(r.reportNow);
+  EXPECT_EQ(pair.RecordCount(), 1);
+}
+
 TEST(RecordingPair, VolumeLimitStop) {
   TempDir dir;
   RecordingPair pair;
