@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "ui/Bind.h"
+#include "ui/CameraView.h"
 #include "ui/pages/Pages.h"
 
 namespace zv::ui {
@@ -63,6 +64,7 @@ TForm1::TForm1(Application& app, QWidget* parent) : QMainWindow(parent), app_(ap
   BuildMenu();
   BuildPages();
   BuildStatusBar();
+  AttachCameraViews(viewPanel_, livePanel_, app);
 
   qApp->installEventFilter(this);  // the window sees every key first
   connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {

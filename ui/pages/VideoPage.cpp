@@ -1,4 +1,5 @@
 #include "ui/Bind.h"
+#include "ui/CaptureDialogs.h"
 #include "ui/pages/Layout.h"
 #include "ui/pages/Pages.h"
 
@@ -14,7 +15,8 @@ QWidget* BuildVideoPage(Application& app, QWidget* parent) {
   g.Cell(0, 3, BindSpin(f.SwitcherComPort, page));
   g.Row(1, 2, "Задержка переключения, мс :", BindSpin(f.SwitchDelay, page));
   g.Row(2, 0, "Порог фильтра :", BindSpin(f.FilterDeep, page));
-  g.Finish(3, 4);
+  g.Cell(0, 4, BuildCaptureControls(app, page), 3, 1);
+  g.Finish(3, 5);
   return page;
 }
 
