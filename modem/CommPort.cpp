@@ -375,7 +375,6 @@ void TCustomCommPort::StatusThread(std::stop_token st) {
   // The owner hears the initial line states once.
   StatusDispatch(EV_CTS | EV_DSR | EV_RLSD | EV_RING, 0, st);
 
-  int lastQueued = 0;
   int prevOut = 0;
   while (Running(st)) {
     const SerialWait w = device_->WaitInput(Slice(StatusDelay));
@@ -385,22 +384,27 @@ void TCustomCommPort::StatusThread(std::stop_token st) {
       break;
     }
     unsigned mask = 0, errors = 0;
+    int passesBefore = 0;
     if (w == SerialWait::Readable) {
       const int q = device_->InQueue();
       if (q < 0) {
         DeviceLost(st);
         break;
       }
-      if (q > 0 && q != lastQueued) mask |= EV_RXCHAR;
-      if (q > 0 && q == lastQueued) {
-        // The reader has not taken the bytes yet (its buffer is full): no
-        // new event, and no spinning on the same readable state.
+      bool full;
+      {
+        std::lock_guard lk(sigMu_);
+        full = inputFull_;
+        passesBefore = readPasses_;
+      }
+      if (q > 0 && !full) {
+        mask |= EV_RXCHAR;
+      } else if (q > 0) {
+        // The reader's buffer is full: it takes more on its own passes, and
+        // the same readable state must not make this thread spin.
         bool none = false;
         Nap(Slice(StatusDelay), none, st);
       }
-      lastQueued = q;
-    } else {
-      lastQueued = 0;
     }
     if (haveCounters) {
       SerialCounters now;
@@ -451,6 +455,14 @@ void TCustomCommPort::StatusThread(std::stop_token st) {
       }
     }
     StatusDispatch(mask, errors, st);
+    if (mask & EV_RXCHAR) {
+      // Until the reader has taken the bytes the device stays readable: wait
+      // for its pass rather than report the same bytes again.
+      std::unique_lock lk(sigMu_);
+      sigCv_.wait_for(lk, st, std::chrono::milliseconds(Slice(StatusDelay)), [&] {
+        return readPasses_ != passesBefore || closing_.load() || lost_.load();
+      });
+    }
   }
 }
 
@@ -465,14 +477,22 @@ void TCustomCommPort::ReadThread(std::stop_token st) {
       break;
     }
     bool gone = false;
+    int room;
     {
       std::lock_guard lk(inLock_);
       const int have = inCount_.load();
-      const int n = std::min(queued, inBuffSize_ - have);
+      room = inBuffSize_ - have;
+      const int n = std::min(queued, room);
       if (n > 0 && !closing_.load()) {
         const long r = device_->Read(inBuf_.data() + have, static_cast<std::size_t>(n), gone);
         if (r > 0) inCount_ = std::min(inBuffSize_, have + static_cast<int>(r));
       }
+    }
+    {
+      std::lock_guard lk(sigMu_);
+      ++readPasses_;
+      inputFull_ = queued > room;
+      sigCv_.notify_all();
     }
     if (gone) {
       DeviceLost(st);

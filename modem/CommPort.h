@@ -182,6 +182,8 @@ class TCustomCommPort {
   int started_ = 0;
   bool readNow_ = false;
   bool writeNow_ = false;
+  int readPasses_ = 0;      // reader passes so far
+  bool inputFull_ = false;  // the last pass left bytes it had no room for
 
   std::jthread status_, reader_, writer_;
   int inHandler_ = 0;  // main thread only: depth of port events being run

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace zv {
 
@@ -69,14 +70,14 @@ bool FormatArgs(const std::string& format, const std::vector<FmtArg>& args, std:
       const std::string& s = std::get<std::string>(a);
       std::size_t prec = std::string::npos;
       const auto dot = spec.find('.');
-      if (dot != std::string::npos) prec = std::stoul("0" + spec.substr(dot + 1));
+      if (dot != std::string::npos) prec = std::strtoul(spec.c_str() + dot + 1, nullptr, 10);
       std::string text = s.substr(0, prec);
       std::size_t width = 0;
       const std::string w = spec.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
       std::string wd;
       for (char c : w)
         if (std::isdigit(static_cast<unsigned char>(c)) && !(wd.empty() && c == '0')) wd += c;
-      if (!wd.empty()) width = std::stoul(wd);
+      if (!wd.empty()) width = std::strtoul(wd.c_str(), nullptr, 10);
       if (text.size() < width) {
         if (spec.find('-') != std::string::npos)
           text.append(width - text.size(), ' ');

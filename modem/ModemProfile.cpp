@@ -105,7 +105,7 @@ void TModemProfile::SaveToRegistry(const TKeyStore& store, const std::string& ro
     if constexpr (std::is_same_v<T, std::string>)
       values[name] = field;
     else if constexpr (std::is_same_v<T, bool>)
-      values[name] = field ? "1" : "0";
+      values[name].assign(1, field ? '1' : '0');
     else
       values[name] = std::to_string(field);
   });

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -204,6 +206,15 @@ void TVoiceModem::Log(int level, const std::string& text) {
   Yield();
 }
 
+void TVoiceModem::LogFmt(int level, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  char buf[1024];
+  const int n = std::vsnprintf(buf, sizeof buf, format, ap);
+  va_end(ap);
+  if (n >= 0) Log(level, buf);
+}
+
 void TVoiceModem::Yield() {
   if (!OnYield || destroying_) return;
   // A failing handler is logged, and the log's own yield is not repeated.
@@ -243,7 +254,12 @@ void TVoiceModem::EmitTraceLine() {
 void TVoiceModem::Trace(const std::string& action, char c) {
   const auto text = [](char ch) {
     const auto u = static_cast<unsigned char>(ch);
-    return u < 32 ? "#" + std::to_string(u) : std::string(1, ch);
+    std::string t(1, ch);
+    if (u < 32) {
+      t = "#";
+      t += std::to_string(u);
+    }
+    return t;
   };
   if (c == '\r') {
     crPending_ = true;

@@ -174,6 +174,8 @@ class TVoiceModem {
   virtual int HandleEvent(int code, TEventData data);
 
   virtual void Log(int level, const std::string& text);
+  // printf-like; literal formats only.
+  virtual void LogFmt(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   virtual void PortError(int code);
   virtual void Progress(int done);
   virtual void Trace(const std::string& action, char c);

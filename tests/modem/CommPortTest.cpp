@@ -59,6 +59,21 @@ TEST_F(PtyPort, OpensThroughThePortMapAndMovesDataBothWays) {
   EXPECT_TRUE(sim.Errors().empty());
 }
 
+TEST_F(PtyPort, ArrivingBytesAreTakenAtOnceNotAtTheNextPacingTick) {
+  port.StatusDelay = 1000;
+  port.ReadDelay = 1000;
+  port.Open();
+  ASSERT_TRUE(port.IsOpen());
+  char c;
+  for (int i = 0; i < 5; ++i) {  // the same small arrival again and again
+    const auto t = Clock::now();
+    sim.Send("x");
+    ASSERT_TRUE(PumpUntil(dispatcher, [&] { return port.InCount() == 1; }));
+    EXPECT_LT(MsSince(t), 500) << i;
+    EXPECT_EQ(port.Read(&c, 1), 1);
+  }
+}
+
 TEST_F(PtyPort, TheDeviceIsHeldExclusively) {
   port.Open();
   ASSERT_TRUE(port.IsOpen());

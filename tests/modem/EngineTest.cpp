@@ -138,6 +138,9 @@ TEST_F(Engine, OpenAndCloseLogTheirSteps) {
   profile.PortBaudRate = 2000;
   EXPECT_EQ(modem.Open(), -1);
   profile.PortBaudRate = 38400;
+  profile.PortDataBits = 4;  // a valid profile value, but no Linux device has 4-bit bytes
+  EXPECT_EQ(modem.Open(), -1);
+  profile.PortDataBits = 8;
   logs.clear();
   EXPECT_EQ(modem.Open(), 0);
   EXPECT_EQ(modem.Open(), 0);
