@@ -12,8 +12,8 @@ ChangeBarGeometry ComputeChangeBar(int level, double ignorePercent, double event
                                    int height) {
   ChangeBarGeometry g;
   const int yv = BarY(level, height);
-  const int yIgnore = BarY(RoundHalfEven(ignorePercent), height);
-  const int yEvent = BarY(RoundHalfEven(eventPercent), height);
+  const int yIgnore = BarY(RoundToEven(ignorePercent), height);
+  const int yEvent = BarY(RoundToEven(eventPercent), height);
   g.outline = {0, 0, width, height};
   g.level = {1, yv, width - 1, height - 1};
   if (level >= ignorePercent) {

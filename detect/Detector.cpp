@@ -45,7 +45,7 @@ int CountZoneChanges(const TPicture& difference, const ZoneGrid& grid, int c, in
 }
 
 long long ZoneAlarmShare(double eventPercent, int width, int height, int activeCells) {
-  const long long area = RoundHalfEven(eventPercent * width * height);
+  const long long area = RoundToEven(eventPercent * width * height);
   return area / (static_cast<long long>(activeCells) * 100);
 }
 

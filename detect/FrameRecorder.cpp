@@ -8,7 +8,7 @@ namespace zv {
 FrameResult FrameRecorder::ProcessFrame(DetectState& cam, int camera, int frameWidth,
                                         int frameHeight, std::uint8_t filter, TDateTime now,
                                         RecordingPair& pair, const RecordSettings& settings,
-                                        const SiteStatus& status) {
+                                        const DescriptorStatus& status) {
   FrameResult r;
   FrameDescriptor& d = r.descriptor;
   d.captureTime = now;
@@ -39,7 +39,7 @@ FrameResult FrameRecorder::ProcessFrame(DetectState& cam, int camera, int frameW
 
 AppendResult FrameRecorder::WriteFrame(const TPicture& picture, FrameDescriptor& d,
                                        RecordingPair& pair, const RecordSettings& settings,
-                                       const SiteStatus& status) {
+                                       const DescriptorStatus& status) {
   if (!pair.IsOpen()) return {};
   d.format = settings.compression ? kFormatJpeg : kFormatRaw;
   d.object = settings.object;

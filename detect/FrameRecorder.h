@@ -38,7 +38,7 @@ struct RecordSettings {
 };
 
 // Alarm inputs and defence mode at the moment of the frame.
-struct SiteStatus {
+struct DescriptorStatus {
   std::uint8_t gaugeAlarmMask = 0;
   std::uint8_t gaugeEnabledMask = 0;
   bool defence = false;
@@ -61,12 +61,12 @@ class FrameRecorder {
   // taken at `now` from a capture of frameWidth x frameHeight.
   FrameResult ProcessFrame(DetectState& cam, int camera, int frameWidth, int frameHeight,
                            std::uint8_t filter, TDateTime now, RecordingPair& pair,
-                           const RecordSettings& settings, const SiteStatus& status);
+                           const RecordSettings& settings, const DescriptorStatus& status);
 
   // The frame writer: appends the camera's current picture with descriptor
   // d (capture time, camera, colour, size and change level filled in).
   AppendResult WriteFrame(const TPicture& picture, FrameDescriptor& d, RecordingPair& pair,
-                          const RecordSettings& settings, const SiteStatus& status);
+                          const RecordSettings& settings, const DescriptorStatus& status);
 
  private:
   JpegCodec& codec_;

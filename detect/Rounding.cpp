@@ -5,7 +5,7 @@
 
 namespace zv {
 
-long long RoundHalfEven(double v) {
+long long RoundToEven(double v) {
   if (std::isnan(v)) return 0;
   constexpr double kMax = 9.2233720368547748e18;  // 2^63
   if (v >= kMax) return std::numeric_limits<long long>::max();
@@ -24,12 +24,12 @@ long long RoundHalfEven(double v) {
 
 bool ShouldRecordFrame(int recordingMode, double ignorePercent, int level) {
   if (recordingMode == kRecordAlways) return true;
-  if (recordingMode == kRecordOnChange) return RoundHalfEven(ignorePercent) <= level;
+  if (recordingMode == kRecordOnChange) return RoundToEven(ignorePercent) <= level;
   return false;
 }
 
 bool ShouldBeepOnMotion(bool reactionEnabled, double eventPercent, int level) {
-  return reactionEnabled && level > 0 && RoundHalfEven(eventPercent) <= level;
+  return reactionEnabled && level > 0 && RoundToEven(eventPercent) <= level;
 }
 
 }  // namespace zv

@@ -5,7 +5,7 @@ namespace zv {
 // Nearest integer, halves to the even neighbour (0.5 -> 0, 1.5 -> 2,
 // -2.5 -> -2), independent of the floating-point rounding mode.  Values
 // beyond the range of long long saturate; NaN gives 0.
-long long RoundHalfEven(double v);
+long long RoundToEven(double v);
 
 // Recording modes of a camera.
 constexpr int kRecordAlways = 0;

@@ -24,7 +24,7 @@ bool ChangeIndex::Update(const RecordingReader& reader, std::int32_t from, std::
 
 unsigned PlaybackIntervalMs(double viewFreq) {
   if (!(viewFreq > 0)) return 0;
-  const long long ms = RoundHalfEven(1000.0 / viewFreq);
+  const long long ms = RoundToEven(1000.0 / viewFreq);
   return static_cast<unsigned>(std::clamp<long long>(ms, 0, 0x7FFFFFFF));
 }
 
@@ -111,7 +111,7 @@ ChangeGraph ComputeChangeGraph(const std::vector<std::int32_t>& levels, int widt
                                double eventPercent) {
   ChangeGraph g;
   const long long n = static_cast<long long>(levels.size());
-  const int yEvent = BarY(RoundHalfEven(eventPercent), height);
+  const int yEvent = BarY(RoundToEven(eventPercent), height);
   g.thresholdY = yEvent;
   // Each column x takes the slice (x-1)*n div (W-2) + 1 .. x*n div (W-2) + 1
   // of the records; a graph narrower than 3 pixels has no slices.

@@ -225,8 +225,8 @@ class SummaryReporter : public benchmark::ConsoleReporter {
       if (!r.error_occurred)
         ns[r.benchmark_name()] =
             r.GetAdjustedCPUTime() * (r.time_unit == benchmark::kMillisecond   ? 1e6
-                                       : r.time_unit == benchmark::kMicrosecond ? 1e3
-                                                                                : 1.0);
+                                      : r.time_unit == benchmark::kMicrosecond ? 1e3
+                                                                               : 1.0);
     ConsoleReporter::ReportRuns(runs);
   }
 };

@@ -49,7 +49,7 @@ TEST(FrameRecorder, RecordsOnChangeAndTheViewerFollows) {
   cam.changesEventPercent = 1.2;
   cam.colored = true;
   RecordSettings settings;
-  SiteStatus status{0x21, 0xFF, true};
+  DescriptorStatus status{0x21, 0xFF, true};
   FakeCapture capture;
 
   std::vector<int> levels;

@@ -11,19 +11,19 @@ namespace zv {
 namespace {
 
 TEST(Rounding, HalvesGoToEven) {
-  EXPECT_EQ(RoundHalfEven(0.5), 0);
-  EXPECT_EQ(RoundHalfEven(1.5), 2);
-  EXPECT_EQ(RoundHalfEven(2.5), 2);
-  EXPECT_EQ(RoundHalfEven(-0.5), 0);
-  EXPECT_EQ(RoundHalfEven(-1.5), -2);
-  EXPECT_EQ(RoundHalfEven(-2.5), -2);
-  EXPECT_EQ(RoundHalfEven(0.49999), 0);
-  EXPECT_EQ(RoundHalfEven(0.50001), 1);
-  EXPECT_EQ(RoundHalfEven(1.2), 1);
-  EXPECT_EQ(RoundHalfEven(-1.7), -2);
-  EXPECT_EQ(RoundHalfEven(std::nan("")), 0);
-  EXPECT_EQ(RoundHalfEven(1e300), std::numeric_limits<long long>::max());
-  EXPECT_EQ(RoundHalfEven(-1e300), std::numeric_limits<long long>::min());
+  EXPECT_EQ(RoundToEven(0.5), 0);
+  EXPECT_EQ(RoundToEven(1.5), 2);
+  EXPECT_EQ(RoundToEven(2.5), 2);
+  EXPECT_EQ(RoundToEven(-0.5), 0);
+  EXPECT_EQ(RoundToEven(-1.5), -2);
+  EXPECT_EQ(RoundToEven(-2.5), -2);
+  EXPECT_EQ(RoundToEven(0.49999), 0);
+  EXPECT_EQ(RoundToEven(0.50001), 1);
+  EXPECT_EQ(RoundToEven(1.2), 1);
+  EXPECT_EQ(RoundToEven(-1.7), -2);
+  EXPECT_EQ(RoundToEven(std::nan("")), 0);
+  EXPECT_EQ(RoundToEven(1e300), std::numeric_limits<long long>::max());
+  EXPECT_EQ(RoundToEven(-1e300), std::numeric_limits<long long>::min());
 }
 
 TEST(Rounding, RecordingDecision) {
