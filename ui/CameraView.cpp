@@ -1,11 +1,16 @@
 #include "ui/CameraView.h"
 
 #include <QContextMenuEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygon>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
 
 #include "ui/CaptureDialogs.h"
 
@@ -280,6 +285,39 @@ CameraViews* AttachCameraViews(QWidget* viewPanel, QWidget* livePanel, Applicati
     if (app.video) app.video->Video.SetDialogs(nullptr);
   });
   return views;
+}
+
+namespace {
+
+bool AllViewsLive(Application& app) {
+  const int n = app.cameras.CameraCount();
+  if (n == 0 || !app.video || app.video->Intake.FramesTaken() < 2LL * n) return false;
+  for (int k = 1; k <= n; ++k) {
+    const TCamera* cam = app.video->Camera(k);
+    if (!cam) return false;
+    const auto& b = cam->CurrentPicture.Bytes();
+    if (std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; })) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void ScreenshotWhenLive(QWidget* window, Application& app, const QString& path, int timeoutMs) {
+  auto* poll = new QTimer(window);
+  auto started = std::make_shared<QElapsedTimer>();
+  started->start();
+  QObject::connect(poll, &QTimer::timeout, window, [=, &app] {
+    const bool live = AllViewsLive(app);
+    if (!live && started->elapsed() < timeoutMs) return;
+    poll->stop();
+    if (!live) std::fprintf(stderr, "screenshot: the views show no pictures yet\n");
+    const bool ok = window->grab().save(path);
+    std::fprintf(stderr, "screenshot: %s %s\n", ok ? "wrote" : "could not write",
+                 path.toLocal8Bit().constData());
+    window->close();
+  });
+  poll->start(200);
 }
 
 }  // namespace zv::ui

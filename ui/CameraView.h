@@ -74,4 +74,10 @@ class CameraViews : public QObject {
 // settings dialogs.
 CameraViews* AttachCameraViews(QWidget* viewPanel, QWidget* livePanel, Application& app);
 
+// Waits until every camera view shows a picture, then writes a picture of
+// window to path and closes the window (which runs the normal shutdown).
+// Gives up waiting after timeoutMs and writes what is shown then.
+void ScreenshotWhenLive(QWidget* window, Application& app, const QString& path,
+                        int timeoutMs = 30000);
+
 }  // namespace zv::ui

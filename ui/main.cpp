@@ -1,10 +1,12 @@
 // Zorvenix: one program for a protected site (client mode) and for the
 // monitoring station (server mode), chosen by the settings file.
 //
-//   zorvenix [--dir DIR] [--seconds N]
+//   zorvenix [--dir DIR] [--seconds N] [--screenshot FILE]
 //
 // --dir DIR    keep the settings file, the journal and the modem logs in DIR
 // --seconds N  close the window (running the whole shutdown) after N seconds
+// --screenshot FILE  once every camera view shows a picture, write a picture
+//              of the window to FILE and close it
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
@@ -20,6 +22,7 @@
 #include "app/Application.h"
 #include "platform/Clock.h"
 #include "platform/Speaker.h"
+#include "ui/CameraView.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/ZvApplication.h"
@@ -58,14 +61,17 @@ int main(int argc, char** argv) {
   zv::ui::ZvApplication qapp(argc, argv);
   QString dirArg;
   int seconds = 0;
+  QString screenshot;
   const QStringList args = qapp.arguments();
   for (int i = 1; i < args.size(); ++i) {
     if (args[i] == "--dir" && i + 1 < args.size()) {
       dirArg = args[++i];
+    } else if (args[i] == "--screenshot" && i + 1 < args.size()) {
+      screenshot = args[++i];
     } else if (args[i] == "--seconds" && i + 1 < args.size()) {
       seconds = args[++i].toInt();
     } else if (args[i] == "--help" || args[i] == "-h") {
-      std::printf("usage: zorvenix [--dir DIR] [--seconds N]\n");
+      std::printf("usage: zorvenix [--dir DIR] [--seconds N] [--screenshot FILE]\n");
       return 0;
     } else {
       std::fprintf(stderr, "zorvenix: unknown argument %s\n", args[i].toLocal8Bit().constData());
@@ -110,6 +116,7 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
   }
+  if (!screenshot.isEmpty()) zv::ui::ScreenshotWhenLive(&window, core, screenshot);
   if (seconds > 0) QTimer::singleShot(seconds * 1000, &window, [&window] { window.close(); });
 
   const int rc = qapp.exec();
