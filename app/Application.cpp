@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 
+#include "alarm/AlarmInputs.h"
 #include "video/VideoInput.h"
 
 namespace zv {
@@ -25,6 +26,7 @@ Application::Application(Services& services, AppPaths paths)
       s_(services),
       paths_(std::move(paths)) {
   video = std::make_unique<VideoInput>(*this);
+  alarm = std::make_unique<AlarmInputs>(*this);
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();
@@ -132,6 +134,9 @@ void Application::FormCreate() {
     ShapeForServer();
   else
     ShapeForClient();
+
+  // 10. The port handlers, held back while the settings were loading.
+  alarm->OpenPorts();
 
   // 12.
   journal.AddJournal("Программа запущена", 0);

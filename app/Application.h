@@ -23,6 +23,7 @@ struct AppPaths {
 };
 
 class VideoInput;
+class AlarmInputs;
 
 class Application {
  public:
@@ -64,6 +65,7 @@ class Application {
 
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;  // capture device and cameras
+  std::unique_ptr<AlarmInputs> alarm;  // gauges, camera alarms, defence mode
 
  private:
   void DisplayCheck();

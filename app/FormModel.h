@@ -52,6 +52,7 @@ struct TFormModel {
   TButton SwitchModeBtn{"SwitchModeBtn"};
   TButton Button1{"Button1"};
   TButton AdjustMinimizeBtn{"AdjustMinimizeBtn"};
+  TControl PageControl1{"PageControl1"};  // hidden while the site is armed
 
   // --- menu
   TMenuItem AutoStartRecord{"AutoStartRecord"};
@@ -121,6 +122,10 @@ struct TFormModel {
   TSpinEdit DefenceOnDelay{"DefenceOnDelay", 10, 0, 0};
   TEdit DefenceOffDTMF{"DefenceOffDTMF", "7295"};
   TEdit DefenceOnDTMF{"DefenceOnDTMF", "6592"};
+  // The camera group: shown, not stored, without function.
+  TCheckBox EventCamOn{"EventCamOn"};
+  TFloatSpinEdit EventCamChanges{"EventCamChanges", 3.0, 0.0, 100.0, 1.0, 1};
+  TSpinEdit EventCam{"EventCam", 1, 1, 8};
 
   // --- "Объекты"
   TCheckListBox ObjectListBox{"ObjectListBox"};

@@ -1,0 +1,33 @@
+#pragma once
+// What the site looks like right now, as the recorder stores it in every
+// frame descriptor and the link sends it with every picture.  Written by the
+// gauge poll and by arming and disarming; read by anyone.
+#include <cstdint>
+
+#include "detect/FrameDescriptor.h"
+
+namespace zv {
+
+struct SiteStatus {
+  // The site is armed (defence mode).
+  bool Armed = false;
+  // Gauges switched on and whose port is in use.  Bits 7..5: the serial
+  // inputs CD, DSR, CTS; bits 4..0: the parallel inputs Ack, Busy, Paper
+  // out, Select in, Error.
+  std::uint8_t GaugeEnabledMask = 0;
+  // Gauges whose input is in the alarm state, switched on or not.
+  std::uint8_t GaugeAlarmMask = 0;
+  // Bit k - 1: camera k (1..8) was in motion alarm at the last poll.
+  std::uint8_t CameraAlarmMask = 0;
+  // An alarm is being dispatched to the subscribers; disarming clears it.
+  bool DispatchActive = false;
+};
+
+// Puts the site's status into the descriptor of a frame being recorded.
+inline void StampDescriptor(const SiteStatus& site, FrameDescriptor& d) {
+  d.defence = site.Armed;
+  d.gaugeAlarmMask = site.GaugeAlarmMask;
+  d.gaugeEnabledMask = site.GaugeEnabledMask;
+}
+
+}  // namespace zv

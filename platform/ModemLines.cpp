@@ -1,0 +1,49 @@
+#include "platform/ModemLines.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace zv {
+
+LinuxModemLines::~LinuxModemLines() {
+  Close();
+}
+
+bool LinuxModemLines::Open(const std::string& path) {
+  if (fd_ >= 0 || path.empty()) return false;
+  // O_NONBLOCK: a port without carrier must not hold the caller up.  No
+  // O_CREAT: only an existing device will do.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool LinuxModemLines::Read(SerialModemLines& lines) {
+  int bits = 0;
+  if (fd_ < 0 || ::ioctl(fd_, TIOCMGET, &bits) != 0) return false;
+  lines.cts = bits & TIOCM_CTS;
+  lines.dsr = bits & TIOCM_DSR;
+  lines.rlsd = bits & TIOCM_CD;
+  lines.ring = bits & TIOCM_RI;
+  return true;
+}
+
+void LinuxModemLines::Close() {
+  if (fd_ < 0) return;
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+std::unique_ptr<IModemLines> MakeLinuxModemLines() {
+  return std::make_unique<LinuxModemLines>();
+}
+
+}  // namespace zv

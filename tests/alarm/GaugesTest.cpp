@@ -1,0 +1,321 @@
+#include <pty.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "AlarmFixture.h"
+
+namespace zv::test {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class GaugesTest : public AlarmFixture {};
+
+TEST_F(GaugesTest, ParallelGaugeGivesOneStartAndOneEndLineWhateverThePollCount) {
+  form().UseGaugesOnLpt.SetChecked(true);
+  form().EventLPTPort.SetValue(2);
+  form().NotAck.SetChecked(true);
+  loop.ports.Set("LPT2", "/dev/fake-lpt");
+  const std::size_t start = JournalSize();
+
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(lpt->lastPath, "/dev/fake-lpt");
+  EXPECT_EQ(form().NotAck.FontColor(), Gauges::kNormalColor);
+  EXPECT_TRUE(form().NotAck.FontStyle() & fsUnderline);
+  EXPECT_FALSE(form().Busy.FontStyle() & fsUnderline);
+
+  lpt->status = 0x80 | 0x40;  // Ack pin high
+  for (int i = 0; i < 5; ++i) EXPECT_FALSE(Poll());
+  EXPECT_EQ(form().NotAck.FontColor(), Gauges::kAlarmColor);
+  EXPECT_EQ(site().GaugeAlarmMask, 0x10);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x10);
+  EXPECT_EQ(app->journal.Status()[0].text, "Сработка - \"Большая комн.\" !");
+
+  lpt->status = 0x80;
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(Poll());
+  EXPECT_EQ(form().NotAck.FontColor(), Gauges::kNormalColor);
+  EXPECT_EQ(site().GaugeAlarmMask, 0);
+  EXPECT_EQ(Logged(start),
+            (Lines{"Сработка - \"Большая комн.\" !", "Завершение сработки - \"Большая комн.\" !"}));
+  EXPECT_EQ(lpt->reads, 11);
+}
+
+TEST_F(GaugesTest, ParallelBitsEachInputHighIsAlarmAndBusyComesInverted) {
+  form().UseGaugesOnLpt.SetChecked(true);
+  TCheckBox* boxes[5] = {&form().NotAck, &form().Busy, &form().PaperOut, &form().SelectIn,
+                         &form().NotError};
+  for (TCheckBox* b : boxes) b->SetChecked(true);
+  struct Case {
+    std::uint8_t reg;
+    int alarmed;  // index into boxes, -1: none
+  } cases[] = {{0x80, -1}, {0xC0, 0}, {0x00, 1}, {0xA0, 2}, {0x90, 3}, {0x88, 4}};
+  const std::uint8_t bits[5] = {0x10, 0x08, 0x04, 0x02, 0x01};
+  for (const Case& c : cases) {
+    lpt->status = c.reg;
+    EXPECT_EQ(Poll(), c.alarmed < 0) << int(c.reg);
+    for (int i = 0; i < 5; ++i)
+      EXPECT_EQ(boxes[i]->FontColor(), i == c.alarmed ? Gauges::kAlarmColor : Gauges::kNormalColor)
+          << int(c.reg) << " " << i;
+    EXPECT_EQ(site().GaugeAlarmMask, c.alarmed < 0 ? 0 : bits[c.alarmed]);
+    EXPECT_EQ(site().GaugeEnabledMask, 0x1F);
+  }
+  // Every pin high at once: all five in alarm; names go with their inputs.
+  lpt->status = 0x80;
+  EXPECT_TRUE(Poll());
+  lpt->status = 0x78;
+  const std::size_t before = JournalSize();
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0x1F);
+  EXPECT_EQ(Logged(before), (Lines{"Сработка - \"Большая комн.\" !", "Сработка - \"Спальня\" !",
+                                   "Сработка - \"Прихожая\" !", "Сработка - \"Кухня\" !",
+                                   "Сработка - \"Сейф\" !"}));
+}
+
+TEST_F(GaugesTest, SwitchingGaugesOffAndOn) {
+  form().UseGaugesOnLpt.SetChecked(true);
+  form().Busy.SetChecked(true);
+  lpt->status = 0x00;  // Busy pin high
+  EXPECT_FALSE(Poll());
+  EXPECT_TRUE(alarm().gauges.Latched(3));
+
+  // Switched off while red: one line, then nothing however often polled.
+  std::size_t before = JournalSize();
+  form().Busy.SetChecked(false);
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(Poll());
+  EXPECT_EQ(Logged(before), (Lines{"Отключение датчика \"Спальня\" в состоянии сработки !"}));
+  // Off but red: alarm bit only, the verdict is untouched.
+  EXPECT_EQ(form().Busy.FontColor(), Gauges::kAlarmColor);
+  EXPECT_FALSE(form().Busy.FontStyle() & fsUnderline);
+  EXPECT_EQ(site().GaugeAlarmMask, 0x08);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x00);
+
+  // Switched on again while still in alarm: a new start line.
+  before = JournalSize();
+  form().Busy.SetChecked(true);
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(Logged(before), (Lines{"Сработка - \"Спальня\" !"}));
+}
+
+TEST_F(GaugesTest, UnreadableOrUnusedParallelPortClearsItsBitsButKeepsColoursAndLatches) {
+  form().UseGaugesOnLpt.SetChecked(true);
+  form().NotError.SetChecked(true);
+  form().ClientComPort.SetValue(1);
+  form().UseGaugesOnCom.SetChecked(true);
+  form().CTS.SetChecked(true);
+  com->lines.cts = false;
+  lpt->status = 0x88;
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0x21);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x21);
+
+  lpt->present = false;  // absent or not accessible
+  const std::size_t before = JournalSize();
+  EXPECT_FALSE(Poll());  // the serial gauge is still in alarm
+  EXPECT_EQ(site().GaugeAlarmMask, 0x20);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x20);
+  EXPECT_EQ(form().NotError.FontColor(), Gauges::kAlarmColor);
+  EXPECT_TRUE(alarm().gauges.Latched(0));
+  EXPECT_EQ(Logged(before), Lines{});
+
+  lpt->present = true;
+  form().UseGaugesOnLpt.SetChecked(false);
+  form().UseGaugesOnCom.SetChecked(false);
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0);
+  EXPECT_EQ(site().GaugeEnabledMask, 0);
+  EXPECT_EQ(lpt->reads, 1);
+}
+
+TEST_F(GaugesTest, SerialGaugesReadCarrierDsrCtsAndOpenThePortOnEveryPoll) {
+  form().UseGaugesOnCom.SetChecked(true);
+  form().EventComPort.SetValue(3);
+  loop.ports.Set("COM3", "/dev/fake-com");
+  form().CD.SetChecked(true);
+  form().DSR.SetChecked(true);
+  form().CTS.SetChecked(true);
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(com->lastPath, "/dev/fake-com");
+  EXPECT_EQ(site().GaugeEnabledMask, 0xE0);
+
+  // The "CD" gauge follows carrier detect; the ring line plays no part.
+  com->lines.ring = true;
+  EXPECT_TRUE(Poll());
+  com->lines = {true, true, false, false};
+  const std::size_t before = JournalSize();
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(form().CD.FontColor(), Gauges::kAlarmColor);
+  EXPECT_EQ(site().GaugeAlarmMask, 0x80);
+  com->lines = {false, false, true, false};
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0x60);
+  EXPECT_EQ(Logged(before), (Lines{"Сработка - \"Двери\" !", "Завершение сработки - \"Двери\" !",
+                                   "Сработка - \"Окна\" !", "Сработка - \"Балкон\" !"}));
+  EXPECT_EQ(com->opens, 4);
+  EXPECT_EQ(com->closes, 4);
+  EXPECT_FALSE(com->open);
+}
+
+TEST_F(GaugesTest, SerialGaugesFreezeWhenThePortIsTheLinksBusyOrWithoutLines) {
+  form().ClientComPort.SetValue(1);
+  form().UseGaugesOnCom.SetChecked(true);
+  form().DSR.SetChecked(true);
+  com->lines.dsr = false;
+  EXPECT_FALSE(Poll());
+  ASSERT_EQ(site().GaugeAlarmMask, 0x40);
+  com->lines.dsr = true;
+
+  // Frozen: the masks and the colour stay; only the gauges actually read
+  // take part in the verdict.
+  const std::size_t before = JournalSize();
+  form().ClientComPort.SetValue(form().EventComPort.Value());  // the link's port
+  EXPECT_TRUE(Poll());
+  form().ClientComPort.SetValue(1);
+  com->present = false;  // busy or missing
+  EXPECT_TRUE(Poll());
+  com->present = true;
+  com->hasLines = false;  // cannot report its lines
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0x40);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x40);
+  EXPECT_EQ(form().DSR.FontColor(), Gauges::kAlarmColor);
+  EXPECT_EQ(com->opens, 2);
+  EXPECT_EQ(com->closes, 2);
+  EXPECT_EQ(Logged(before), Lines{});
+
+  com->hasLines = true;
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(Logged(before), (Lines{"Завершение сработки - \"Окна\" !"}));
+}
+
+TEST_F(GaugesTest, CameraMotionAlarms) {
+  app->cameras.SetFactory([](int n) { return std::make_unique<TCameraInfo>(n); });
+  app->cameras.CreateNext().Description = "Вход";
+  app->cameras.CreateNext().Description = "Двор";
+  app->cameras.CreateNext().Description = "Гараж";
+  // Reaction on at the default threshold, nothing changing: quiet.
+  for (int k = 1; k <= 3; ++k) feed.cams[static_cast<std::size_t>(k)] = {true, 0.10, 0};
+  feed.cams[3].reactionEnabled = false;
+  feed.cams[3].changeValue = 90;  // reaction off: never an alarm
+  const std::size_t start = JournalSize();
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(site().CameraAlarmMask, 0);
+
+  // Motion while disarmed: mask and verdict, but no line.
+  feed.cams[2].changeValue = 1;
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().CameraAlarmMask, 0x02);
+  EXPECT_FALSE(alarm().gauges.CameraQuiet(2));
+  EXPECT_EQ(Logged(start), Lines{});
+
+  // Armed: entering and leaving motion are journaled; a motion that began
+  // before arming was absorbed and is not reported again.
+  site().Armed = true;
+  feed.cams[1].eventPercent = 2.5;  // rounds to 2
+  feed.cams[1].changeValue = 2;
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().CameraAlarmMask, 0x03);
+  feed.cams[1].changeValue = 1;
+  feed.cams[2].changeValue = 0;
+  EXPECT_TRUE(Poll());
+  EXPECT_EQ(Logged(start), (Lines{"Сработка по видеокамере \"Вход\" !",
+                                  "Завершение движения по видеокамере \"Вход\"",
+                                  "Завершение движения по видеокамере \"Двор\""}));
+}
+
+TEST(CameraMotion, LevelZeroIsNeverMotionAndThresholdsRoundHalfToEven) {
+  EXPECT_FALSE(IsCameraMotion({true, 0.10, 0}));
+  EXPECT_FALSE(IsCameraMotion({true, 0.0, 0}));
+  EXPECT_TRUE(IsCameraMotion({true, 0.10, 1}));
+  EXPECT_FALSE(IsCameraMotion({false, 0.10, 50}));
+  EXPECT_FALSE(IsCameraMotion({true, 3.5, 3}));  // rounds to 4
+  EXPECT_TRUE(IsCameraMotion({true, 2.5, 2}));   // rounds to 2
+  EXPECT_TRUE(IsCameraMotion({true, 3.0, 3}));
+}
+
+TEST_F(GaugesTest, PortCheckReportsConflictsAndOpenFailures) {
+  form().UseSwitcher.SetChecked(true);
+  form().SwitcherComPort.SetValue(4);
+  form().ClientComPort.SetValue(2);
+  // Not before the settings are loaded, not with the COM gauges unused.
+  form().UseGaugesOnCom.SetChecked(true);
+  EXPECT_EQ(JournalSize(), 0u);
+  app->settings.SettingsLoaded = true;
+  form().UseGaugesOnCom.SetChecked(false);
+  form().EventComPort.SetValue(3);
+  EXPECT_EQ(JournalSize(), 0u);
+
+  form().UseGaugesOnCom.SetChecked(true);  // port 3 is free
+  form().EventComPort.SetValue(2);         // the link's
+  form().EventComPort.SetValue(4);         // the switcher's
+  com->present = false;
+  form().EventComPort.SetValue(5);
+  EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
+                             "Порт Com2: зарезервирован для связи с сервером !",
+                             "Порт Com4: зарезервирован для управления видеокоммутатором !",
+                             "Ошибка открытия порта Com5: для получения сигналов с датчиков !"}));
+  EXPECT_EQ(app->journal.Status()[0].text,
+            "Ошибка открытия порта Com5: для получения сигналов с датчиков !");
+  EXPECT_EQ(app->journal.Status()[0].color, colors::clRed);
+  EXPECT_EQ(com->opens, com->closes);
+  // The error codes go to the journal file.
+  const std::string log = ReadFile(app->journal.LogPath());
+  for (const char* code : {"      13 Порт", "      14 Порт", "      15 Ошибка"})
+    EXPECT_NE(log.find(code), std::string::npos) << code;
+
+  // A station has no gauges.
+  app->settings.ServerMode = true;
+  const std::size_t before = JournalSize();
+  form().EventComPort.SetValue(2);
+  EXPECT_EQ(JournalSize(), before);
+}
+
+// A pseudo-terminal opens like a serial port but has no modem lines: the
+// poll skips the serial gauges without a word, the port check passes.
+TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
+  int master = -1, slave = -1;
+  char name[256] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ::close(slave);
+  alarm().gauges.SetModemLines(MakeLinuxModemLines());
+  loop.ports.Set("COM3", name);
+  form().EventComPort.SetValue(3);
+  form().UseGaugesOnCom.SetChecked(true);
+  form().CD.SetChecked(true);
+  app->settings.SettingsLoaded = true;
+
+  alarm().gauges.EventComPortChange();
+  const auto fds = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator());
+  };
+  const auto open = fds();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Poll());
+  EXPECT_EQ(fds(), open);  // closed again after every poll
+  EXPECT_EQ(site().GaugeEnabledMask, 0);
+  EXPECT_EQ(form().CD.FontColor(), colors::clBlack);  // never read
+  EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт"}));
+
+  // A device that is not there; a file that is not a terminal.
+  LinuxModemLines lines;
+  EXPECT_FALSE(lines.Open(dir.file("missing")));
+  WriteFile(dir.file("plain"), "x");
+  EXPECT_FALSE(lines.Open(dir.file("plain")));
+  EXPECT_FALSE(lines.IsOpen());
+  ::close(master);
+}
+
+TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeRead) {
+  TempDir d;
+  LinuxParallelStatus lpt;
+  std::uint8_t reg = 0x5A;
+  EXPECT_FALSE(lpt.ReadStatus(d.file("parport9"), reg));
+  WriteFile(d.file("plain"), "x");
+  EXPECT_FALSE(lpt.ReadStatus(d.file("plain"), reg));
+  EXPECT_FALSE(lpt.ReadStatus("/dev/null", reg));
+  EXPECT_FALSE(lpt.ReadStatus("", reg));
+  EXPECT_EQ(reg, 0x5A);
+}
+
+}  // namespace
+}  // namespace zv::test
