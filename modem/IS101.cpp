@@ -458,10 +458,18 @@ int TIS101::RecordStream(std::ostream& stream, int bitsPerSecond) {
   Log(5, "<START RECORDING>");
 
   std::vector<char> buf;
+  bool lost = false;
   auto save = [&] {
     stream.write(buf.data(), static_cast<std::streamsize>(buf.size()));
     Log(5, Fmt("<VOICE DATA %d bytes>", static_cast<int>(buf.size())));
     buf.clear();
+    if (!stream && !lost) {
+      // The file takes no more (a full disk): a recording with a hole is
+      // not a recording.  Stop the modem and report the failure.
+      lost = true;
+      Log(4, "Could not write voice data");
+      if (!stopRecording_) m.StopRecording();
+    }
     const auto size = stream.tellp();
     Progress(size >= 0 ? static_cast<int>(size) : 0);
   };
@@ -480,12 +488,8 @@ int TIS101::RecordStream(std::ostream& stream, int bitsPerSecond) {
     if (afterDle) {
       afterDle = false;
       if (c == kETX) {
-        stream.write(buf.data(), static_cast<std::streamsize>(buf.size()));
-        Log(5, Fmt("<VOICE DATA %d bytes>", static_cast<int>(buf.size())));
+        save();
         Log(5, "<DLE> <ETX>");
-        buf.clear();
-        const auto size = stream.tellp();
-        Progress(size >= 0 ? static_cast<int>(size) : 0);
         endMark = true;
       } else if (c == kDLE) {
         buf.push_back(kDLE);
@@ -507,7 +511,7 @@ int TIS101::RecordStream(std::ostream& stream, int bitsPerSecond) {
   }
   m.SetState(msIdle);
   m.ProcessEvents();
-  return kStopped;
+  return lost ? -1 : kStopped;
 }
 
 int TIS101::WaitLoop(const std::string* answers, int timeoutMs) {

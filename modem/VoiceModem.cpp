@@ -816,6 +816,9 @@ int TVoiceModem::PlayStream(std::istream& stream) {
   const int r = driver_->PlayStream(stream, speed * bits);
   if (r == -1) {
     Log(4, "PlayStream command failed");
+    // Whatever the modem still sends about the broken transfer must not be
+    // taken for the answer to the next command.
+    FlushNow();
     return -1;
   }
   if (driver_->StopPlayStream() != 0) {
@@ -865,6 +868,9 @@ int TVoiceModem::RecordStream(std::ostream& stream) {
   const int r = driver_->RecordStream(stream, speed * bits);
   if (r == -1) {
     Log(4, "RecordStream command failed");
+    // Whatever the modem still sends about the broken transfer must not be
+    // taken for the answer to the next command.
+    FlushNow();
     return -1;
   }
   if (driver_->StopRecordStream() != 0) {

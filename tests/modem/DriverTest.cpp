@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <thread>
 
 #include "ModemFixture.h"
 #include "support/TempDir.h"
@@ -230,6 +231,36 @@ TEST_F(Sm56, RecordUnshieldsDataAndWritesTheHeader) {
   EXPECT_TRUE(Logged(5, "<DLE> <ETX>"));
   EXPECT_EQ(modem.GetState(), msIdle);
   EXPECT_TRUE(sim.WaitDone(100));
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+// A stream that takes only so many bytes, as a file on a full disk.
+struct FullDisk : std::streambuf {
+  std::string data;
+  std::size_t room;
+  explicit FullDisk(std::size_t r) : room(r) {}
+  int overflow(int c) override {
+    if (c == traits_type::eof() || data.size() >= room) return traits_type::eof();
+    data += static_cast<char>(c);
+    return c;
+  }
+};
+
+TEST_F(Sm56, RecordingIntoAFullFileFails) {
+  OpenModem();
+  sim.Answer("AT+VSM=129,8000,0,0", {"OK"});
+  sim.Answer("AT+FLO=2", {"OK"});
+  sim.OnLine("AT+VRX", ModemSim::Lines({"CONNECT"}) + "abcdef" + kDLE + "s");
+  sim.OnBytes(kDLE + "!", kDLE + kETX + ModemSim::Lines({"OK"}));
+  sim.Answer("ATH0", {"OK"});
+  FullDisk disk(34);  // the header and two bytes
+  std::ostream out(&disk);
+  EXPECT_EQ(modem.RecordStream(out), -1);
+  EXPECT_TRUE(Logged(4, "Could not write voice data"));
+  EXPECT_TRUE(Logged(4, "RecordStream command failed"));
+  EXPECT_EQ(modem.HangUp(), 0);  // the next command starts clean:
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(modem.InputWaiting());  // it took its own answer, not a stale one
   EXPECT_TRUE(sim.Errors().empty());
 }
 
