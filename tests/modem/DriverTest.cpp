@@ -264,6 +264,45 @@ TEST_F(Sm56, RecordingIntoAFullFileFails) {
   EXPECT_TRUE(sim.Errors().empty());
 }
 
+TEST_F(Sm56, LineAndModeCommands) {
+  OpenModem();
+  sim.Answer("ATA", {"OK"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x200A);
+  sim.Answer("ATA", {"NO CARRIER", "ERROR"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+  sim.Answer("AT+FCLASS=8", {"OK"});
+  EXPECT_EQ(modem.RestoreVoiceMode(), 0);
+  sim.Answer("AT+FCLASS=0", {"OK"});
+  EXPECT_EQ(modem.VoiceModeOff(), 0);
+  sim.Answer("AT+FCLASS=2", {"OK"});
+  sim.Answer("AT", {"OK"});
+  EXPECT_EQ(modem.SwitchToDataFax("2"), 0);
+  EXPECT_EQ(sim.Received(), "ATA\rATA\rAT+FCLASS=8\rAT+FCLASS=0\rAT+FCLASS=2\rAT\r");
+  EXPECT_TRUE(Logged(1, "Answering Call"));
+  EXPECT_TRUE(Logged(2, "Restoring voice mode"));
+  EXPECT_TRUE(Logged(2, "Leaving voice mode"));
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+TEST_F(Sm56, PlayStopsAtItsTimeLimit) {
+  profile.PlayMaxLen = 1;
+  OpenModem();
+  sim.SetVoiceRate(8000);  // as fast as the modem plays
+  sim.Answer("AT+VSM=128,8000,0,0", {"OK"});
+  sim.Answer("AT+FLO=2", {"OK"});
+  sim.Answer("AT+VTX", {"CONNECT"});
+  sim.OnVoice(ModemSim::Lines({"OK"}));
+  std::istringstream in(Rmd("Motorola SM56", 1, 8000, 8, std::string(40000, 'v')));
+  const auto t = std::chrono::steady_clock::now();
+  EXPECT_EQ(modem.PlayStream(in), kStopped);
+  EXPECT_GE(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(900));
+  TModemEvent ev;  // left for the next event pass
+  ASSERT_EQ(modem.UnqueueEvent(ev), 0);
+  EXPECT_EQ(ev.Event, 0x2021);
+  EXPECT_TRUE(Logged(5, "<INTERRUPT PLAYING>"));
+  EXPECT_LT(sim.Voice().size(), 40000u);
+}
+
 TEST_F(Sm56, DtmfBeepAndWaiting) {
   OpenModem();
   EXPECT_EQ(modem.PlayDTMF(""), -1);
