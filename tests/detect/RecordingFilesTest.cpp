@@ -225,6 +225,7 @@ TEST(RecordingPair, OpenFailuresAreReportedAndLeaveNothingOpen) {
 TEST(RecordingPair, FailedWritesAreReportedOnceAndLeaveNoDescriptor) {
   TempDir dir;
   // Every write to the .bin fails with "no space left on device".
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   ASSERT_EQ(::symlink("/dev/full", dir.file("f.bin").c_str()), 0);
   RecordingPair pair;
   ASSERT_TRUE(pair.OpenOrCreate(dir.file("f.dsc")));
