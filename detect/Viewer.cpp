@@ -7,16 +7,13 @@
 
 namespace zv {
 
-bool ChangeIndex::Update(const RecordingReader& reader, std::int32_t from, std::int32_t count) {
-  if (from < 1 || from > Count() + 1 || count > kMaxIndexedRecords) return false;
-  if (count < from) {
-    levels_.resize(static_cast<std::size_t>(std::max(count, 0)));
-    return true;
-  }
+bool ChangeIndex::Refresh(const RecordingReader& reader, std::int32_t first, std::int32_t last) {
+  if (first < 1 || first > Count() + 1 || last > kMaxIndexedRecords) return false;
+  if (last < first) return true;
   std::vector<std::int32_t> fresh;
-  if (!reader.ReadChangeLevels(from, count - from + 1, fresh)) return false;
-  levels_.resize(static_cast<std::size_t>(count));
-  std::copy(fresh.begin(), fresh.end(), levels_.begin() + (from - 1));
+  if (!reader.ReadChangeLevels(first, last - first + 1, fresh)) return false;
+  if (last > Count()) levels_.resize(static_cast<std::size_t>(last));
+  std::copy(fresh.begin(), fresh.end(), levels_.begin() + (first - 1));
   return true;
 }
 
@@ -172,7 +169,7 @@ bool ViewerSession::Open(const std::string& name) {
   Close();
   if (!reader_.Open(name)) return false;
   const std::int32_t count = reader_.RecordCount();
-  if (count > kMaxIndexedRecords || !index_.Update(reader_, 1, count)) {
+  if (count > kMaxIndexedRecords || !index_.Refresh(reader_, 1, count)) {
     Close();
     return false;
   }
@@ -186,10 +183,14 @@ bool ViewerSession::FollowRecorder(std::int32_t writtenRecord) {
   // The index stops at its capacity; the slider still reaches every record.
   const std::int32_t records = reader_.RecordCount();
   const std::int32_t count = std::min(records, kMaxIndexedRecords);
-  const std::int32_t from = std::clamp(writtenRecord, 1, index_.Count() + 1);
   nav.maximum = std::max(records, 1);
-  if (from > count) return false;
-  return index_.Update(reader_, from, count);
+  bool changed = false;
+  // A wrapping recording writes over a record already indexed.
+  if (writtenRecord >= 1 && writtenRecord <= index_.Count() && writtenRecord <= count)
+    changed = index_.Refresh(reader_, writtenRecord, writtenRecord);
+  if (count > index_.Count())
+    changed = index_.Refresh(reader_, index_.Count() + 1, count) || changed;
+  return changed;
 }
 
 ViewerSession::Check ViewerSession::Prepare(std::int32_t n, FrameDescriptor& d) const {

@@ -30,9 +30,10 @@ class ChangeIndex {
     return n >= 1 && n <= Count() ? levels_[static_cast<std::size_t>(n - 1)] : 0;
   }
   const std::vector<std::int32_t>& Levels() const { return levels_; }
-  // Reads records from..count of the pair into the index (from <= Count() + 1);
-  // false when the reader fails or the index would hold too many records.
-  bool Update(const RecordingReader& reader, std::int32_t from, std::int32_t count);
+  // Reads the levels of records first..last of the pair into the index,
+  // growing it when last is beyond its end (first <= Count() + 1); false
+  // when the reader fails or the index would hold too many records.
+  bool Refresh(const RecordingReader& reader, std::int32_t first, std::int32_t last);
 
  private:
   std::vector<std::int32_t> levels_;
