@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
@@ -80,6 +81,13 @@ TForm1::TForm1(Application& app, QWidget* parent) : QMainWindow(parent), app_(ap
   watch(app.frame.CloseRequested, [this] { close(); });
   watch(app.journal.StatusChanged, [this] { RenderStatus(); });
   for (TTabSheet* p : pageOrder_) watch(p->Changed, [this] { RenderPageTabs(); });
+  // While the site is armed the settings pages are out of reach; the arming
+  // button in the corner stays.
+  watch(app.form.PageControl1.Changed, [this] {
+    const bool shown = app_.form.PageControl1.Visible();
+    if (auto* stack = pages_->findChild<QStackedWidget*>()) stack->setVisible(shown);
+    pages_->tabBar()->setEnabled(shown);
+  });
   RenderPageTabs();
   RenderLayout();
   RenderStatus();
