@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "detect/PictureCodec.h"
+#include "detect/RecordingFiles.h"
+#include "detect/Viewer.h"
 #include "video/Bmp.h"
 
 namespace zv {
@@ -23,6 +26,26 @@ struct Rng {
     return s;
   }
 };
+
+// Nearest-neighbour scaling of a picture into the target.
+void Scale(const TPicture& src, const CaptureTarget& t) {
+  for (int y = 0; y < t.height; ++y) {
+    const int sy = y * src.Height() / t.height;
+    const std::uint8_t* s = src.StoredRow(sy);
+    std::uint8_t* d = t.data + static_cast<std::size_t>(y) * t.stride;
+    for (int x = 0; x < t.width; ++x) {
+      const int sx = x * src.Width() / t.width;
+      std::copy(s + 3 * sx, s + 3 * sx + 3, d + 3 * x);
+    }
+  }
+}
+
+std::string LowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
 
 std::uint8_t Clamp8(int v) {
   return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
@@ -48,7 +71,17 @@ double Progress(std::uint64_t p, std::uint64_t start, std::uint64_t length) {
 
 }  // namespace
 
+struct EmulatedCamera::Recording {
+  RecordingReader reader;
+  JpegCodec codec;
+  PictureLoader loader{codec};
+  TPicture picture;
+  std::map<int, std::int32_t> last;  // per input: the record shown last
+};
+
 EmulatedCamera::EmulatedCamera(IClock& clock) : clock_(clock) {}
+
+EmulatedCamera::~EmulatedCamera() = default;
 
 std::string EmulatedCamera::DeviceName(int /*index*/) const {
   return file_.empty() ? std::string("Эмуляция видео") : file_;
@@ -58,17 +91,25 @@ bool EmulatedCamera::Connect(int /*index*/) {
   error_.clear();
   files_.clear();
   fileIndex_ = 0;
-  if (!file_.empty()) {
+  recording_.reset();
+  const std::string ext = file_.empty() ? std::string() : LowerExtension(file_);
+  if (ext == ".dsc" || ext == ".bin") {
+    auto rec = std::make_unique<Recording>();
+    const IoResult r = rec->reader.Open(file_);
+    if (!r || rec->reader.RecordCount() < 1) {
+      error_ = file_ + ": " + (r ? std::string("no records") : r.reason);
+      connected_ = false;
+      return false;
+    }
+    recording_ = std::move(rec);
+  } else if (!file_.empty()) {
     namespace fs = std::filesystem;
     std::error_code ec;
     std::vector<std::string> names;
     if (fs::is_directory(file_, ec)) {
-      for (const auto& e : fs::directory_iterator(file_, ec)) {
-        std::string ext = e.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (e.is_regular_file() && ext == ".bmp") names.push_back(e.path().string());
-      }
+      for (const auto& e : fs::directory_iterator(file_, ec))
+        if (e.is_regular_file() && LowerExtension(e.path().string()) == ".bmp")
+          names.push_back(e.path().string());
       std::sort(names.begin(), names.end());
     } else {
       names.push_back(file_);
@@ -96,6 +137,7 @@ bool EmulatedCamera::Connect(int /*index*/) {
 void EmulatedCamera::Disconnect() {
   connected_ = false;
   files_.clear();
+  recording_.reset();
 }
 
 bool EmulatedCamera::GetFormat(CaptureFormat& out) {
@@ -227,18 +269,36 @@ void EmulatedCamera::RenderScene(const CaptureTarget& t, std::uint64_t ms) {
 }
 
 bool EmulatedCamera::RenderFile(const CaptureTarget& t) {
-  const TPicture& src = files_[fileIndex_ % files_.size()];
+  Scale(files_[fileIndex_ % files_.size()], t);
   ++fileIndex_;
-  // Nearest-neighbour scaling to the format's size.
-  for (int y = 0; y < t.height; ++y) {
-    const int sy = y * src.Height() / t.height;
-    const std::uint8_t* s = src.StoredRow(sy);
-    std::uint8_t* d = t.data + static_cast<std::size_t>(y) * t.stride;
-    for (int x = 0; x < t.width; ++x) {
-      const int sx = x * src.Width() / t.width;
-      std::copy(s + 3 * sx, s + 3 * sx + 3, d + 3 * x);
-    }
+  return true;
+}
+
+bool EmulatedCamera::RenderRecording(const CaptureTarget& t) {
+  Recording& rec = *recording_;
+  const std::int32_t count = rec.reader.RecordCount();
+  // The next picture record of this input's camera, or else of any camera.
+  std::int32_t& last = rec.last[input_];
+  FrameDescriptor d;
+  std::int32_t any = 0, own = 0;
+  for (std::int32_t step = 1; step <= count && own == 0; ++step) {
+    const std::int32_t n = (last + step - 1) % count + 1;
+    if (!rec.reader.ReadDescriptor(n, d) || d.kind != kKindPicture || d.length <= 0) continue;
+    if (any == 0) any = n;
+    if (d.camera == input_) own = n;
   }
+  const std::int32_t n = own ? own : any;
+  if (n == 0 || !rec.reader.ReadDescriptor(n, d)) {
+    error_ = file_ + ": no pictures";
+    return false;
+  }
+  last = n;
+  if (rec.loader.Load(rec.reader, d, rec.picture, true) != PictureLoader::Loaded ||
+      rec.picture.Empty()) {
+    error_ = file_ + ": record " + std::to_string(n) + " can't be read";
+    return false;
+  }
+  Scale(rec.picture, t);
   return true;
 }
 
@@ -251,8 +311,13 @@ bool EmulatedCamera::Grab(const CaptureTarget& t) {
     error_ = "frame size differs from the format";
     return false;
   }
-  const bool ok =
-      files_.empty() ? (RenderScene(t, clock_.TickMs() - startMs_), true) : RenderFile(t);
+  bool ok = true;
+  if (recording_)
+    ok = RenderRecording(t);
+  else if (!files_.empty())
+    ok = RenderFile(t);
+  else
+    RenderScene(t, clock_.TickMs() - startMs_);
   ++frameNo_;
   return ok;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // A capture card that needs no hardware, for setting a site up and trying
-// the system: either synthetic scenes, one per switcher input, or the
-// pictures of a folder (or a single bitmap) played in a loop.
+// the system: either synthetic scenes, one per switcher input, or pictures
+// played in a loop: those of a recording pair (".dsc"/".bin"; each switcher
+// input plays its own camera's records when the recording has any), of a
+// folder of bitmaps, or a single bitmap.
 //
 // A synthetic scene is a textured background with sensor-like noise, over
 // which objects cross on a fixed timeline: every input is quiet for the
@@ -12,6 +14,7 @@
 // so runs repeat exactly.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,8 +32,9 @@ class EmulatedCamera final : public ICaptureDriver, public ISwitchedSource {
   static constexpr int kInputs = 8;
 
   explicit EmulatedCamera(IClock& clock);
+  ~EmulatedCamera() override;
 
-  // "" for synthetic scenes; a folder of bitmaps or one bitmap to play.
+  // "" for synthetic scenes; a recording, a folder of bitmaps or one bitmap.
   void SetSourceFile(const std::string& path) { file_ = path; }
   const std::string& SourceFile() const { return file_; }
 
@@ -57,6 +61,9 @@ class EmulatedCamera final : public ICaptureDriver, public ISwitchedSource {
   const TPicture& Background(int input, int w, int h);
   void RenderScene(const CaptureTarget& t, std::uint64_t ms);
   bool RenderFile(const CaptureTarget& t);
+  bool RenderRecording(const CaptureTarget& t);
+  struct Recording;
+  std::unique_ptr<Recording> recording_;
 
   IClock& clock_;
   std::string file_;

@@ -66,6 +66,11 @@ class VideoInput {
   TCamera* Camera(int k) const;
   bool PlaybackPageShown() const;
   bool Recording() const { return IsRecording && IsRecording(); }
+  // The emulated camera is replaying pictures from a file (the viewer then
+  // spreads played records over the cameras, so one file feeds several views).
+  bool ReplayingFile() const {
+    return !emulator_.SourceFile().empty() && ActiveDriver() == &emulator_;
+  }
 
   Signal<> LayoutChanged;             // views moved, shown or hidden
   Signal<const TPicture&> LiveFrame;  // picture for the live panel

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "VideoFixture.h"
+#include "detect/RecordingFiles.h"
 #include "video/Bmp.h"
 #include "video/EmulatedCamera.h"
 
@@ -102,6 +103,44 @@ TEST(EmulatedCameraTest, PlaysAFolderOfBitmapsInALoopScaledToTheFormat) {
   EXPECT_FALSE(missing.LastError().empty());
 }
 
+TEST(EmulatedCameraTest, PlaysARecordingPairEachInputItsOwnCamera) {
+  TempDir dir;
+  {
+    RecordingPair pair;
+    ASSERT_TRUE(pair.OpenOrCreate(dir.file("site.dsc")));
+    // Records: camera 1 grey 10, camera 2 grey 200, camera 1 grey 20.
+    const std::pair<int, std::uint8_t> records[] = {{1, 10}, {2, 200}, {1, 20}};
+    for (const auto& [camera, value] : records) {
+      TPicture pic(8, 6);
+      std::fill(pic.Bytes().begin(), pic.Bytes().end(), value);
+      FrameDescriptor d;
+      d.width = 8;
+      d.height = 6;
+      d.camera = static_cast<std::uint8_t>(camera);
+      d.format = kFormatRaw;
+      ASSERT_TRUE(pair.Append(d, pic.Data(), pic.SizeBytes()).ok());
+    }
+  }
+  FakeClock clock(45000.5);
+  EmulatedCamera cam(clock);
+  cam.SetSourceFile(dir.file("site.dsc"));
+  ASSERT_TRUE(cam.Connect(0)) << cam.LastError();
+  ASSERT_TRUE(cam.SetFormat(CaptureFormat{32, 24, 24, 0}));
+  auto value = [&] { return Grab(cam).Data()[0]; };
+  EXPECT_EQ(value(), 10);
+  EXPECT_EQ(value(), 20);
+  EXPECT_EQ(value(), 10);  // in a loop
+  cam.SelectSwitcherInput(2);
+  EXPECT_EQ(value(), 200);
+  EXPECT_EQ(value(), 200);
+  cam.SelectSwitcherInput(3);  // no records of camera 3: any camera's
+  EXPECT_NE(value(), 0);
+
+  EmulatedCamera missing(clock);
+  missing.SetSourceFile(dir.file("other.dsc"));
+  EXPECT_FALSE(missing.Connect(0));
+}
+
 class EmulationAppTest : public VideoAppTest {};
 
 TEST_F(EmulationAppTest, FramesArriveAtTheGrabRateThroughTheCaptureControl) {
@@ -185,6 +224,17 @@ TEST_F(EmulationAppTest, EmulationCanBeSwitchedOnAndOffAtRunTime) {
   EXPECT_EQ(video().ActiveDriver(), &video().Emulator());
   EXPECT_FALSE(driver->connected);
   EXPECT_TRUE(video().Emulator().IsConnected());
+  EXPECT_FALSE(video().ReplayingFile());  // synthetic scenes
+  // A file that isn't there: no pictures, and the loss is journaled once.
+  app->form.VideoEmulationFile.SetFileName(dir.file("missing.dsc"));
+  EXPECT_TRUE(video().ReplayingFile());
+  loop.RunFor(5000);
+  EXPECT_EQ(Journaled("missing.dsc", 4), 1);
+  const long long taken = video().Intake.FramesTaken();
+  app->form.VideoEmulationFile.SetFileName("");  // a new connection, pictures again
+  loop.RunFor(1000);
+  EXPECT_GT(video().Intake.FramesTaken(), taken + 10);
+  EXPECT_EQ(Journaled("Нет видеосигнала", 4), 1);
   app->form.VideoEmulation.SetChecked(false);
   EXPECT_EQ(video().ActiveDriver(), driver);
   EXPECT_TRUE(driver->connected);
