@@ -5,6 +5,7 @@
 #include "alarm/Defence.h"
 #include "alarm/Gauges.h"
 #include "alarm/SiteStatus.h"
+#include "detect/FrameRecorder.h"
 
 namespace zv {
 
@@ -25,6 +26,10 @@ class AlarmInputs {
   void OpenPorts();
   // The heartbeat's part: the gauge poll, at a site only.
   void Timer3Timer();
+  // The site's status as the recorder stores it with every frame.
+  DescriptorStatus RecordedStatus() const {
+    return {Status.GaugeAlarmMask, Status.GaugeEnabledMask, Status.Armed};
+  }
   // Arming and disarming requested by telephone or by the station.
   void RemoteSwitchMode() { defence.SwitchModeBtnClick(DefenceMode::Request::Remote); }
 

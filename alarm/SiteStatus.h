@@ -4,8 +4,6 @@
 // gauge poll and by arming and disarming; read by anyone.
 #include <cstdint>
 
-#include "detect/FrameDescriptor.h"
-
 namespace zv {
 
 struct SiteStatus {
@@ -22,12 +20,5 @@ struct SiteStatus {
   // An alarm is being dispatched to the subscribers; disarming clears it.
   bool DispatchActive = false;
 };
-
-// Puts the site's status into the descriptor of a frame being recorded.
-inline void StampDescriptor(const SiteStatus& site, FrameDescriptor& d) {
-  d.defence = site.Armed;
-  d.gaugeAlarmMask = site.GaugeAlarmMask;
-  d.gaugeEnabledMask = site.GaugeEnabledMask;
-}
 
 }  // namespace zv

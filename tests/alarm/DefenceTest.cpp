@@ -1,5 +1,5 @@
 #include "AlarmFixture.h"
-#include "detect/RecordingFiles.h"
+#include "detect/FrameRecorder.h"
 
 namespace zv::test {
 namespace {
@@ -206,15 +206,14 @@ TEST_F(DefenceTest, RecordedFramesCarryTheArmedFlagAndTheMasks) {
   Poll();
   RecordingPair pair;
   ASSERT_TRUE(pair.OpenOrCreate(dir.file("rec.bin")));
-  const std::uint8_t picture[4] = {1, 2, 3, 4};
-  FrameDescriptor d;
-  StampDescriptor(site(), d);
-  ASSERT_TRUE(pair.Append(d, picture, sizeof picture).ok());
+  JpegCodec codec;
+  FrameRecorder recorder(codec);
+  const TPicture picture(32, 24);
+  FrameDescriptor armed, quiet;
+  ASSERT_TRUE(recorder.WriteFrame(picture, armed, pair, {}, alarm().RecordedStatus()).ok());
   alarm().RemoteSwitchMode();
   Poll();
-  FrameDescriptor quiet;
-  StampDescriptor(site(), quiet);
-  ASSERT_TRUE(pair.Append(quiet, picture, sizeof picture).ok());
+  ASSERT_TRUE(recorder.WriteFrame(picture, quiet, pair, {}, alarm().RecordedStatus()).ok());
   pair.Close();
 
   RecordingReader reader;
