@@ -1,0 +1,48 @@
+#include "detect/Switcher.h"
+
+namespace zv {
+
+SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
+  const int n = choice.switcherPort;
+  const std::string device = DeviceName(n);
+  SwitcherMessage m;
+  if (n == choice.clientComPort) {
+    m.kind = SwitcherMessage::Error;
+    m.code = 16;
+    m.text = "Порт " + device + " зарезервирован для связи с " + "сервером" + " !";
+    return m;
+  }
+  if (choice.gaugesOnCom && n == choice.eventComPort) {
+    m.kind = SwitcherMessage::Error;
+    m.code = 17;
+    m.text = "Порт " + device + " зарезервирован для получения сигналов с датчиков !";
+    return m;
+  }
+  lines_->Close();
+  const std::string what = device + " для управления видеокоммутатором";
+  // Judged on the device just opened, not on the one before.
+  if (!lines_->Open(ports_.ComDevice(n))) {
+    port_ = 0;
+    m.kind = SwitcherMessage::Error;
+    m.code = 18;
+    m.text = "Ошибка открытия порта " + what + " !";
+    return m;
+  }
+  port_ = n;
+  m.kind = SwitcherMessage::Status;
+  m.text = "Порт " + what + " открыт";
+  return m;
+}
+
+void SwitcherPort::SwitchCamera(int n) {
+  if (!lines_->IsOpen()) return;
+  lines_->SetDtr(false);
+  lines_->SetRts(false);
+  for (int i = 1; i < n; ++i) {
+    lines_->SetDtr(true);
+    lines_->SetDtr(false);
+  }
+  lines_->SetRts(true);
+}
+
+}  // namespace zv

@@ -1,0 +1,55 @@
+#include "platform/SwitcherLines.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace zv {
+
+LinuxSwitcherLines::~LinuxSwitcherLines() {
+  Close();
+}
+
+bool LinuxSwitcherLines::Open(const std::string& path) {
+  Close();
+  if (path.empty()) return false;
+  // No O_CREAT: only an existing device.  O_NONBLOCK: a port without
+  // carrier must not hold the caller up.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Exclusive: refused while another program (or another handle of ours)
+  // holds the device.
+  if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
+void LinuxSwitcherLines::Close() {
+  if (fd_ < 0) return;
+  ::ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+bool LinuxSwitcherLines::Set(int line, bool on) {
+  if (fd_ < 0) return false;
+  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+}
+
+bool LinuxSwitcherLines::SetDtr(bool on) {
+  return Set(TIOCM_DTR, on);
+}
+bool LinuxSwitcherLines::SetRts(bool on) {
+  return Set(TIOCM_RTS, on);
+}
+
+std::unique_ptr<ISwitcherLines> MakeLinuxSwitcherLines() {
+  return std::make_unique<LinuxSwitcherLines>();
+}
+
+}  // namespace zv
