@@ -214,6 +214,15 @@ bool V4l2Capture::Grab(const CaptureTarget& target) {
   buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
   buf.memory = V4L2_MEMORY_MMAP;
   if (!Xioctl(VIDIOC_DQBUF, &buf, "VIDIOC_DQBUF")) return false;
+  // Frames that queued up since the last grab are old: take the newest.
+  for (;;) {
+    v4l2_buffer newer{};
+    newer.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    newer.memory = V4L2_MEMORY_MMAP;
+    if (v4l2_ioctl(fd_, VIDIOC_DQBUF, &newer) != 0) break;
+    Xioctl(VIDIOC_QBUF, &buf, "VIDIOC_QBUF");
+    buf = newer;
+  }
   bool ok = false;
   if (buf.index < buffers_.size() && target.data && target.width == width_ &&
       target.height == height_) {
