@@ -58,8 +58,9 @@ void VideoInput::SetCaptureDriver(std::unique_ptr<ICaptureDriver> driver) {
   ChooseDriver();
 }
 
+// The station never connects a capture device.
 bool VideoInput::Loaded() const {
-  return app.settings.SettingsLoaded;
+  return app.settings.SettingsLoaded && !app.settings.ServerMode;
 }
 
 bool VideoInput::PlaybackPageShown() const {
@@ -167,7 +168,7 @@ void VideoInput::VideoFormatBtnClick() {
 }
 
 void VideoInput::CamerasAmountChange() {
-  if (app.settings.ServerMode || !Loaded()) return;
+  if (!Loaded()) return;
   const int n = app.form.CamerasAmount.Value();
   TCheckListBox& list = app.form.CamViewListBox;
   try {

@@ -232,9 +232,12 @@ TEST_F(CameraTest, ServerCamerasHaveTheShortMenuAndObjectColouredFrames) {
   EXPECT_TRUE(c->Menu[TCamera::miSaveFrame].Visible);
   EXPECT_EQ(c->Overlay(100, 100).frameColor, 0x800080u);  // 5: purple
   EXPECT_FALSE(c->Overlay(100, 100).zoneSetup);
-  // Changing the count is the site's business only.
+  // Changing the count is the site's business only, and so is capturing.
   app->form.CamerasAmount.SetValue(1);
   EXPECT_EQ(app->cameras.CameraCount(), 2);
+  app->form.VideoDriver.SetValue(1);
+  app->form.VideoEmulation.SetChecked(true);
+  EXPECT_FALSE(video().Video.Connected());
 }
 
 TEST_F(CameraTest, DebugModeLoadsDebugBmpIntoTheCurrentPicture) {
