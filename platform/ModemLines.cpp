@@ -17,7 +17,10 @@ bool LinuxModemLines::Open(const std::string& path) {
   // O_CREAT: only an existing device will do.
   const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
-  if (!::isatty(fd) || ::ioctl(fd, TIOCEXCL) != 0) {
+  // A port another holder keeps exclusively is busy, also for root (whom
+  // the kernel lets in): taking it over would clear the holder's claim.
+  int held = 0;
+  if (!::isatty(fd) || (::ioctl(fd, TIOCGEXCL, &held) == 0 && held) || ::ioctl(fd, TIOCEXCL) != 0) {
     ::close(fd);
     return false;
   }

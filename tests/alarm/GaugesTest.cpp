@@ -1,4 +1,5 @@
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -295,6 +296,20 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
   EXPECT_EQ(site().GaugeEnabledMask, 0);
   EXPECT_EQ(form().CD.FontColor(), colors::clBlack);  // never read
   EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт"}));
+
+  // A port held exclusively by another user (the switcher, the link) is
+  // busy, and its holder keeps its claim.
+  LinuxSerialDevice holder;
+  ASSERT_TRUE(holder.Open(name));
+  const std::size_t before = JournalSize();
+  EXPECT_TRUE(Poll());
+  alarm().gauges.EventComPortChange();
+  EXPECT_EQ(Logged(before),
+            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков !"}));
+  int held = 0;
+  ASSERT_EQ(::ioctl(holder.fd(), TIOCGEXCL, &held), 0);
+  EXPECT_EQ(held, 1);
+  holder.Close();
 
   // A device that is not there; a file that is not a terminal.
   LinuxModemLines lines;
