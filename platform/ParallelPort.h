@@ -2,7 +2,8 @@
 // The status register of a parallel port, read through the Linux parallel
 // port device (ppdev): open, claim the port, read the register, release,
 // close.  Bits as the hardware has them: 0x80 Busy (inverted pin 11),
-// 0x40 Ack, 0x20 Paper out, 0x10 Select in, 0x08 Error.
+// 0x40 Ack, 0x20 Paper out, 0x10 Select in, 0x08 Error.  Claiming waits
+// while another driver (a print job) holds the port.
 #include <cstdint>
 #include <memory>
 #include <string>
