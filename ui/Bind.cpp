@@ -1,5 +1,7 @@
 #include "ui/Bind.h"
 
+#include "ui/Guard.h"
+
 #include <QButtonGroup>
 #include <QRadioButton>
 #include <QSignalBlocker>
@@ -60,7 +62,7 @@ QCheckBox* BindCheckBox(TCheckBox& c, const QString& caption, QWidget* parent) {
     f.setBold(c.FontStyle() & fsBold);
     w->setFont(f);
   });
-  QObject::connect(w, &QCheckBox::toggled, [&c](bool on) { c.SetChecked(on); });
+  QObject::connect(w, &QCheckBox::toggled, [&c](bool on) { Guarded([&] { c.SetChecked(on); }); });
   return w;
 }
 
@@ -75,7 +77,7 @@ QSpinBox* BindSpin(TSpinEdit& c, QWidget* parent) {
       w->setRange(-2147483647, 2147483647);
     w->setValue(c.Value());
   });
-  QObject::connect(w, &QSpinBox::valueChanged, [&c](int v) { c.SetValue(v); });
+  QObject::connect(w, &QSpinBox::valueChanged, [&c](int v) { Guarded([&] { c.SetValue(v); }); });
   return w;
 }
 
@@ -90,7 +92,8 @@ QDoubleSpinBox* BindFloatSpin(TFloatSpinEdit& c, QWidget* parent) {
     if (c.MinValue() != c.MaxValue()) w->setRange(c.MinValue(), c.MaxValue());
     w->setValue(c.Value());
   });
-  QObject::connect(w, &QDoubleSpinBox::valueChanged, [&c](double v) { c.SetValue(v); });
+  QObject::connect(w, &QDoubleSpinBox::valueChanged,
+                   [&c](double v) { Guarded([&] { c.SetValue(v); }); });
   return w;
 }
 
@@ -106,7 +109,7 @@ QLineEdit* BindEdit(TEdit& c, QWidget* parent) {
     w->setReadOnly(c.ReadOnly);
   });
   QObject::connect(w, &QLineEdit::textEdited,
-                   [&c](const QString& t) { c.SetText(t.toStdString()); });
+                   [&c](const QString& t) { Guarded([&] { c.SetText(t.toStdString()); }); });
   return w;
 }
 
@@ -121,7 +124,7 @@ QComboBox* BindCombo(TComboBox& c, QWidget* parent) {
     }
     w->setCurrentIndex(c.ItemIndex());
   });
-  QObject::connect(w, &QComboBox::activated, [&c](int i) { c.SetItemIndex(i); });
+  QObject::connect(w, &QComboBox::activated, [&c](int i) { Guarded([&] { c.SetItemIndex(i); }); });
   return w;
 }
 
@@ -147,7 +150,8 @@ QGroupBox* BindRadioGroup(TRadioGroup& c, const QString& title, QWidget* parent)
       group->setExclusive(true);
     }
   });
-  QObject::connect(group, &QButtonGroup::idClicked, [&c](int id) { c.SetItemIndex(id); });
+  QObject::connect(group, &QButtonGroup::idClicked,
+                   [&c](int id) { Guarded([&] { c.SetItemIndex(id); }); });
   return box;
 }
 
@@ -162,7 +166,7 @@ QPushButton* BindButton(TButton& c, QWidget* parent) {
     w->setCheckable(c.Down());
     w->setChecked(c.Down());
   });
-  QObject::connect(w, &QPushButton::clicked, [&c] { c.Click(); });
+  QObject::connect(w, &QPushButton::clicked, [&c] { Guarded([&] { c.Click(); }); });
   return w;
 }
 
@@ -184,13 +188,13 @@ QListWidget* BindCheckList(TCheckListBox& c, bool checkable, QWidget* parent) {
     w->setCurrentRow(c.ItemIndex());
   });
   QObject::connect(w, &QListWidget::currentRowChanged, [&c](int row) {
-    if (row != c.ItemIndex()) c.UserSelect(row);
+    if (row != c.ItemIndex()) Guarded([&] { c.UserSelect(row); });
   });
   if (checkable)
     QObject::connect(w, &QListWidget::itemChanged, [w, &c](QListWidgetItem* it) {
       const int row = w->row(it);
       const bool on = it->checkState() == Qt::Checked;
-      if (row >= 0 && on != c.Checked(row)) c.UserToggle(row);
+      if (row >= 0 && on != c.Checked(row)) Guarded([&] { c.UserToggle(row); });
     });
   return w;
 }

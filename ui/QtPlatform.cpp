@@ -1,5 +1,7 @@
 #include "ui/QtPlatform.h"
 
+#include "ui/Guard.h"
+
 #include <QApplication>
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -21,7 +23,7 @@ QtDispatcher::QtDispatcher() : receiver_(std::make_unique<QObject>()) {
   QObject* r = receiver_.get();
   queue_.SetWakeup([this, r] {
     QMetaObject::invokeMethod(
-        r, [this] { queue_.Drain(); }, Qt::QueuedConnection);
+        r, [this] { Guarded([this] { queue_.Drain(); }); }, Qt::QueuedConnection);
   });
 }
 
@@ -39,7 +41,7 @@ namespace {
 class QtTimerBackend final : public ITimerBackend {
  public:
   explicit QtTimerBackend(std::function<void()> tick) {
-    QObject::connect(&timer_, &QTimer::timeout, [t = std::move(tick)] { t(); });
+    QObject::connect(&timer_, &QTimer::timeout, [t = std::move(tick)] { Guarded(t); });
     timer_.setTimerType(Qt::PreciseTimer);
   }
   void Start(unsigned intervalMs) override { timer_.start(static_cast<int>(intervalMs)); }

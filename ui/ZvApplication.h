@@ -1,6 +1,7 @@
 #pragma once
-// The Qt application object: an exception that escapes an event handler is
-// journaled by the core's global handler and the program goes on.
+// The Qt application object.  Calls into the core are guarded where they
+// leave Qt (ui/Guard.h); this is the last resort for anything else that
+// throws during event delivery.
 #include <QApplication>
 #include <exception>
 

@@ -23,6 +23,7 @@
 #include "platform/Clock.h"
 #include "platform/Speaker.h"
 #include "ui/CameraView.h"
+#include "ui/Guard.h"
 #include "ui/MainWindow.h"
 #include "ui/QtPlatform.h"
 #include "ui/ZvApplication.h"
@@ -96,6 +97,7 @@ int main(int argc, char** argv) {
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()});
   qapp.core = &core;
+  zv::ui::SetExceptionSink([&core](const std::string& m) { core.AppEvents1Exception(m); });
 
   zv::ui::TForm1 window(core);
   core.FormCreate();
@@ -123,5 +125,6 @@ int main(int argc, char** argv) {
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;
+  zv::ui::SetExceptionSink(nullptr);
   return rc;
 }

@@ -10,8 +10,8 @@
 
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
+#include "ui/Guard.h"
 #include "ui/MainWindow.h"
-#include "ui/ZvApplication.h"
 
 namespace zv {
 namespace {
@@ -122,9 +122,7 @@ namespace {
 
 TEST_F(WindowFixture, AnExceptionInAHandlerIsJournaledAndTheProgramGoesOn) {
   Open();
-  auto* zapp = dynamic_cast<ui::ZvApplication*>(QCoreApplication::instance());
-  ASSERT_NE(zapp, nullptr);
-  zapp->core = app.get();
+  ui::SetExceptionSink([this](const std::string& m) { app->AppEvents1Exception(m); });
   app->form.SwitchModeBtn.OnClick = [] { throw std::runtime_error("нет связи"); };
   auto* btn = window->findChild<QPushButton*>("SwitchModeBtn");
   ASSERT_NE(btn, nullptr);
@@ -134,7 +132,7 @@ TEST_F(WindowFixture, AnExceptionInAHandlerIsJournaledAndTheProgramGoesOn) {
                       Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(btn, &press);
   QApplication::sendEvent(btn, &release);
-  zapp->core = nullptr;
+  ui::SetExceptionSink(nullptr);
   const std::string line = app->journal.View().back().text;
   EXPECT_NE(line.find("Ошибка: нет связи !"), std::string::npos) << line;
   EXPECT_EQ(app->journal.View().back().color, colors::clBlack);
