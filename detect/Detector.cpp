@@ -44,6 +44,11 @@ int CountZoneChanges(const TPicture& difference, const ZoneGrid& grid, int c, in
   return static_cast<int>(count / 3);
 }
 
+std::optional<std::uint8_t> FilterThresholdFrom(long long value) {
+  if (value < 0 || value > 255) return std::nullopt;
+  return static_cast<std::uint8_t>(value);
+}
+
 long long ZoneAlarmShare(double eventPercent, int width, int height, int activeCells) {
   const long long area = RoundToEven(eventPercent * width * height);
   return area / (static_cast<long long>(activeCells) * 100);

@@ -4,6 +4,7 @@
 // change level of a camera.  MotionDetector (MotionDetector.h) computes the
 // same results quickly; these are the definition it is checked against.
 #include <cstdint>
+#include <optional>
 
 #include "detect/Zones.h"
 #include "video/Picture.h"
@@ -34,6 +35,10 @@ int CountZoneChanges(const TPicture& difference, const ZoneGrid& grid, int c, in
 // Returns the change level total * 100 div (W * H), W x H being the grid's
 // frame size; 0 when no cell is active.
 int MeasureChange(ZoneGrid& grid, const TPicture& difference, double eventPercent);
+
+// The filter threshold from the FilterDeep spin, which has no limits of its
+// own: a value outside 0..255 is a range error and changes nothing.
+std::optional<std::uint8_t> FilterThresholdFrom(long long value);
 
 // The alarm share of one cell, shared by both implementations.
 long long ZoneAlarmShare(double eventPercent, int width, int height, int activeCells);

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "detect/ChangeBar.h"
+#include "detect/Detector.h"
 #include "detect/Rounding.h"
 
 namespace zv {
@@ -48,6 +49,14 @@ TEST(Rounding, MotionBeepNeverForLevelZero) {
   EXPECT_FALSE(ShouldBeepOnMotion(true, 2.5, 1));  // 2.5 rounds to 2
   EXPECT_TRUE(ShouldBeepOnMotion(true, 2.5, 2));
   EXPECT_FALSE(ShouldBeepOnMotion(false, 0, 50));
+}
+
+TEST(Rounding, FilterThresholdRange) {
+  EXPECT_EQ(FilterThresholdFrom(0), 0);
+  EXPECT_EQ(FilterThresholdFrom(32), 32);
+  EXPECT_EQ(FilterThresholdFrom(255), 255);
+  EXPECT_FALSE(FilterThresholdFrom(256));
+  EXPECT_FALSE(FilterThresholdFrom(-1));
 }
 
 TEST(ChangeBar, GeometryOfTheRecordingPageBar) {
