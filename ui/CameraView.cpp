@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "ui/CaptureDialogs.h"
+#include "ui/Guard.h"
 
 namespace zv::ui {
 
@@ -158,20 +159,24 @@ void CameraView::paintEvent(QPaintEvent* e) {
 }
 
 void CameraView::mousePressEvent(QMouseEvent* e) {
-  if (camera_)
-    camera_->MouseDown(e->position().toPoint().x(), e->position().toPoint().y(),
-                       e->button() == Qt::LeftButton);
+  const QPoint at = e->position().toPoint();
+  const bool left = e->button() == Qt::LeftButton;
+  if (camera_) Guarded([&] { camera_->MouseDown(at.x(), at.y(), left); });
 }
 
 void CameraView::mouseMoveEvent(QMouseEvent* e) {
-  if (camera_) camera_->MouseMove(e->position().toPoint().x(), e->position().toPoint().y());
+  const QPoint at = e->position().toPoint();
+  if (camera_) Guarded([&] { camera_->MouseMove(at.x(), at.y()); });
 }
 
 void CameraView::mouseReleaseEvent(QMouseEvent* e) {
   if (!camera_) return;
-  camera_->MouseUp();
   // A click: the left button released over the view.
-  if (e->button() == Qt::LeftButton && rect().contains(e->position().toPoint())) camera_->Click();
+  const bool click = e->button() == Qt::LeftButton && rect().contains(e->position().toPoint());
+  Guarded([&] {
+    camera_->MouseUp();
+    if (click && camera_) camera_->Click();
+  });
 }
 
 void CameraView::contextMenuEvent(QContextMenuEvent* e) {
@@ -188,7 +193,7 @@ void CameraView::contextMenuEvent(QContextMenuEvent* e) {
     a->setEnabled(m.Enabled);
     a->setCheckable(m.CheckItem);
     a->setChecked(m.Checked);
-    connect(a, &QAction::triggered, this, actions[i]);
+    connect(a, &QAction::triggered, this, [fn = actions[i]] { Guarded(fn); });
   }
   menu.exec(e->globalPos());
 }
@@ -232,7 +237,7 @@ CameraViews::~CameraViews() {
 
 bool CameraViews::eventFilter(QObject* obj, QEvent* e) {
   if (obj == viewPanel_ && e->type() == QEvent::Resize && app_.video)
-    app_.video->SetViewPanelSize(viewPanel_->width(), viewPanel_->height());
+    Guarded([&] { app_.video->SetViewPanelSize(viewPanel_->width(), viewPanel_->height()); });
   return QObject::eventFilter(obj, e);
 }
 

@@ -18,6 +18,7 @@
 
 #include "app/Application.h"
 #include "ui/Bind.h"
+#include "ui/Guard.h"
 
 namespace zv::ui {
 
@@ -146,14 +147,14 @@ QWidget* BuildCaptureControls(Application& app, QWidget* parent) {
   QObject::connect(browse, &QPushButton::clicked, emu, [&f, emu] {
     const QString dir = QFileDialog::getExistingDirectory(
         emu, "Папка с картинками", QString::fromStdString(f.VideoEmulationFile.FileName()));
-    if (!dir.isEmpty()) f.VideoEmulationFile.SetFileName(dir.toStdString());
+    if (!dir.isEmpty()) Guarded([&] { f.VideoEmulationFile.SetFileName(dir.toStdString()); });
   });
   el->addWidget(browse, 1, 2);
   auto* clear = new QPushButton("x", emu);
   clear->setFixedWidth(28);
   clear->setToolTip("Синтетические сцены вместо файла");
   QObject::connect(clear, &QPushButton::clicked, emu,
-                   [&f] { f.VideoEmulationFile.SetFileName(""); });
+                   [&f] { Guarded([&] { f.VideoEmulationFile.SetFileName(""); }); });
   el->addWidget(clear, 1, 3);
   grid->addWidget(emu, 0, 1, 4, 1);
   return box;
