@@ -162,9 +162,9 @@ void TVideo::Deliver() {
     lost_ = true;
     lastRetryMs_ = s_.clock.TickMs();
     std::string why = driver_->LastError();
-    journal_.AddJournal("Нет видеосигнала с устройства \"" + driver_->DeviceName(index_) + "\"" +
+    journal_.ShowStatus("Нет видеосигнала с устройства \"" + driver_->DeviceName(index_) + "\"" +
                             (why.empty() ? std::string() : " (" + why + ")") + " !",
-                        4);
+                        4, 1);
     return;
   }
   Hand();
@@ -195,8 +195,8 @@ void TVideo::TryReconnect() {
                                      static_cast<std::uint32_t>(Width * Height * bits_ / 8)});
   if (!GrabFrame()) return;
   lost_ = false;
-  journal_.AddJournal(
-      "Видеосигнал с устройства \"" + driver_->DeviceName(index_) + "\" восстановлен", 1);
+  journal_.ShowStatus(
+      "Видеосигнал с устройства \"" + driver_->DeviceName(index_) + "\" восстановлен", 1, 1);
   Hand();
 }
 

@@ -157,6 +157,7 @@ TEST_F(CaptureTest, LostSignalIsJournaledOnceRetriedAndItsReturnJournaled) {
   loop.RunFor(10000);
   EXPECT_TRUE(video().Video.SignalLost());
   EXPECT_EQ(Journaled("Нет видеосигнала с устройства \"/dev/video0\" (device gone)", 4), 1);
+  EXPECT_EQ(app->journal.Status()[0].text.rfind("Нет видеосигнала", 0), 0u);  // and says so
   // Retried every few seconds, not at the grab rate.
   const int connects = driver->connectCalls;
   loop.RunFor(9000);
