@@ -172,6 +172,25 @@ TEST_F(CaptureTest, LostSignalIsJournaledOnceRetriedAndItsReturnJournaled) {
   EXPECT_EQ(Journaled("Нет видеосигнала", 4), 1);
 }
 
+TEST(V4l2CaptureTest, SomethingThatIsNoCaptureDeviceIsRefused) {
+  TempDir dir;
+  WriteFile(dir.file("cam0"), "not a device");
+  V4l2Capture v4l2(dir.file("cam"), 50);
+  EXPECT_EQ(v4l2.DeviceName(0), dir.file("cam0"));
+  EXPECT_FALSE(v4l2.Connect(0));
+  EXPECT_FALSE(v4l2.IsConnected());
+  EXPECT_NE(v4l2.LastError().find("cam0"), std::string::npos) << v4l2.LastError();
+  CaptureFormat f;
+  EXPECT_FALSE(v4l2.GetFormat(f));
+  EXPECT_FALSE(v4l2.SetFormat(CaptureFormat{352, 288, 24, 0}));
+  TPicture pic(352, 288);
+  EXPECT_FALSE(v4l2.Grab(CaptureTarget{pic.Data(), 352, 288, pic.Stride()}));
+  EXPECT_FALSE(v4l2.SetInput(0));
+  EXPECT_EQ(v4l2.CurrentInput(), -1);
+  EXPECT_TRUE(v4l2.Standards().empty());
+  EXPECT_FALSE(v4l2.SetControl(1, 1));
+}
+
 TEST_F(CaptureTest, AbsentV4l2DeviceFailsCleanlyAndIsJournaledOnce) {
   Make();
   video().SetCaptureDriver(std::make_unique<V4l2Capture>(dir.file("no-such-video"), 50));
