@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -127,36 +128,37 @@ QWidget* BuildCaptureControls(Application& app, QWidget* parent) {
   grid->addWidget(BindButton(f.VideoFormatBtn, box), 0, 0);
   grid->addWidget(BindButton(f.VideoSourceBtn, box), 1, 0);
   grid->addWidget(BindButton(f.DisplayFormatBtn, box), 2, 0);
-  grid->addWidget(BindCheckBox(f.LiveVideo, QString::fromStdString(f.LiveVideo.Caption()), box), 3,
-                  0);
-
-  auto* emu = new QGroupBox(box);
-  auto* el = new QGridLayout(emu);
-  el->setContentsMargins(4, 2, 4, 2);
-  el->addWidget(
-      BindCheckBox(f.VideoEmulation, QString::fromStdString(f.VideoEmulation.Caption()), emu), 0, 0,
+  grid->addWidget(BindCheckBox(f.LiveVideo, QString::fromStdString(f.LiveVideo.Caption()), box), 0,
+                  1, 1, 4);
+  grid->addWidget(
+      BindCheckBox(f.VideoEmulation, QString::fromStdString(f.VideoEmulation.Caption()), box), 1, 1,
       1, 4);
-  el->addWidget(new QLabel("Из файла :", emu), 1, 0);
   // Chosen with the buttons only: every typed character would restart the camera.
   f.VideoEmulationFile.ReadOnly = true;
-  QLineEdit* file = BindEdit(f.VideoEmulationFile, emu);
-  file->setPlaceholderText("папка с картинками BMP или файл BMP");
-  el->addWidget(file, 1, 1);
-  auto* browse = new QPushButton("...", emu);
-  browse->setFixedWidth(28);
-  QObject::connect(browse, &QPushButton::clicked, emu, [&f, emu] {
-    const QString dir = QFileDialog::getExistingDirectory(
-        emu, "Папка с картинками", QString::fromStdString(f.VideoEmulationFile.FileName()));
-    if (!dir.isEmpty()) Guarded([&] { f.VideoEmulationFile.SetFileName(dir.toStdString()); });
+  QLineEdit* file = BindEdit(f.VideoEmulationFile, box);
+  file->setMaximumWidth(120);
+  file->setPlaceholderText("Из файла :");
+  file->setToolTip("Запись (.dsc) или папка картинок BMP; пусто: синтетические сцены");
+  grid->addWidget(file, 2, 1, 1, 2);
+  auto* browse = new QPushButton("...", box);
+  browse->setFixedWidth(22);
+  QObject::connect(browse, &QPushButton::clicked, box, [&f, box] {
+    const QString chosen = QFileDialog::getOpenFileName(
+        box, "Из файла", QString::fromStdString(f.VideoEmulationFile.FileName()),
+        "Записи и картинки (*.dsc *.bmp);;Записи (*.dsc);;Картинки BMP (*.bmp)");
+    if (chosen.isEmpty()) return;
+    // A picture stands for its whole folder, played in name order.
+    const QFileInfo fi(chosen);
+    const QString source = fi.suffix().toLower() == "bmp" ? fi.absolutePath() : chosen;
+    Guarded([&] { f.VideoEmulationFile.SetFileName(source.toStdString()); });
   });
-  el->addWidget(browse, 1, 2);
-  auto* clear = new QPushButton("x", emu);
-  clear->setFixedWidth(28);
+  grid->addWidget(browse, 2, 3);
+  auto* clear = new QPushButton("x", box);
+  clear->setFixedWidth(22);
   clear->setToolTip("Синтетические сцены вместо файла");
-  QObject::connect(clear, &QPushButton::clicked, emu,
+  QObject::connect(clear, &QPushButton::clicked, box,
                    [&f] { Guarded([&] { f.VideoEmulationFile.SetFileName(""); }); });
-  el->addWidget(clear, 1, 3);
-  grid->addWidget(emu, 0, 1, 4, 1);
+  grid->addWidget(clear, 2, 4);
   return box;
 }
 
