@@ -37,20 +37,20 @@ bool FormatArgs(const std::string& format, const std::vector<FmtArg>& args, std:
       ++i;
       continue;
     }
-    std::string spec = "%";
+    std::string conversion = "%";
     std::size_t j = i + 1;
-    while (j < format.size() && (format[j] == '-' || format[j] == '0')) spec += format[j++];
+    while (j < format.size() && (format[j] == '-' || format[j] == '0')) conversion += format[j++];
     int digits = 0;
     while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) && digits < 3) {
-      spec += format[j++];
+      conversion += format[j++];
       ++digits;
     }
     if (j < format.size() && format[j] == '.') {
-      spec += format[j++];
+      conversion += format[j++];
       digits = 0;
       while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j])) &&
              digits < 3) {
-        spec += format[j++];
+        conversion += format[j++];
         ++digits;
       }
     }
@@ -61,25 +61,25 @@ bool FormatArgs(const std::string& format, const std::vector<FmtArg>& args, std:
     char buf[1100];
     if (conv == 'd' || conv == 'u' || conv == 'x' || conv == 'X') {
       if (!std::holds_alternative<int>(a)) return false;
-      spec += conv;
-      std::snprintf(buf, sizeof buf, spec.c_str(), std::get<int>(a));
+      conversion += conv;
+      std::snprintf(buf, sizeof buf, conversion.c_str(), std::get<int>(a));
       out += buf;
     } else if (conv == 's') {
       if (!std::holds_alternative<std::string>(a)) return false;
       // Width and precision of text are applied by hand: the text may be long.
       const std::string& s = std::get<std::string>(a);
       std::size_t prec = std::string::npos;
-      const auto dot = spec.find('.');
-      if (dot != std::string::npos) prec = std::strtoul(spec.c_str() + dot + 1, nullptr, 10);
+      const auto dot = conversion.find('.');
+      if (dot != std::string::npos) prec = std::strtoul(conversion.c_str() + dot + 1, nullptr, 10);
       std::string text = s.substr(0, prec);
       std::size_t width = 0;
-      const std::string w = spec.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
+      const std::string w = conversion.substr(1, dot == std::string::npos ? std::string::npos : dot - 1);
       std::string wd;
       for (char c : w)
         if (std::isdigit(static_cast<unsigned char>(c)) && !(wd.empty() && c == '0')) wd += c;
       if (!wd.empty()) width = std::strtoul(wd.c_str(), nullptr, 10);
       if (text.size() < width) {
-        if (spec.find('-') != std::string::npos)
+        if (conversion.find('-') != std::string::npos)
           text.append(width - text.size(), ' ');
         else
           text.insert(0, width - text.size(), ' ');
