@@ -50,7 +50,7 @@ void AlarmInputs::OpenPorts() {
 }
 
 void AlarmInputs::Timer3Timer() {
-  if (!app_.settings.ServerMode) gauges.Poll();
+  if (!app_.settings.ServerMode) LastAllClear = gauges.Poll();
 }
 
 }  // namespace zv

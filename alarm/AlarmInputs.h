@@ -26,6 +26,8 @@ class AlarmInputs {
   void OpenPorts();
   // The heartbeat's part: the gauge poll, at a site only.
   void Timer3Timer();
+  // The last heartbeat poll's answer: no gauge and no camera in alarm.
+  bool LastAllClear = true;
   // The site's status as the recorder stores it with every frame.
   DescriptorStatus RecordedStatus() const {
     return {Status.GaugeAlarmMask, Status.GaugeEnabledMask, Status.Armed};

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "link/Link.h"
 #include "video/VideoInput.h"
 
 namespace zv {
@@ -27,6 +28,7 @@ Application::Application(Services& services, AppPaths paths)
       paths_(std::move(paths)) {
   video = std::make_unique<VideoInput>(*this);
   alarm = std::make_unique<AlarmInputs>(*this);
+  link = std::make_unique<LinkSubsystem>(*this);
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();
@@ -137,6 +139,7 @@ void Application::FormCreate() {
 
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();
+  link->OpenPorts();
 
   // 12.
   journal.AddJournal("Программа запущена", 0);
@@ -160,6 +163,8 @@ void Application::FormCreate() {
   // 16. The station address the site connects to.
   const auto addresses = SplitAddresses(form.ServerAddresses.Text());
   ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
+  // 17. The station's listening socket.
+  link->StartNetwork();
   Created = true;
 }
 
@@ -171,6 +176,8 @@ void Application::FormClose() {
   Timer1.SetEnabled(false);
   Timer2.SetEnabled(false);
   Timer3.SetEnabled(false);
+  Timer4.SetEnabled(false);
+  link->Shutdown();
   settings.SaveSettings();
   cameras.FreeAll();
   FrameReadBuffer.clear();

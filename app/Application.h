@@ -24,6 +24,7 @@ struct AppPaths {
 
 class VideoInput;
 class AlarmInputs;
+class LinkSubsystem;
 
 class Application {
  public:
@@ -66,6 +67,7 @@ class Application {
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;  // capture device and cameras
   std::unique_ptr<AlarmInputs> alarm;  // gauges, camera alarms, defence mode
+  std::unique_ptr<LinkSubsystem> link;  // site-station link, alarm dispatch, station side
 
  private:
   void DisplayCheck();

@@ -25,6 +25,8 @@
 #include "ui/CameraView.h"
 #include "ui/Guard.h"
 #include "ui/MainWindow.h"
+#include "link/Link.h"
+#include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
 #include "ui/ZvApplication.h"
 
@@ -98,6 +100,9 @@ int main(int argc, char** argv) {
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()});
   qapp.core = &core;
   zv::ui::SetExceptionSink([&core](const std::string& m) { core.AppEvents1Exception(m); });
+
+  zv::ui::QtNetFactory net;
+  core.link->SetNet(&net);
 
   zv::ui::TForm1 window(core);
   core.FormCreate();

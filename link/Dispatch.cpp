@@ -1,0 +1,293 @@
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+
+#include "alarm/AlarmInputs.h"
+#include "app/Application.h"
+#include "link/Link.h"
+#include "video/VideoInput.h"
+
+namespace zv {
+
+SiteDispatch::SiteDispatch(LinkSubsystem& link) : l_(link) {}
+
+void SiteDispatch::Timer4Timer() {
+  ++l_.st.Timer4Tag;
+}
+
+void SiteDispatch::TickSteps(bool quiet) {
+  Application& app = l_.app;
+  LinkState& st = l_.st;
+  SiteStatus& site = app.alarm->Status;
+  // The reaction delay: the owner's time to disarm.
+  bool trigger = false;
+  if (quiet) {
+    app.Timer4.SetEnabled(false);
+    st.Timer4Tag = 0;
+  } else {
+    if (!app.Timer4.Enabled()) app.Timer4.SetEnabled(true);
+    trigger = st.Timer4Tag >= app.form.DefenceOffDelay.Value();
+  }
+  if (!site.Armed) return;
+
+  TAbonentArray& ab = app.settings.Abonents;
+  const int count = std::min(app.settings.AbonentsCount, kMaxAbonents);
+  const TDateTime now = app.services().clock.Now();
+  if (!trigger) {
+    bool done = true;
+    for (int i = 1; i <= count; ++i)
+      if (!ab[static_cast<std::size_t>(i)].Reached && !ab[static_cast<std::size_t>(i)].GaveUp)
+        done = false;
+    if (done) {
+      site.DispatchActive = false;
+      StopSound();
+    }
+    if (st.Timer3Tag > l_.ClientTestCallPeriod.Value() * 60 && !st.CallInProgress) ServiceCall();
+  } else if (!site.DispatchActive) {
+    site.DispatchActive = true;
+    st.AlarmStart = now;
+    for (int i = 1; i <= count; ++i) {
+      TAbonentRecord& a = ab[static_cast<std::size_t>(i)];
+      a.Reached = false;
+      a.GaveUp = false;
+      a.Attempts = 0;
+    }
+    if (app.form.RecordSound.Checked()) StartSoundRecording();
+  }
+  if (!site.DispatchActive) return;
+  for (int i = 1; i <= count; ++i) {
+    TAbonentRecord& a = ab[static_cast<std::size_t>(i)];
+    try {
+      const TDateTime t = app.services().clock.Now();
+      if (!a.Reached && !a.GaveUp && !st.CallInProgress &&
+          (a.Attempts == 0 || t - a.LastAttemptTime > a.RecallDelay * kOneSecond)) {
+        st.CallInProgress = true;
+        ++a.Attempts;
+        a.LastAttemptTime = t;
+        l_.ModemProfile1.DialTimeOut = a.WaitAnswerTimeout;
+        struct Clear {
+          LinkState& st;
+          ~Clear() {
+            // A voice call is over when it returns; a data call to the
+            // station lasts until its connection ends.
+            if (!st.DataConnected) st.CallInProgress = false;
+          }
+        } clear{st};
+        if (a.ConnectToServerMode)
+          a.Reached = ServerCall(a.PhoneNumber);
+        else
+          a.Reached = VoiceCall(a.VoiceFile, true, a.PhoneNumber);
+      }
+      app.services().pump.ProcessEvents();
+      if (app.Closing) return;
+      if (!a.Reached && app.services().clock.Now() - st.AlarmStart > a.RecallTime * kOneMinute)
+        a.GaveUp = true;
+    } catch (const ModemAbort&) {
+      app.journal.ReportError("Модем занят", 20, 1);
+    } catch (const std::exception& e) {
+      app.journal.ReportError(e.what(), 20, 1);
+    }
+  }
+}
+
+void SiteDispatch::ServiceCall() {
+  Application& app = l_.app;
+  app.journal.AddJournal("Служебный звонок на сервер", 1, 1, app.form.ObjNum.Value());
+  l_.st.Timer3Tag = 0;
+  const int kind = l_.CommKind();
+  if (kind == 2) {
+    if (l_.Client() && l_.Client()->Connected()) {
+      l_.SendPictureMessage(1);
+    } else {
+      l_.ServiceCallPending = true;  // sent once the socket is up
+      l_.Button1Click();             // which opens it
+    }
+  } else if (kind == 1) {
+    l_.SendPictureMessage(1, true);
+  }
+}
+
+void SiteDispatch::StartSoundRecording() {
+  Application& app = l_.app;
+  try {
+    IMediaPlayer* p = l_.Player();
+    if (!p) throw std::runtime_error("нет устройства записи звука");
+    if (p->Playing()) p->Stop();
+    std::string why;
+    if (!p->StartRecording(l_.SoundFile(), why)) throw std::runtime_error(why);
+  } catch (const std::exception& e) {
+    app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 32);
+  }
+}
+
+void SiteDispatch::StopSound() {
+  IMediaPlayer* p = l_.Player();
+  if (!p) return;
+  if (p->Playing()) p->Stop();
+  if (p->Recording()) p->Save();
+}
+
+void SiteDispatch::LockModem() {
+  if (!l_.VoiceModem1.Acquire(this)) throw ModemAbort{};
+}
+
+void SiteDispatch::UnlockModem() {
+  l_.VoiceModem1.Release();
+}
+
+int SiteDispatch::EnterVoice() {
+  TVoiceModem& m = l_.VoiceModem1;
+  if (!m.IsOpen()) return -1;
+  LockModem();
+  int r;
+  if (l_.st.VoiceEntries == 0) {
+    // Both steps must succeed for the modem to be in voice mode.
+    r = m.VoiceModeOn();
+    if (r == 0) r = m.InitVoice();
+  } else {
+    r = m.RestoreVoiceMode();
+  }
+  UnlockModem();
+  if (r == 0) {
+    l_.st.ModemDataMode = false;
+    ++l_.st.VoiceEntries;
+  }
+  return r;
+}
+
+int SiteDispatch::LeaveVoice() {
+  LockModem();
+  const int r = l_.VoiceModem1.VoiceModeOff();
+  UnlockModem();
+  l_.st.ModemDataMode = true;
+  return r;
+}
+
+bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::string& number) {
+  if (file.empty()) return true;
+  Application& app = l_.app;
+  TVoiceModem& m = l_.VoiceModem1;
+  if (EnterVoice() != 0) {
+    LeaveVoice();
+    return false;
+  }
+  bool dialled = true, played = false;
+  LockModem();
+  {
+    struct Unlock {
+      SiteDispatch& d;
+      Application& app;
+      bool numbered;
+      ~Unlock() {
+        d.UnlockModem();
+        if (numbered) app.journal.ShowStatus("Завершение соединения", 2, 1);
+      }
+    } unlock{*this, app, !number.empty()};
+    m.SetDevice(onLine ? 2 : l_.ModemProfile1.PlayDevice);
+    if (!number.empty()) {
+      app.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", 2, 1);
+      dialled = m.Dial(number) == 0;
+    }
+    if (dialled) {
+      m.Wait(2000);
+      app.video->Video.SetPreview(true);
+      played = m.PlayFile(file) == 0;
+      app.video->Video.SetPreview(false);
+    }
+    if (!number.empty()) m.HangUp();
+  }
+  const int left = LeaveVoice();
+  return dialled && played && left == 0;
+}
+
+bool SiteDispatch::RecordVoice(const std::string& file, bool onLine) {
+  bool ok = false;
+  if (EnterVoice() == 0) {
+    LockModem();
+    l_.VoiceModem1.SetDevice(onLine ? 2 : l_.ModemProfile1.RecDevice);
+    ok = l_.VoiceModem1.RecordFile(file) == 0;
+    UnlockModem();
+  }
+  return LeaveVoice() == 0 && ok;
+}
+
+bool SiteDispatch::ServerCall(const std::string& number) {
+  Application& app = l_.app;
+  int r = LeaveVoice();
+  if (r != 0) return false;
+  LockModem();
+  l_.ModemProfile1.DialTimeOut = 90;
+  if (!number.empty()) {
+    app.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", 2, 1);
+    r = l_.VoiceModem1.Dial(number);
+  }
+  UnlockModem();
+  if (r != 0 && r != -1) {
+    l_.st.DataConnected = false;
+    if (!number.empty()) app.journal.ShowStatus("Завершение соединения" + std::to_string(r), 2, 1);
+  }
+  if (r == 0 && !number.empty()) {
+    // The station answered: pictures go over this connection until the
+    // connection time-out ends it.
+    l_.st.DataConnected = true;
+    l_.st.RingTime = app.services().clock.Now();
+  }
+  return r == 0;
+}
+
+void SiteDispatch::VoiceModem1Event(int event, TEventData data, int& result) {
+  Application& app = l_.app;
+  LinkState& st = l_.st;
+  if (event == meDtmf && !l_.ServerMode()) {
+    st.DtmfBuffer += static_cast<char>(data.value);
+    const std::string& on = app.form.DefenceOnDTMF.Text();
+    const std::string& off = app.form.DefenceOffDTMF.Text();
+    // An empty code never matches: any key would arm or disarm.
+    if (!app.alarm->Status.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
+      st.DtmfBuffer.clear();
+      if (app.alarm->gauges.Poll()) {
+        l_.VoiceModem1.PlayDTMF("3");
+        app.alarm->RemoteSwitchMode();
+      } else {
+        l_.VoiceModem1.PlayDTMF("9*9*9*");
+      }
+    }
+    if (app.alarm->Status.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
+      st.DtmfBuffer.clear();
+      app.alarm->RemoteSwitchMode();
+    }
+  }
+  app.journal.SetStatus(
+      1, std::to_string(event) + " " + std::to_string(data.value) + " " + std::to_string(result), 0,
+      colors::clNavy, 0, 0);
+}
+
+void SiteDispatch::WaveTestClick() {
+  l_.RecStopBtn.SetVisible(true);
+  try {
+    VoiceCall(l_.WaveFile.Text(), false, "");
+  } catch (const ModemAbort&) {
+  }
+  l_.RecStopBtn.SetVisible(false);
+}
+
+void SiteDispatch::WaveRecClick() {
+  const std::string file = l_.WaveFile.Text();
+  std::error_code ec;
+  if (!file.empty() && std::filesystem::exists(file, ec)) {
+    const std::string bak = std::filesystem::path(file).replace_extension(".bak").string();
+    if (!std::filesystem::exists(bak, ec)) std::filesystem::rename(file, bak, ec);
+  }
+  l_.RecStopBtn.SetVisible(true);
+  try {
+    RecordVoice(file, false);
+  } catch (const ModemAbort&) {
+  }
+  l_.RecStopBtn.SetVisible(false);
+}
+
+void SiteDispatch::RecStopBtnClick() {
+  l_.VoiceModem1.Stop();
+}
+
+}  // namespace zv

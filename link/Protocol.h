@@ -1,0 +1,98 @@
+#pragma once
+// The framed link messages between a site and the station, the receive
+// assembler that finds them in a byte stream (one per connection or serial
+// line), and the unframed picture stream of a modem data connection.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace zv {
+
+namespace link {
+constexpr std::size_t kMarkerSize = 6;
+constexpr std::size_t kHeaderSize = 19;
+constexpr std::int32_t kMinLength = 19;
+constexpr std::int32_t kMaxLength = 999999;
+constexpr std::size_t kReceiveBufferSize = 2100000;
+constexpr std::size_t kGarbageLimit = 2000000;
+constexpr std::size_t kModemBufferSize = 1000000;
+
+enum MessageType : std::uint8_t { mtPicture = 1, mtArm = 2, mtDisarm = 3 };
+}  // namespace link
+
+// A complete message as the assembler hands it over.  The bytes stay valid
+// only during the handler's call.
+struct LinkMessage {
+  std::int32_t Length = 0;
+  std::uint8_t Type = 0;
+  std::uint8_t Arg1 = 0, Arg2 = 0, Arg3 = 0, Arg4 = 0;
+  std::uint32_t Trailer = 0;  // the message's last four bytes
+  const std::uint8_t* Payload = nullptr;
+  std::size_t PayloadSize = 0;
+};
+
+// The 19 header bytes of a message: marker, Length, Type, Arg1..Arg4, 0.
+std::vector<std::uint8_t> BuildHeader(std::int32_t length, std::uint8_t type, std::uint8_t arg1,
+                                      std::uint8_t arg2, std::uint8_t arg3, std::uint8_t arg4);
+// A whole arm (armed) or disarm command for the Object at list position index.
+std::vector<std::uint8_t> BuildCommand(bool armed, int index);
+
+class LinkAssembler {
+ public:
+  using Handler = std::function<void(const LinkMessage&)>;
+  explicit LinkAssembler(Handler handler) : handler_(std::move(handler)) {}
+
+  // Room left for the next read; a read never takes more than this.
+  std::size_t Space() const { return link::kReceiveBufferSize - end_; }
+  // Where the next read's bytes go (valid for Space() bytes).
+  std::uint8_t* WritePtr();
+  // Bytes arriving while a message is being handled (a handler that lets
+  // events run) are only stored; the running pass takes them in.
+  // The caller has placed count bytes at WritePtr(): every complete message
+  // now held is handed to the handler, in order.
+  void ReceiveBytes(std::size_t count);
+  // Copies count bytes in and handles them (reads larger than the room are
+  // taken in pieces).
+  void Feed(const void* data, std::size_t count);
+
+  std::size_t Held() const { return end_; }
+  bool Searching() const { return searching_; }
+  long long Handled() const { return handled_; }
+
+ private:
+  void Search(std::size_t count);
+  Handler handler_;
+  // Allocated on first use and never moved, so a message handed over stays
+  // in place while its handler runs; pages are touched only as they fill.
+  std::unique_ptr<std::uint8_t[]> buf_;
+  std::size_t end_ = 0;      // bytes held
+  std::size_t scan_ = 0;     // next start position to try for a marker
+  std::int32_t length_ = 0;  // of the message being collected
+  bool searching_ = true;
+  long long handled_ = 0;
+  bool inPass_ = false;
+};
+
+// The station's receiver of the modem picture stream: a 32-bit count and
+// that many JPEG bytes, picture after picture.
+class ModemPictureReceiver {
+ public:
+  using Handler = std::function<void(const std::uint8_t* jpeg, std::size_t size)>;
+  using Overflow = std::function<void(std::int64_t declared)>;
+  ModemPictureReceiver(Handler onPicture, Overflow onOverflow)
+      : onPicture_(std::move(onPicture)), onOverflow_(std::move(onOverflow)) {}
+
+  // Appends the bytes and hands over every complete picture held.
+  void Receive(const std::uint8_t* data, std::size_t count);
+  std::size_t Held() const { return held_.size(); }
+  void Reset() { held_.clear(); }
+
+ private:
+  Handler onPicture_;
+  Overflow onOverflow_;
+  std::vector<std::uint8_t> held_;
+};
+
+}  // namespace zv

@@ -1,0 +1,203 @@
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "app/Application.h"
+#include "app/Utils.h"
+#include "detect/PictureCodec.h"
+#include "link/Link.h"
+#include "video/Camera.h"
+#include "video/VideoInput.h"
+
+namespace zv {
+
+namespace {
+std::string Quoted(const std::string& s) {
+  return "\"" + s + "\"";
+}
+std::string ObjectText(const TObjectRecord& o) {
+  return "№" + std::to_string(o.ID) + "(" + o.Name + ")";
+}
+}  // namespace
+
+StationSide::StationSide(LinkSubsystem& link) : l_(link) {}
+
+int StationSide::FindObject(int id) const {
+  const Settings& s = l_.app.settings;
+  for (int i = 1; i <= s.ObjectsCount && i <= kMaxObjects; ++i)
+    if (s.Objects[static_cast<std::size_t>(i)].ID == id) return i;
+  return 0;
+}
+
+void StationSide::HandleLinkMessage(const LinkMessage& m) {
+  Application& app = l_.app;
+  // The Object by the site's ID, and the picture into that Object's camera;
+  // without a known ID the camera number is taken as the station's own.
+  int obj = m.Arg1 != 0 ? FindObject(m.Arg1) : 0;
+  TCamera* cam = nullptr;
+  if (obj > 0) {
+    const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(obj)];
+    if (m.Arg2 >= 1 && m.Arg2 <= o.Cams && m.Arg2 <= kMaxCamsPerObject)
+      cam = dynamic_cast<TCamera*>(o.Cameras[m.Arg2]);
+  } else {
+    if (m.Arg2 >= 1 && m.Arg2 <= CameraTable::kMaxCameras) cam = app.cameras.GetAs<TCamera>(m.Arg2);
+    if (!cam) return;  // no such camera: dropped
+    if (cam->ObjID >= 0 && cam->ObjID <= kMaxObjects)
+      obj = cam->ObjID;
+    else
+      obj = -1;  // the picture is shown, its status is not followed
+  }
+  if (cam && !cam->CurrentPicture.Empty()) {
+    try {
+      TPicture& pic = cam->CurrentPicture;
+      const std::size_t n = std::min(m.PayloadSize, pic.SizeBytes());
+      try {
+        std::memcpy(pic.Data(), m.Payload, n);
+      } catch (const std::exception& e) {
+        app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 36);
+      }
+      l_.ReceivedBytes(cam->Number) += static_cast<long long>(m.PayloadSize);
+      app.video->Intake.FramePending = true;
+      app.video->Intake.ReadyForFrame = false;
+      try {
+        cam->Repaint();
+      } catch (const std::exception& e) {
+        app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 37);
+      }
+    } catch (const std::exception& e) {
+      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 38);
+    }
+  }
+  if (obj <= 0 || m.PayloadSize < 4) return;
+  SignOfLife(obj);
+  HandleStatus(obj, m.Payload);
+}
+
+void StationSide::SignOfLife(int i) {
+  Application& app = l_.app;
+  TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+  o.LastTestCallTime = app.services().clock.Now();
+  TDateTime& overdue = overdue_[static_cast<std::size_t>(i)];
+  if (overdue != 0) {
+    overdue = 0;
+    app.journal.AddJournal("Возобновлены служебные звонки с объекта " + Quoted(o.Name), 2, 0, i);
+  }
+}
+
+void StationSide::HandleStatus(int i, const std::uint8_t* block) {
+  Application& app = l_.app;
+  const Services& s = app.services();
+  TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+  o.ArmedNow = block[0] != 0;
+  const std::uint8_t mask = block[1], state = block[2], cams = block[3];
+  TCheckListBox& list = app.form.ObjectListBox;
+  if (o.ArmedNow) {
+    if (!o.ArmedBefore) {
+      list.SetChecked(i - 1, true);
+      o.GaugesBefore = state;
+      o.CamsBefore = cams;
+      PlayBeepPattern(s, "g50;s200");
+      app.journal.ShowStatus("Установка на охрану объекта " + ObjectText(o), 2, 1);
+      if (!l_.Recording()) app.form.RecordBtn.Click();
+    }
+    if (state != o.GaugesBefore) {
+      const std::uint8_t alarm = state & mask;
+      if (alarm != 0) {
+        PlayBeepPattern(s, app.form.BeepStr.Text());
+        std::string names;
+        int count = 0;
+        for (int k = 1; k <= 8; ++k)
+          if (alarm & (1u << (k - 1))) {
+            names += (count++ ? "," : "") + Quoted(o.Gauges[static_cast<std::size_t>(k)]);
+          }
+        app.journal.ShowStatus("Сработка " + std::string(count == 1 ? "датчика " : "датчиков ") +
+                                   names + " на объекте " + ObjectText(o) + " !",
+                               3, 1);
+      } else {
+        PlayBeepPattern(s, "i50");
+        app.journal.ShowStatus("Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии",
+                               2, 1);
+      }
+      o.GaugesBefore = state;
+    }
+    if (cams != o.CamsBefore) {
+      if (cams != 0) {
+        PlayBeepPattern(s, "i50;u50;i50");
+        std::string names;
+        int count = 0;
+        for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
+          if (cams & (1u << (k - 1))) {
+            const TCameraInfo* c = o.Cameras[static_cast<std::size_t>(k)];
+            names += (count++ ? "," : "") + Quoted(c ? c->Description : std::string());
+          }
+        app.journal.ShowStatus("Сработка по " +
+                                   std::string(count == 1 ? "видеокамере " : "видеокамерам ") +
+                                   names + " на объекте " + ObjectText(o) + " !",
+                               3, 1);
+      } else {
+        app.journal.ShowStatus("Завершение движения по видеокамерам на объекте " + ObjectText(o), 2,
+                               1);
+      }
+      o.CamsBefore = cams;
+    }
+  } else if (o.ArmedBefore) {
+    list.SetChecked(i - 1, false);
+    PlayBeepPattern(s, "s50;g200");
+    app.journal.ShowStatus("Снятие с охраны объекта " + ObjectText(o), 2, 1);
+    if (l_.Recording()) app.form.RecordBtn.Click();
+  }
+  o.ArmedBefore = o.ArmedNow;
+}
+
+void StationSide::ObjectListBoxClickCheck(int index) {
+  Application& app = l_.app;
+  const int n = index >= 0 ? index : app.form.ObjectListBox.ItemIndex();
+  if (n < 0 || n + 1 > kMaxObjects) return;
+  const bool ticked = app.form.ObjectListBox.Checked(n);
+  TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(n + 1)];
+  o.Checked = ticked;
+  overdue_[static_cast<std::size_t>(n + 1)] = 0;
+  if (ticked) o.LastTestCallTime = app.services().clock.Now();
+  l_.SendCommand(ticked, n);
+}
+
+void StationSide::Supervise() {
+  Application& app = l_.app;
+  const TDateTime now = app.services().clock.Now();
+  for (int i = 1; i <= app.settings.ObjectsCount && i <= kMaxObjects; ++i) {
+    TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+    TDateTime& next = overdue_[static_cast<std::size_t>(i)];
+    if (!o.Checked) {
+      next = 0;
+      continue;
+    }
+    const double period = std::max(1, o.TestCallPeriod) * kOneMinute;
+    if (next == 0) {
+      if (now - o.LastTestCallTime <= period + 2 * kOneMinute) continue;
+      next = now;  // overdue from now on: reported at once
+    }
+    if (now < next) continue;
+    app.journal.AddJournal(
+        "Не поступил очередной служебный звонок с объекта " + Quoted(o.Name) + " !", 3, 3, i);
+    // Once per further period while it stays overdue.
+    while (next <= now) next += period;
+  }
+}
+
+void StationSide::ModemPicture(const std::uint8_t* jpeg, std::size_t size) {
+  Application& app = l_.app;
+  TCamera* cam = app.cameras.GetAs<TCamera>(1);
+  if (!cam) return;
+  try {
+    JpegCodec codec;
+    if (!codec.DecodePicture(cam->CurrentPicture, jpeg, size, true))
+      throw std::runtime_error(codec.LastError().empty() ? "картинка не декодирована"
+                                                         : codec.LastError());
+    l_.ReceivedBytes(1) += static_cast<long long>(size);
+    cam->Repaint();
+  } catch (const std::exception& e) {
+    app.journal.ReportError(e.what(), 33, 1);
+  }
+}
+
+}  // namespace zv

@@ -1,0 +1,286 @@
+// The site's alarm dispatch on the fake clock, DTMF control, incoming calls
+// and the connection time-out on the simulated modem, and the link port's
+// conflicts.
+#include <algorithm>
+#include <thread>
+
+#include "detect/PictureCodec.h"
+
+#include "link/LinkFixture.h"
+#include "support/ModemSim.h"
+
+namespace zv::test {
+namespace {
+
+class DispatchTest : public LinkFixture {
+ protected:
+  // A site with the given Abonents ("Name|Phone|Voice|ToServer|RecallDelay|RecallTime").
+  void MakeSite(const std::vector<std::string>& abonents, int commType = 2,
+                const std::string& form = {}) {
+    std::string extra = "AbonentsCount=" + std::to_string(abonents.size()) + "\r\n";
+    for (std::size_t i = 0; i < abonents.size(); ++i) extra += abonents[i];
+    a_ = Site(1, 1, extra + form, commType, [this](Program& p) {
+      TModemProfile& m = p.link().ModemProfile1;
+      m.PortTimeOut = 2;
+      m.PortStatusDelay = 5;
+      m.PortReadDelay = 2;
+      m.PortWriteDelay = 2;
+      m.CommandDelay = 0;
+    });
+    a_->app->video->Shutdown();  // no frames needed here
+    a_->app->alarm->gauges.ReadCamera = [this](int k, CameraMotionInput& out) {
+      out = {true, 0.08, k == 1 && motion ? 50 : 0};
+      return k == 1;
+    };
+  }
+  static std::string Abonent(int n, const std::string& phone, const std::string& voice,
+                             bool toServer, int recallDelay = 30, int recallTime = 3) {
+    const std::string sec = "[Abonent" + std::to_string(n) + "]\r\n";
+    return sec + "Name=Хозяин" + std::to_string(n) + "\r\nPhoneNumber=" + phone +
+           "\r\nVoiceFile=" + voice + "\r\nConnectToServerMode=" + (toServer ? "1" : "0") +
+           "\r\nRecallDelay=" + std::to_string(recallDelay) +
+           "\r\nRecallTime=" + std::to_string(recallTime) + "\r\n";
+  }
+  Program& site() { return *a_; }
+  TAbonentRecord& Ab(int i) { return site().app->settings.Abonents[static_cast<std::size_t>(i)]; }
+  bool Dispatching() { return site().site().DispatchActive; }
+  void Seconds(int n) { loop.RunFor(static_cast<std::uint64_t>(n) * 1000); }
+  bool motion = false;
+};
+
+TEST_F(DispatchTest, AnAlarmShorterThanTheReactionDelayCallsNobody) {
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false)});
+  site().site().Armed = true;
+  motion = true;
+  Seconds(9);
+  motion = false;
+  Seconds(5);
+  EXPECT_EQ(Ab(1).Attempts, 0);
+  EXPECT_FALSE(Dispatching());
+  // The count starts again from 0: another 9 seconds are still too short.
+  motion = true;
+  Seconds(9);
+  EXPECT_FALSE(Dispatching());
+  Seconds(3);
+  EXPECT_TRUE(Dispatching());
+}
+
+TEST_F(DispatchTest, AFailingAbonentIsRedialledAfterTheDelayAndGivenUpAfterTheRecallTime) {
+  // The modem is not open: every voice call fails.
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false, 30, 3)});
+  site().site().Armed = true;
+  motion = true;
+  while (Ab(1).Attempts == 0) Seconds(1);
+  const TDateTime first = Ab(1).LastAttemptTime;
+  Seconds(29);
+  EXPECT_EQ(Ab(1).Attempts, 1);
+  Seconds(3);
+  EXPECT_EQ(Ab(1).Attempts, 2);
+  EXPECT_GT(Ab(1).LastAttemptTime - first, 30 * kOneSecond);
+  EXPECT_FALSE(Ab(1).GaveUp);
+  Seconds(150);
+  EXPECT_TRUE(Ab(1).GaveUp);
+  const int attempts = Ab(1).Attempts;
+  EXPECT_GE(attempts, 5);
+  Seconds(120);
+  EXPECT_EQ(Ab(1).Attempts, attempts);
+  // Once the alarm is over the dispatch ends.
+  motion = false;
+  Seconds(2);
+  EXPECT_FALSE(Dispatching());
+}
+
+TEST_F(DispatchTest, WithoutAbonentsTheDispatchEndsOnTheNextQuietTick) {
+  MakeSite({});
+  site().site().Armed = true;
+  motion = true;
+  Seconds(12);
+  EXPECT_TRUE(Dispatching());
+  motion = false;
+  Seconds(1);
+  EXPECT_FALSE(Dispatching());
+}
+
+TEST_F(DispatchTest, AnEmptyVoiceFileCountsAsReachedWithoutACall) {
+  MakeSite({Abonent(1, "5550199", "", false), Abonent(2, "5550100", "msg.rmd", false)});
+  site().site().Armed = true;
+  motion = true;
+  const std::size_t lines = site().Lines();
+  Seconds(12);
+  EXPECT_TRUE(Ab(1).Reached);
+  EXPECT_EQ(Ab(1).Attempts, 1);
+  // The next Abonent's call is not held up by the first.
+  EXPECT_EQ(Ab(2).Attempts, 1);
+  for (const auto& l : site().Logged(lines))
+    EXPECT_EQ(l.find("Исходящий голосовой звонок"), std::string::npos) << l;
+}
+
+TEST_F(DispatchTest, ServiceCallGoesToTheStationOnceAPeriod) {
+  b_ = Station();
+  MakeSite({});
+  LinkTo(site(), *b_);
+  site().link().ClientTestCallPeriod.SetValue(1);
+  site().site().Armed = true;
+  const std::size_t lines = site().Lines();
+  const long long before = b_->link().MessagesHandled();
+  Seconds(63);
+  ASSERT_TRUE(
+      PumpUntil([&] { return site().link().Client() && site().link().Client()->Connected(); }));
+  Seconds(2);  // the socket is up now
+  const auto logged = site().Logged(lines);
+  EXPECT_EQ(std::count(logged.begin(), logged.end(), "Служебный звонок на сервер"), 1);
+  EXPECT_TRUE(PumpUntil([&] { return b_->link().MessagesHandled() > before; }));
+  EXPECT_TRUE(b_->HasLine("Установка на охрану объекта №1(Склад)"));
+}
+
+TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
+  MakeSite({}, 1, "[MainForm]\r\nUseSwitcher.Checked=1\r\nSwitcherComPort.Value=4\r\n");
+  TFormModel& f = site().app->form;
+  // Errors 12 at start-up already: COM2 is missing.
+  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com2: для связи с сервером !"));
+  f.ClientComPort.SetValue(4);
+  EXPECT_TRUE(site().HasLine("Порт Com4: зарезервирован для управления видеокоммутатором !"));
+  f.UseGaugesOnCom.SetChecked(true);
+  f.EventComPort.SetValue(5);
+  f.ClientComPort.SetValue(5);
+  EXPECT_TRUE(site().HasLine("Порт Com5: зарезервирован для получения сигналов с датчиков !"));
+  EXPECT_FALSE(site().link().CommPort1.IsOpen());
+  // The station's port selector is not the site's.
+  const std::size_t lines = site().Lines();
+  f.ServerComPort.SetValue(6);
+  EXPECT_EQ(site().Lines(), lines);
+}
+
+// --- on the simulated modem
+
+class ModemDispatchTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    com3Path = sim.SlavePath();
+    // Real time passes while the modem answers.
+    loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+    sim.Answer("ATE0", {"OK"});
+    sim.Answer("ATQ0V1", {"OK"});
+    sim.Answer("AT&R1\\Q3", {"OK"});
+    sim.Answer("ATX4", {"OK"});
+  }
+  void Opened(Program& p) {
+    ASSERT_TRUE(sim.WaitDone());
+    ASSERT_TRUE(p.link().VoiceModem1.IsOpen());
+    EXPECT_TRUE(p.HasLine("Порт Com3: для связи с " +
+                          std::string(p.app->settings.ServerMode ? "объектами" : "сервером") +
+                          " открыт"));
+  }
+  void Key(const std::string& digits) {
+    for (char c : digits) {
+      int result = 0;
+      site().link().dispatch.VoiceModem1Event(meDtmf, TEventData{c, 0}, result);
+    }
+  }
+  void VoiceEntry() {
+    sim.Answer("AT+FCLASS=8", {"OK"});
+    sim.Answer("AT+VNH=1", {"OK"});
+    sim.Answer("AT+VSD=51,20", {"OK"});
+    sim.Answer("AT+VGT=127", {"OK"});
+    sim.Answer("AT+VGR=127", {"OK"});
+    sim.Answer("AT+VRA=45+VRN=120", {"OK"});
+  }
+  ModemSim sim;
+};
+
+TEST_F(ModemDispatchTest, ArmingCodeAmidOtherDigitsArmsAndAnswersThree) {
+  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  Opened(site());
+  sim.Answer("AT+VTS=3", {"OK"});
+  Key("11659244");
+  ASSERT_TRUE(sim.WaitDone());
+  EXPECT_TRUE(site().site().Armed);
+  EXPECT_EQ(site().link().st.DtmfBuffer, "44");  // what followed the code
+  Key("0072");
+  EXPECT_TRUE(site().site().Armed);
+  Key("95");  // the disarming code, keyed across two events
+  EXPECT_FALSE(site().site().Armed);
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+TEST_F(ModemDispatchTest, ArmingCodeDuringAnAlarmAnswersNineStarAndStaysDisarmed) {
+  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  Opened(site());
+  motion = true;
+  sim.Answer("AT+VTS=9,*,9,*,9,*", {"OK"});
+  Key("6592");
+  ASSERT_TRUE(sim.WaitDone());
+  EXPECT_FALSE(site().site().Armed);
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+TEST_F(ModemDispatchTest, SiteAnswersARingInVoiceModeAndHangsUpAfterFiveMinutes) {
+  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  Opened(site());
+  VoiceEntry();
+  sim.Answer("AT+VLS=1", {"OK"});
+  site().link().st.DtmfBuffer = "12";
+  sim.Send(ModemSim::Lines({"RING"}));
+  ASSERT_TRUE(PumpUntil([&] { return site().link().VoiceModem1.InputWaiting(); }));
+  Seconds(1);
+  ASSERT_TRUE(sim.WaitDone()) << ::testing::PrintToString(sim.Commands())
+                              << ::testing::PrintToString(sim.Errors());
+  EXPECT_TRUE(site().HasLine("Входящий звонок !"));
+  EXPECT_FALSE(site().link().st.ModemDataMode);
+  EXPECT_TRUE(site().link().st.DtmfBuffer.empty());
+  sim.Answer("ATH0", {"OK"});
+  Seconds(299);
+  EXPECT_FALSE(site().HasLine("Завершение соединения"));
+  Seconds(2);
+  ASSERT_TRUE(sim.WaitDone());
+  EXPECT_TRUE(site().HasLine("Завершение соединения"));
+  EXPECT_EQ(site().link().st.RingTime, 0);
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+TEST_F(ModemDispatchTest, StationAnswersInDataModeTakesThePictureStreamAndClosesAfterFiveMinutes) {
+  b_ = Station("ServerComPort.Value=3\r\n", 0);
+  Opened(*b_);
+  sim.Answer("ATA", {"OK"});
+  b_->link().ReceivedBytes(1) = 77;
+  sim.Send(ModemSim::Lines({"RING"}));
+  ASSERT_TRUE(PumpUntil([&] { return b_->link().VoiceModem1.InputWaiting(); }));
+  Seconds(1);
+  ASSERT_TRUE(sim.WaitDone());
+  EXPECT_TRUE(b_->HasLine("Входящий звонок !"));
+  EXPECT_TRUE(b_->link().st.ModemDataMode);
+  EXPECT_EQ(b_->link().ReceivedBytes(1), 0);
+  sim.Send(ModemSim::Lines({"CONNECT 33600"}));
+  ASSERT_TRUE(PumpUntil([&] { return b_->link().VoiceModem1.InputWaiting(); }));
+  Seconds(1);
+  EXPECT_TRUE(
+      b_->HasLine("Установлено соединение в режиме приёма/передачи данных (скорость: 33600)"));
+  EXPECT_TRUE(b_->link().st.DataConnected);
+
+  // A picture over the connection lands in camera 1.
+  TPicture pic(352, 288);
+  for (std::size_t i = 0; i < pic.SizeBytes(); ++i) pic.Data()[i] = 200;
+  JpegCodec codec;
+  const auto jpeg = codec.EncodePicture(pic, 90, true);
+  std::string stream(4, '\0');
+  for (int i = 0; i < 4; ++i)
+    stream[static_cast<std::size_t>(i)] = static_cast<char>(jpeg.size() >> (8 * i));
+  stream.append(reinterpret_cast<const char*>(jpeg.data()), jpeg.size());
+  sim.Send(stream);
+  ASSERT_TRUE(PumpUntil([&] {
+    loop.RunFor(1000);
+    return b_->link().ReceivedBytes(1) == static_cast<long long>(jpeg.size());
+  }));
+  EXPECT_NEAR(b_->camera(1)->CurrentPicture.Data()[1000], 200, 3);
+
+  sim.OnLine("+++");
+  sim.Answer("ATH0", {"OK"});
+  sim.Answer("ATH0", {"OK"});
+  Seconds(300);
+  ASSERT_TRUE(sim.WaitDone());
+  EXPECT_TRUE(b_->HasLine("Завершение соединения"));
+  EXPECT_FALSE(b_->link().st.DataConnected);
+}
+
+}  // namespace
+}  // namespace zv::test

@@ -1,0 +1,193 @@
+// The station: pictures into the Objects' cameras, the status comparison with
+// its journal lines and beep patterns, operator commands and the service-call
+// supervision.
+#include <algorithm>
+
+#include "app/Utils.h"
+#include "link/LinkFixture.h"
+
+namespace zv::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Note {
+  unsigned hz, ms;
+  bool operator==(const Note& o) const { return hz == o.hz && ms == o.ms; }
+};
+
+class StationTest : public LinkFixture {
+ protected:
+  void SetUp() override { a_ = Station(); }
+  Program& st() { return *a_; }
+
+  // A picture message of site objId's camera cam with a status block.
+  Bytes Payload(bool armed, std::uint8_t mask, std::uint8_t state, std::uint8_t cams,
+                std::uint8_t fill = 0x5A) {
+    Bytes p(static_cast<std::size_t>(TPicture::StrideFor(352)) * 288, fill);
+    p[0] = armed ? 1 : 0;
+    p[1] = mask;
+    p[2] = state;
+    p[3] = cams;
+    return p;
+  }
+  void Send(int objId, int cam, const Bytes& payload) {
+    LinkMessage m;
+    m.Length = static_cast<std::int32_t>(payload.size() + 19);
+    m.Type = link::mtPicture;
+    m.Arg1 = static_cast<std::uint8_t>(objId);
+    m.Arg2 = static_cast<std::uint8_t>(cam);
+    m.Arg3 = 0xFF;
+    m.Payload = payload.data();
+    m.PayloadSize = payload.size();
+    st().link().station.HandleLinkMessage(m);
+  }
+  void Status(int objId, bool armed, std::uint8_t mask, std::uint8_t state, std::uint8_t cams) {
+    Send(objId, 1, Payload(armed, mask, state, cams));
+  }
+  std::vector<Note> Played(std::size_t from) const {
+    std::vector<Note> out;
+    for (std::size_t i = from; i < loop.speaker.beeps.size(); ++i)
+      out.push_back({loop.speaker.beeps[i].hz, loop.speaker.beeps[i].ms});
+    return out;
+  }
+  static std::vector<Note> Pattern(const std::string& pattern) {
+    FakeLoop other;
+    PlayBeepPattern(other.services, pattern);
+    std::vector<Note> out;
+    for (const auto& b : other.speaker.beeps) out.push_back({b.hz, b.ms});
+    return out;
+  }
+  static std::vector<Note> Join(std::initializer_list<std::vector<Note>> parts) {
+    std::vector<Note> out;
+    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  }
+  const TObjectRecord& Obj(int i) {
+    return st().app->settings.Objects[static_cast<std::size_t>(i)];
+  }
+};
+
+TEST_F(StationTest, FirstArmedMessageTicksJournalsAndStartsRecordingOnce) {
+  const std::size_t lines = st().Lines(), beeps = loop.speaker.beeps.size();
+  Send(1, 2, Payload(true, 0x07, 0, 0, 0x33));
+  EXPECT_TRUE(st().app->form.ObjectListBox.Checked(0));
+  EXPECT_TRUE(st().app->form.RecordBtn.Down());
+  EXPECT_EQ(st().Logged(lines),
+            (std::vector<std::string>{"Установка на охрану объекта №1(Склад)"}));
+  EXPECT_EQ(Played(beeps), Pattern("g50;s200"));
+  // The picture went into the Object's second camera, status block included.
+  const TPicture& pic = st().camera(2)->CurrentPicture;
+  EXPECT_EQ(pic.Data()[0], 1);
+  EXPECT_EQ(pic.Data()[4], 0x33);
+  EXPECT_EQ(pic.Data()[pic.SizeBytes() - 1], 0x33);
+  EXPECT_EQ(st().link().ReceivedBytes(2), 304128);
+
+  Send(1, 2, Payload(true, 0x07, 0, 0, 0x33));  // nothing new
+  EXPECT_EQ(st().Lines(), lines + 1);
+  EXPECT_EQ(loop.speaker.beeps.size(), beeps + Pattern("g50;s200").size());
+  EXPECT_TRUE(st().app->form.RecordBtn.Down());
+}
+
+TEST_F(StationTest, GaugeAlarmsNameTheInputsAndTheirReturnIsJournaled) {
+  Status(1, true, 0x07, 0, 0);
+  std::size_t lines = st().Lines(), beeps = loop.speaker.beeps.size();
+  Status(1, true, 0x07, 0x02, 0);  // bit 1: the second name
+  Status(1, true, 0x07, 0x05, 0);  // bits 0 and 2
+  Status(1, true, 0x07, 0x08, 0);  // an input not enabled: back to normal
+  EXPECT_EQ(st().Logged(lines), (std::vector<std::string>{
+                                    "Сработка датчика \"Окно\" на объекте №1(Склад) !",
+                                    "Сработка датчиков \"Дверь\",\"Подвал\" на объекте №1(Склад) !",
+                                    "Датчики на объекте №1(Склад) снова в рабочем состоянии"}));
+  const std::string beep = st().app->form.BeepStr.Text();
+  EXPECT_EQ(Played(beeps), Join({Pattern(beep), Pattern(beep), Pattern("i50")}));
+  EXPECT_EQ(st().app->journal.View()[lines].color, KindColor(3));
+}
+
+TEST_F(StationTest, CameraMotionOfTwoCamerasIsOneLine) {
+  Status(1, true, 0, 0, 0);
+  const std::size_t lines = st().Lines(), beeps = loop.speaker.beeps.size();
+  Status(1, true, 0, 0, 0x01);
+  Status(1, true, 0, 0, 0x03);
+  Status(1, true, 0, 0, 0x00);
+  EXPECT_EQ(st().Logged(lines),
+            (std::vector<std::string>{
+                "Сработка по видеокамере \"Ворота\" на объекте №1(Склад) !",
+                "Сработка по видеокамерам \"Ворота\",\"Двор\" на объекте №1(Склад) !",
+                "Завершение движения по видеокамерам на объекте №1(Склад)"}));
+  EXPECT_EQ(Played(beeps), Join({Pattern("i50;u50;i50"), Pattern("i50;u50;i50")}));
+}
+
+TEST_F(StationTest, DisarmingStopsRecordingAndADisarmedSiteIsNotFollowed) {
+  Status(2, true, 0x01, 0, 0);
+  ASSERT_TRUE(st().app->form.RecordBtn.Down());
+  const std::size_t lines = st().Lines(), beeps = loop.speaker.beeps.size();
+  Status(2, false, 0x01, 0x01, 0x01);
+  Status(2, false, 0x01, 0x00, 0x00);
+  Status(2, false, 0x01, 0x01, 0x01);
+  EXPECT_EQ(st().Logged(lines), (std::vector<std::string>{"Снятие с охраны объекта №2(Офис)"}));
+  EXPECT_EQ(Played(beeps), Pattern("s50;g200"));
+  EXPECT_FALSE(st().app->form.ObjectListBox.Checked(1));
+  EXPECT_FALSE(st().app->form.RecordBtn.Down());
+  // Inputs already in alarm when the site is armed are its starting state.
+  Status(2, true, 0x01, 0x01, 0x01);
+  Status(2, true, 0x01, 0x01, 0x01);
+  EXPECT_EQ(st().Logged(lines + 1),
+            (std::vector<std::string>{"Установка на охрану объекта №2(Офис)"}));
+}
+
+TEST_F(StationTest, SitesAreFoundByTheirIdAndFollowedEvenWithoutACamera) {
+  // Object 2 has one camera: its camera 3 does not exist, the status counts.
+  const std::size_t lines = st().Lines();
+  Send(2, 3, Payload(true, 0, 0, 0));
+  EXPECT_EQ(st().Logged(lines), (std::vector<std::string>{"Установка на охрану объекта №2(Офис)"}));
+  // Object 2's camera 1 is the station's camera 3.
+  Send(2, 1, Payload(true, 0, 0, 0, 0x77));
+  EXPECT_EQ(st().camera(3)->CurrentPicture.Data()[10], 0x77);
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0);
+  // Without an ID the camera number is the station's own; camera 9 is none.
+  Send(0, 1, Payload(false, 0, 0, 0, 0x11));
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x11);
+  Send(0, 9, Payload(true, 0, 0, 0, 0x11));
+  Send(55, 1, Payload(false, 0, 0, 0, 0x22));  // unknown ID: the station's camera 1
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x22);
+  // A short payload fills only what it brings.
+  Send(1, 1, Bytes{0, 0, 0, 0, 0x99});
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[4], 0x99);
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x22);
+  EXPECT_EQ(st().Lines(), lines + 1);
+}
+
+TEST_F(StationTest, OverdueServiceCallIsJournaledOncePerPeriodAndItsReturnOnce) {
+  TObjectRecord& o = st().app->settings.Objects[1];
+  o.TestCallPeriod = 30;
+  st().app->form.ObjectListBox.SetChecked(0, true);
+  st().link().station.ObjectListBoxClickCheck(0);  // ticked now
+  ASSERT_TRUE(o.Checked);
+  const std::size_t lines = st().Lines();
+  auto overdue = [&] {
+    int n = 0;
+    for (const auto& l : st().Logged(lines))
+      n += l == "Не поступил очередной служебный звонок с объекта \"Склад\" !";
+    return n;
+  };
+  loop.RunFor(31 * 60 * 1000);
+  EXPECT_EQ(overdue(), 0);
+  loop.RunFor(2 * 60 * 1000);  // 33 minutes: overdue
+  EXPECT_EQ(overdue(), 1);
+  loop.RunFor(29 * 60 * 1000);
+  EXPECT_EQ(overdue(), 1);
+  loop.RunFor(2 * 60 * 1000);  // one more period
+  EXPECT_EQ(overdue(), 2);
+  // Any message of the site is a sign of life.
+  Status(1, true, 0, 0, 0);
+  const auto logged = st().Logged(lines);
+  EXPECT_EQ(
+      std::count(logged.begin(), logged.end(), "Возобновлены служебные звонки с объекта \"Склад\""),
+      1);
+  loop.RunFor(31 * 60 * 1000);
+  EXPECT_EQ(overdue(), 2);
+}
+
+}  // namespace
+}  // namespace zv::test
