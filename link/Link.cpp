@@ -273,8 +273,11 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
     return false;
   if (!overSerial && (!client_ || client_->Pending() > kPictureBacklog)) return false;
   WriteStatusBlock(pic.Data());
+  // A whole picture would hold the direct line (115200 bit/s) for half a
+  // minute: over it the message carries the status block alone.
+  const std::size_t payload = overSerial ? 4 : size;
   const auto header = BuildHeader(
-      static_cast<std::int32_t>(size + link::kHeaderSize), link::mtPicture,
+      static_cast<std::int32_t>(payload + link::kHeaderSize), link::mtPicture,
       static_cast<std::uint8_t>(app.form.ObjNum.Value()), static_cast<std::uint8_t>(c), 0xFF, 0x00);
   bool ok = true;
   auto send = [&](const void* p, std::size_t n) {
@@ -291,7 +294,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
     }
   };
   send(header.data(), header.size());
-  if (ok) send(pic.Data(), size);  // never a payload without its header
+  if (ok) send(pic.Data(), payload);  // never a payload without its header
   return ok;
 }
 

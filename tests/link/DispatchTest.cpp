@@ -19,14 +19,17 @@ class DispatchTest : public LinkFixture {
                 const std::string& form = {}) {
     std::string extra = "AbonentsCount=" + std::to_string(abonents.size()) + "\r\n";
     for (std::size_t i = 0; i < abonents.size(); ++i) extra += abonents[i];
-    a_ = Site(1, 1, extra + form, commType, [this](Program& p) {
-      TModemProfile& m = p.link().ModemProfile1;
-      m.PortTimeOut = 2;
-      m.PortStatusDelay = 5;
-      m.PortReadDelay = 2;
-      m.PortWriteDelay = 2;
-      m.CommandDelay = 0;
-    });
+    a_ = Site(
+        1, 1, extra, commType,
+        [this](Program& p) {
+          TModemProfile& m = p.link().ModemProfile1;
+          m.PortTimeOut = 2;
+          m.PortStatusDelay = 5;
+          m.PortReadDelay = 2;
+          m.PortWriteDelay = 2;
+          m.CommandDelay = 0;
+        },
+        form);
     a_->app->video->Shutdown();  // no frames needed here
     a_->app->alarm->gauges.ReadCamera = [this](int k, CameraMotionInput& out) {
       out = {true, 0.08, k == 1 && motion ? 50 : 0};
@@ -134,7 +137,7 @@ TEST_F(DispatchTest, ServiceCallGoesToTheStationOnceAPeriod) {
 }
 
 TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
-  MakeSite({}, 1, "[MainForm]\r\nUseSwitcher.Checked=1\r\nSwitcherComPort.Value=4\r\n");
+  MakeSite({}, 1, "UseSwitcher.Checked=1\r\nSwitcherComPort.Value=4\r\n");
   TFormModel& f = site().app->form;
   // Errors 12 at start-up already: COM2 is missing.
   EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com2: для связи с сервером !"));
@@ -189,7 +192,7 @@ class ModemDispatchTest : public DispatchTest {
 };
 
 TEST_F(ModemDispatchTest, ArmingCodeAmidOtherDigitsArmsAndAnswersThree) {
-  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  MakeSite({}, 0, "ClientComPort.Value=3\r\n");
   Opened(site());
   sim.Answer("AT+VTS=3", {"OK"});
   Key("11659244");
@@ -204,7 +207,7 @@ TEST_F(ModemDispatchTest, ArmingCodeAmidOtherDigitsArmsAndAnswersThree) {
 }
 
 TEST_F(ModemDispatchTest, ArmingCodeDuringAnAlarmAnswersNineStarAndStaysDisarmed) {
-  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  MakeSite({}, 0, "ClientComPort.Value=3\r\n");
   Opened(site());
   motion = true;
   sim.Answer("AT+VTS=9,*,9,*,9,*", {"OK"});
@@ -215,7 +218,7 @@ TEST_F(ModemDispatchTest, ArmingCodeDuringAnAlarmAnswersNineStarAndStaysDisarmed
 }
 
 TEST_F(ModemDispatchTest, SiteAnswersARingInVoiceModeAndHangsUpAfterFiveMinutes) {
-  MakeSite({}, 0, "[MainForm]\r\nClientComPort.Value=3\r\n");
+  MakeSite({}, 0, "ClientComPort.Value=3\r\n");
   Opened(site());
   VoiceEntry();
   sim.Answer("AT+VLS=1", {"OK"});
@@ -280,6 +283,52 @@ TEST_F(ModemDispatchTest, StationAnswersInDataModeTakesThePictureStreamAndCloses
   ASSERT_TRUE(sim.WaitDone());
   EXPECT_TRUE(b_->HasLine("Завершение соединения"));
   EXPECT_FALSE(b_->link().st.DataConnected);
+}
+
+}  // namespace
+}  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+// The direct serial line: the far end is a pseudo-terminal driven by the test.
+class SerialLineTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    com3Path = sim.SlavePath();
+    loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+  }
+  ModemSim sim;
+};
+
+TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) {
+  MakeSite({}, 1, "ClientComPort.Value=3\r\n");
+  ASSERT_TRUE(site().link().CommPort1.IsOpen());
+  EXPECT_TRUE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  // An arm command with garbage before it and a disarm command in the same burst.
+  const auto arm = BuildCommand(true, 0), disarm = BuildCommand(false, 0);
+  std::string burst = "noise";
+  burst.append(arm.begin(), arm.end());
+  sim.Send(burst);
+  ASSERT_TRUE(PumpUntil([&] {
+    loop.ProcessEvents();
+    return site().site().Armed;
+  }));
+  sim.Send(std::string(disarm.begin(), disarm.end()) + std::string(arm.begin(), arm.end()));
+  PumpFor(300);
+  loop.ProcessEvents();
+  EXPECT_TRUE(site().site().Armed);  // disarmed and armed again by the two
+
+  site().link().dispatch.ServiceCall();
+  // The status block alone: a whole picture would hold the line for half a minute.
+  ASSERT_TRUE(sim.WaitReceived(23));
+  const std::string got = sim.Received();
+  EXPECT_EQ(got.size(), 23u);
+  EXPECT_EQ(got.substr(0, 6), "ZvxCmd");
+  EXPECT_EQ(got[6], 23);
+  EXPECT_EQ(static_cast<unsigned char>(got[11]), 1);  // the site's ObjNum
+  EXPECT_EQ(static_cast<unsigned char>(got[19]), 1);  // armed
+  EXPECT_TRUE(site().HasLine("Режим охраны снят"));
 }
 
 }  // namespace

@@ -84,8 +84,8 @@ class LinkFixture : public ::testing::Test {
   // A site with Object ID objNum and `cams` emulated cameras, linked by the
   // network to 127.0.0.1 (the port is set once the station listens).
   std::unique_ptr<Program> Site(int objNum, int cams = 2, const std::string& extra = {},
-                                int commType = 2,
-                                const std::function<void(Program&)>& before = {}) {
+                                int commType = 2, const std::function<void(Program&)>& before = {},
+                                const std::string& formExtra = {}) {
     auto p = std::make_unique<Program>();
     const std::string d = p->dir.path().string();
     WriteFile(p->dir.file("Zorvenix.ini"),
@@ -93,7 +93,8 @@ class LinkFixture : public ::testing::Test {
                   "[MainForm]\r\nClientCommType.ItemIndex=" + std::to_string(commType) +
                   "\r\nServerAddresses.Text=127.0.0.1; 10.0.0.9\r\nObjNum.Value=" +
                   std::to_string(objNum) + "\r\nCamerasAmount.Value=" + std::to_string(cams) +
-                  "\r\nVideoEmulation.Checked=1\r\nDefenceOnDelay.Value=0\r\n" + PortsSection(d));
+                  "\r\nVideoEmulation.Checked=1\r\nDefenceOnDelay.Value=0\r\n" + formExtra +
+                  PortsSection(d));
     Start(*p, before);
     return p;
   }
