@@ -59,6 +59,9 @@ LinkSubsystem::LinkSubsystem(Application& a)
   WaveTest.OnClick = [this] { dispatch.WaveTestClick(); };
   WaveRec.OnClick = [this] { dispatch.WaveRecClick(); };
   RecStopBtn.OnClick = [this] { dispatch.RecStopBtnClick(); };
+  WaveTest.SetCaption("Прослушать");
+  WaveRec.SetCaption("Записать");
+  RecStopBtn.SetCaption("Стоп");
   RecStopBtn.SetVisible(false);
 
   app.OnTimer3.push_back([this] { Timer3Timer(); });
