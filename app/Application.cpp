@@ -6,6 +6,7 @@
 
 #include "alarm/AlarmInputs.h"
 #include "link/Link.h"
+#include "directory/Directory.h"
 #include "video/VideoInput.h"
 
 namespace zv {
@@ -29,6 +30,8 @@ Application::Application(Services& services, AppPaths paths)
   video = std::make_unique<VideoInput>(*this);
   alarm = std::make_unique<AlarmInputs>(*this);
   link = std::make_unique<LinkSubsystem>(*this);
+  directory = std::make_unique<Directory>(*this);
+  directory->BindWaveFile(&link->WaveFile);
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();

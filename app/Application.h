@@ -24,6 +24,7 @@ struct AppPaths {
 
 class VideoInput;
 class AlarmInputs;
+class Directory;
 class LinkSubsystem;
 
 class Application {
@@ -68,6 +69,8 @@ class Application {
   std::unique_ptr<VideoInput> video;  // capture device and cameras
   std::unique_ptr<AlarmInputs> alarm;  // gauges, camera alarms, defence mode
   std::unique_ptr<LinkSubsystem> link;  // site-station link, alarm dispatch, station side
+  // Last, so that it goes first: its handlers sit on the others' controls.
+  std::unique_ptr<Directory> directory;  // Objects and Abonents
 
  private:
   void DisplayCheck();

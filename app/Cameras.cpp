@@ -1,5 +1,6 @@
 #include "app/Cameras.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace zv {
@@ -25,6 +26,28 @@ void CameraTable::FreeLast() {
   if (count_ <= 0) return;
   slots_[static_cast<std::size_t>(count_)].reset();
   --count_;
+}
+
+TCameraInfo& CameraTable::CreateAt(int number) {
+  if (number < 1 || number > count_ + 1)
+    throw std::out_of_range("Неверный номер видеокамеры " + std::to_string(number));
+  CreateNext();
+  auto first = slots_.begin() + number;
+  auto last = slots_.begin() + count_ + 1;
+  std::rotate(first, last - 1, last);
+  for (int k = number; k <= count_; ++k) slots_[static_cast<std::size_t>(k)]->Number = k;
+  return *slots_[static_cast<std::size_t>(number)];
+}
+
+void CameraTable::Remove(int number) {
+  if (number < 1 || number > count_) return;
+  std::unique_ptr<TCameraInfo> gone = std::move(slots_[static_cast<std::size_t>(number)]);
+  for (int k = number; k < count_; ++k) {
+    slots_[static_cast<std::size_t>(k)] = std::move(slots_[static_cast<std::size_t>(k + 1)]);
+    slots_[static_cast<std::size_t>(k)]->Number = k;
+  }
+  --count_;
+  gone.reset();
 }
 
 TCameraInfo* CameraTable::Get(int number) const {

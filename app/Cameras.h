@@ -19,7 +19,9 @@ class TCameraInfo {
   TCameraInfo(const TCameraInfo&) = delete;
   TCameraInfo& operator=(const TCameraInfo&) = delete;
 
-  const int Number;  // global number, 1..20
+  // Global number, 1..20: the camera's table slot and its [Camera<k>]
+  // section.  Only the table changes it, when it closes or opens a gap.
+  int Number;
   int ObjID = 0;
   std::string ObjName;
   int CamIndex = 0;  // 1..8 within its Object
@@ -52,6 +54,15 @@ class CameraTable {
   void FreeAll();
   // Frees the last camera.
   void FreeLast();
+  // Creates a camera as CameraCount + 1 (reading that number's section, as
+  // every new camera does) and moves it to `number`; the cameras from
+  // `number` on move up by one.  Throws std::runtime_error when all 20 slots
+  // are taken or `number` is outside 1..CameraCount + 1.
+  TCameraInfo& CreateAt(int number);
+  // Takes camera `number` out and frees it; the cameras after it move down
+  // by one, so cameras 1..CameraCount stay without gaps.  The table is
+  // already closed when the camera's destructor runs.
+  void Remove(int number);
 
   int CameraCount() const { return count_; }
   TCameraInfo* Get(int number) const;

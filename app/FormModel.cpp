@@ -63,6 +63,13 @@ TFormModel::TFormModel() {
   VideoSourceBtn.SetCaption("Источник видео...");
   DisplayFormatBtn.SetCaption("Яркость/контрастность...");
   VideoEmulation.SetCaption("Эмулировать видео");
+  AddAbonent.SetCaption("Добавить");
+  DelAbonent.SetCaption("Удалить");
+  SetAbonDefault.SetCaption("Принять по умолчанию");
+  AddObject.SetCaption("Добавить");
+  DelObject.SetCaption("Удалить");
+  SetObjDefault.SetCaption("Принять по умолчанию");
+  ObjectIPAddress.SetEnabled(false);
   RegisterStored();
 }
 

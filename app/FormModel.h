@@ -107,6 +107,13 @@ struct TFormModel {
       "ClientModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
   TRadioGroup DialType{"DialType", {"Импульсный", "Тоновый"}, 0};
   TEdit ServerAddresses{"ServerAddresses", "192.168.0.1, zorvenix-server"};
+  // The selected Abonent's fields.
+  TEdit AbonName{"AbonName"};
+  TEdit AbonNumber{"AbonNumber"};
+  TSpinEdit ClientAnswerWaitTime{"ClientAnswerWaitTime", 15, 0, 0};  // seconds
+  TSpinEdit ClientRecallTime{"ClientRecallTime", 3, 0, 0};           // minutes
+  TSpinEdit ClientRecallPeriod{"ClientRecallPeriod", 30, 0, 0};      // seconds, step 10
+  TButton AddAbonent{"AddAbonent"}, DelAbonent{"DelAbonent"}, SetAbonDefault{"SetAbonDefault"};
 
   // --- "Датчики"
   TCheckBox UseGaugesOnCom{"UseGaugesOnCom"};
@@ -135,6 +142,21 @@ struct TFormModel {
   TComboBox ServerModemType{
       "ServerModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
   TEdit BeepStr{"BeepStr", "n200;d200;p200;d200"};
+  // The selected Object's fields.
+  TEdit ObjectName{"ObjectName"};
+  TEdit ObjectAddress{"ObjectAddress"};
+  TEdit ObjectTelephone{"ObjectTelephone"};
+  TEdit ObjectOwnerTelephones{"ObjectOwnerTelephones"};
+  TEdit ObjectAddInfo{"ObjectAddInfo"};
+  TEdit ObjectIPAddress{"ObjectIPAddress"};
+  TSpinEdit ObjID{"ObjID", 1, 0, 0};
+  TSpinEdit ServerAnswerWaitTime{"ServerAnswerWaitTime", 15, 0, 0};  // seconds
+  TSpinEdit ServerRecallTime{"ServerRecallTime", 3, 0, 0};           // minutes
+  TSpinEdit ServerRecallPeriod{"ServerRecallPeriod", 30, 0, 0};      // seconds, step 10
+  TSpinEdit ServerTestCallPeriod{"ServerTestCallPeriod", 30, 0, 0};  // minutes
+  TRadioGroup ServerTesting{"ServerTesting", {"Ждать звонка с объекта", "Звонить на объект"}, 0};
+  TSpinEdit ObjCamerasAmount{"ObjCamerasAmount", 0, 0, 8};
+  TButton AddObject{"AddObject"}, DelObject{"DelObject"}, SetObjDefault{"SetObjDefault"};
 
   // The stored control properties, in their stored order.
   const std::vector<StoredProperty>& StoredProperties() const { return stored_; }
