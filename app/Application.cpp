@@ -5,6 +5,8 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "detect/RecordPanel.h"
+#include "detect/ViewerPanel.h"
 #include "link/Link.h"
 #include "directory/Directory.h"
 #include "video/VideoInput.h"
@@ -29,6 +31,8 @@ Application::Application(Services& services, AppPaths paths)
       paths_(std::move(paths)) {
   video = std::make_unique<VideoInput>(*this);
   alarm = std::make_unique<AlarmInputs>(*this);
+  record = std::make_unique<RecordPanel>(*this);
+  viewer = std::make_unique<ViewerPanel>(*this, record->Codec);
   link = std::make_unique<LinkSubsystem>(*this);
   directory = std::make_unique<Directory>(*this);
   directory->BindWaveFile(&link->WaveFile);
@@ -99,6 +103,7 @@ void Application::ShapeForClient() {
   frame.SetActivePage(&form.TabSheet5);
   form.Caption += " (Клиент)";
   video->StartClient();
+  record->WriteCamChange();
 }
 
 void Application::FormCreate() {
@@ -142,7 +147,12 @@ void Application::FormCreate() {
 
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();
+  if (!settings.ServerMode) record->SwitcherComPortChange();
   link->OpenPorts();
+
+  // 11. The change indicators.
+  record->DrawChangeBar();
+  viewer->DrawChangeGraph();
 
   // 12.
   journal.AddJournal("Программа запущена", 0);
@@ -182,6 +192,8 @@ void Application::FormClose() {
   Timer4.SetEnabled(false);
   link->Shutdown();
   settings.SaveSettings();
+  record->CloseFiles();
+  viewer->Shutdown();
   cameras.FreeAll();
   FrameReadBuffer.clear();
   FrameReadBuffer.shrink_to_fit();

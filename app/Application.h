@@ -24,6 +24,8 @@ struct AppPaths {
 
 class VideoInput;
 class AlarmInputs;
+class RecordPanel;
+class ViewerPanel;
 class Directory;
 class LinkSubsystem;
 
@@ -68,6 +70,8 @@ class Application {
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;  // capture device and cameras
   std::unique_ptr<AlarmInputs> alarm;  // gauges, camera alarms, defence mode
+  std::unique_ptr<RecordPanel> record;  // processing tick, recording page, switcher
+  std::unique_ptr<ViewerPanel> viewer;  // playback page
   std::unique_ptr<LinkSubsystem> link;  // site-station link, alarm dispatch, station side
   // Last, so that it goes first: its handlers sit on the others' controls.
   std::unique_ptr<Directory> directory;  // Objects and Abonents

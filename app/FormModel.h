@@ -71,6 +71,13 @@ struct TFormModel {
   TFloatSpinEdit ChangeLimit{"ChangeLimit", 0.02, 0.0, 100.0, 0.05, 2};
   TRadioGroup RecordingOn{"RecordingOn", {"Постоянно", "По изменению картинки свыше"}, 1};
   TCheckBox RecordSound{"RecordSound"};
+  TCheckBox Compression{"Compression"};
+  TSpinEdit JPEGQuality{"JPEGQuality", 60, 1, 100};
+  TSpinEdit WriteCam{"WriteCam", 1, 1, 8};
+  TFloatSpinEdit EventLimit{"EventLimit", 1.2, 0.0, 100.0, 0.05, 2};
+  TCheckBox ReactionOn{"ReactionOn"};
+  TCheckBox ViewDiffCadr{"ViewDiffCadr"};
+  TLabel FrameSizeLabel{"FrameSizeLabel"};
 
   // --- "Просмотр"
   TFileNameEdit ViewFileName{"ViewFileName", "ViewFileName"};
@@ -78,6 +85,13 @@ struct TFormModel {
   TCheckBox AllCams{"AllCams"};
   TCheckListBox CamViewListBox{"CamViewListBox"};
   TCheckListBox ObjViewListBox{"ObjViewListBox"};
+  // The slider's range is 1..maximum; the viewer keeps it.
+  TSpinEdit ViewSlider{"ViewSlider", 1, 1, 1};
+  TLabel MaxValueLabel{"MaxValueLabel"};
+  TButton BackwardButton{"BackwardButton"}, PrevCadr{"PrevCadr"}, NextCadr{"NextCadr"},
+      ForwardButton{"ForwardButton"};
+  TSpinEdit SoundSlider{"SoundSlider", 0, 0, 100};
+  TButton PlaySound{"PlaySound"}, StopSound{"StopSound"};
 
   // --- "Видео"
   TCheckBox UseSwitcher{"UseSwitcher"};

@@ -32,7 +32,8 @@ TEST_F(AppFixture, StartAndStopInAnEmptyFolder) {
     EXPECT_FALSE(a->form.TabSheet7.TabVisible());
     EXPECT_EQ(a->form.TabSheet6.Tag, 204);
     EXPECT_TRUE(a->Timer1.Enabled());
-    EXPECT_EQ(a->Timer1.Interval(), 600u);  // 60000 / 100 frames a minute
+    // Camera 1 brings its own rate (160 frames a minute) into RecFreq.
+    EXPECT_EQ(a->Timer1.Interval(), 375u);
     EXPECT_TRUE(a->Timer3.Enabled());
     EXPECT_EQ(a->ClientSocketAddress, "192.168.0.1");
     a->FormClose();

@@ -72,8 +72,9 @@ TEST_F(SettingsFixture, StationCamerasAreNumberedAcrossObjects) {
   EXPECT_EQ(o2.ID, 2);
   EXPECT_NE(o2.LastTestCallTime, 0.0);
   EXPECT_EQ(o1.LastTestCallTime, 0.0);
-  // Without AllCams only the first Object's cameras are listed.
-  ASSERT_EQ(a.form.CamViewListBox.Count(), 3);
+  // With AllCams (ticked unless the settings say otherwise) every Object's
+  // cameras are listed, ticked as shown.
+  ASSERT_EQ(a.form.CamViewListBox.Count(), 5);
   EXPECT_FALSE(a.form.CamViewListBox.Checked(1));
   EXPECT_EQ(a.form.ObjectListBox.Count(), 2);
   EXPECT_TRUE(a.form.ObjectListBox.Checked(1));

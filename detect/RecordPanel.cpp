@@ -1,0 +1,339 @@
+#include "detect/RecordPanel.h"
+
+#include <cmath>
+#include <utility>
+
+#include "alarm/AlarmInputs.h"
+#include "app/Application.h"
+#include "detect/Detector.h"
+#include "detect/Rounding.h"
+#include "detect/ViewerPanel.h"
+#include "video/Camera.h"
+#include "video/VideoInput.h"
+
+namespace zv {
+
+namespace {
+
+// Round(60000 / frames a minute) ms; the default rate for a rate of 0.
+unsigned TickIntervalMs(double framesPerMinute) {
+  if (!(framesPerMinute > 0)) framesPerMinute = 100.0;
+  const long long ms = RoundToEven(60000.0 / framesPerMinute);
+  return static_cast<unsigned>(std::max(1LL, std::min(ms, 60000000LL)));
+}
+
+// The camera's detection data lent to the frame recorder for one tick and
+// given back afterwards, also when the tick fails half-way.  The pictures
+// are moved, not copied.
+class LentState {
+ public:
+  explicit LentState(TCamera& cam) : cam_(cam) {
+    st.current = std::move(cam.CurrentPicture);
+    st.previous = std::move(cam.PreviousPicture);
+    st.difference = std::move(cam.DifferencePicture);
+    st.zones = cam.Zones;
+    st.frameCounter = cam.FrameCounter;
+    st.changeValue = cam.ChangeValue;
+    st.ignoreChangesPercent = cam.IgnoreChangesPercent;
+    st.changesEventPercent = cam.ChangesEventPercent;
+    st.recordingMode = cam.RecordingMode;
+    st.reactionEnabled = cam.ReactionEnabled;
+    st.colored = cam.Colored;
+  }
+  ~LentState() {
+    cam_.CurrentPicture = std::move(st.current);
+    cam_.PreviousPicture = std::move(st.previous);
+    cam_.DifferencePicture = std::move(st.difference);
+    cam_.Zones = st.zones;
+    cam_.FrameCounter = st.frameCounter;
+    cam_.ChangeValue = st.changeValue;
+  }
+  LentState(const LentState&) = delete;
+  LentState& operator=(const LentState&) = delete;
+  DetectState st;
+
+ private:
+  TCamera& cam_;
+};
+
+}  // namespace
+
+RecordPanel::RecordPanel(Application& app)
+    : app_(app),
+      recorder_(Codec),
+      switcher_(std::make_unique<SwitcherPort>(app.services().ports, MakeLinuxSwitcherLines())) {
+  TFormModel& f = app.form;
+  f.Compression.SetCaption("JPEG-компрессия :");
+  f.Compression.SetChecked(true);
+  f.ReactionOn.SetCaption("Звуковой сигнал при движении");
+  f.ReactionOn.SetChecked(true);
+  f.ViewDiffCadr.SetCaption("Просмотр кадра разницы");
+
+  f.RecordBtn.OnClick = [this] { RecordBtnClick(); };
+  f.RecFileName.Filter = "Файлы видеозаписей (*.dsc)|*.dsc|Все файлы (*.*)|*.*";
+  f.RecFileName.OnChange = [this] { RecFileNameChange(); };
+  f.RecFreq.OnChange = [this] { RecFreqChange(); };
+  f.WriteCam.OnChange = [this] { WriteCamChange(); };
+  f.RecordingOn.OnChange = [this] { RecordingOnClick(); };
+  f.ReactionOn.OnClick = [this] { ReactionOnClick(); };
+  f.ChangeLimit.OnChange = [this] { ChangeLimitChange(); };
+  f.EventCamChanges.OnChange = [this] { DrawChangeBar(); };
+  f.EventLimit.OnChange = [this] { EventLimitChange(); };
+  f.FilterDeep.OnChange = [this] { FilterDeepChange(); };
+  f.SwitcherComPort.OnChange = [this] { SwitcherComPortChange(); };
+  f.UseSwitcher.OnClick = [this] { SwitcherComPortChange(); };
+  f.ViewDiffCadr.OnClick = [&app] {
+    for (int k = 1; k <= app.cameras.CameraCount(); ++k)
+      if (TCameraInfo* c = app.cameras.Get(k)) c->Repaint();
+  };
+
+  VideoInput& v = *app.video;
+  v.IsRecording = [this] { return Recording(); };
+  v.ShowDifference = [&f] { return f.ViewDiffCadr.Checked(); };
+  v.Intake.SwitchCamera = [this](int n) { switcher_->SwitchCamera(n); };
+  app.OnTimer1.push_back([this] { Timer1Timer(); });
+  DrawChangeBar();
+}
+
+RecordPanel::~RecordPanel() {
+  TFormModel& f = app_.form;
+  f.RecordBtn.OnClick = nullptr;
+  f.RecFileName.OnChange = nullptr;
+  f.RecFreq.OnChange = nullptr;
+  f.WriteCam.OnChange = nullptr;
+  f.RecordingOn.OnChange = nullptr;
+  f.ReactionOn.OnClick = nullptr;
+  f.ChangeLimit.OnChange = nullptr;
+  f.EventCamChanges.OnChange = nullptr;
+  f.EventLimit.OnChange = nullptr;
+  f.FilterDeep.OnChange = nullptr;
+  f.SwitcherComPort.OnChange = nullptr;
+  f.UseSwitcher.OnClick = nullptr;
+  f.ViewDiffCadr.OnClick = nullptr;
+  if (app_.video) {
+    app_.video->IsRecording = nullptr;
+    app_.video->ShowDifference = nullptr;
+    app_.video->Intake.SwitchCamera = nullptr;
+  }
+}
+
+void RecordPanel::SetSwitcherLines(std::unique_ptr<ISwitcherLines> lines) {
+  switcher_ = std::make_unique<SwitcherPort>(app_.services().ports, std::move(lines));
+}
+
+TCamera* RecordPanel::WriteCamera() const {
+  return app_.cameras.GetAs<TCamera>(app_.form.WriteCam.Value());
+}
+
+void RecordPanel::SetRecordingState(bool on) {
+  RecordingOn = on;
+  app_.form.RecordBtn.SetCaption(on ? "Стоп" : "Запись");
+  app_.form.RecordBtn.SetDown(on);
+}
+
+void RecordPanel::StopRecording() {
+  SetRecordingState(false);
+}
+
+void RecordPanel::Timer1Timer() {
+  if (!Recording()) return;
+  FrameIntake& in = app_.video->Intake;
+  if (in.FramePending) {
+    in.FramePending = false;
+    TCamera* cam = app_.cameras.GetAs<TCamera>(in.FrameCamera);
+    if (cam && !cam->CurrentPicture.Empty()) {
+      const TFormModel& f = app_.form;
+      RecordSettings settings;
+      settings.compression = f.Compression.Checked();
+      settings.jpegQuality = f.JPEGQuality.Value();
+      settings.object = static_cast<std::uint8_t>(f.ObjNum.Value());
+      const DescriptorStatus status =
+          app_.alarm ? app_.alarm->RecordedStatus() : DescriptorStatus{};
+      Pair.SetVolumePolicy(
+          {VolumeLimitBytes(f.VolumeLimit.Value()),
+           static_cast<VolumeLimitAction>(std::clamp(f.VolumeLimitType.ItemIndex(), 0, 2))});
+      FrameResult r;
+      {
+        LentState lent(*cam);
+        const TPicture& frame = lent.st.current;
+        r = recorder_.ProcessFrame(lent.st, in.FrameCamera, frame.Width(), frame.Height(),
+                                   FilterThreshold, app_.services().clock.Now(), Pair, settings,
+                                   status);
+      }
+      if (r.compared && !app_.video->PlaybackPageShown() && f.ViewDiffCadr.Checked())
+        cam->Repaint();
+      DrawChangeBar();
+      if (r.recorded) {
+        if (r.beep) app_.services().speaker.Beep(kMotionBeepHz, kMotionBeepMs);
+        if (r.write.status == AppendResult::Written)
+          app_.form.FrameSizeLabel.SetCaption(std::to_string(r.descriptor.length));
+        HandleWrite(r.write);
+      }
+    }
+  }
+  in.ReadyForFrame = true;
+}
+
+void RecordPanel::HandleWrite(const AppendResult& w) {
+  switch (w.status) {
+    case AppendResult::Written:
+      ++RecordsWritten;
+      if (w.switchedFile) {
+        app_.journal.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", 1);
+        if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
+      }
+      if (app_.viewer) app_.viewer->RecorderWrote(Pair.DscName(), w.recordNumber);
+      break;
+    case AppendResult::WriteFailed:
+      // A run of failures is journaled once; the next tick tries again.
+      if (w.reportNow) app_.journal.ReportError(w.reason + " !", kFileErrorCode, 1);
+      break;
+    case AppendResult::StoppedByLimit:
+      StopRecording();
+      app_.journal.AddJournal("Запись остановлена: файл \"" + Pair.DscName() +
+                                  "\" достиг предельного объёма " +
+                                  std::to_string(app_.form.VolumeLimit.Value()) + " Мб",
+                              2);
+      break;
+    case AppendResult::NotOpen:
+      break;
+  }
+}
+
+void RecordPanel::RecordBtnClick() {
+  TFormModel& f = app_.form;
+  if (!FilesOpen()) {
+    const std::string name =
+        f.RecFileName.FileName().empty() ? std::string("Video.dsc") : f.RecFileName.FileName();
+    if (IoResult r = Pair.OpenOrCreate(name); !r) {
+      // Without a pair that takes pictures the recording does not start.
+      app_.journal.ReportError("Запись не начата: " + r.reason + " !", kFileErrorCode, 1);
+      return;
+    }
+    if (Pair.RepairedBytes() > 0)
+      app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
+                                  std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
+                              2);
+    if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
+  }
+  if (!RecordingOn) {
+    app_.Timer1.SetInterval(TickIntervalMs(f.RecFreq.Value()));
+    app_.video->Intake.ReadyForFrame = true;
+  }
+  SetRecordingState(!RecordingOn);
+}
+
+void RecordPanel::RecFileNameChange() {
+  if (renaming_) return;
+  TFormModel& f = app_.form;
+  const std::string name = DscNameFor(f.RecFileName.FileName());
+  if (name != f.RecFileName.FileName()) {
+    renaming_ = true;
+    f.RecFileName.SetFileName(name);
+    renaming_ = false;
+  }
+  if (FilesOpen()) {
+    if (RecordingOn) {
+      app_.services().dialogs.MessageBox(kStopToChangeText, "Zorvenix", MsgButtons::Ok,
+                                         MsgIcon::Warning);
+      return;
+    }
+    Pair.Close();
+  }
+  if (name.empty()) return;
+  // Only a pair whose files both exist is opened here; the record button
+  // creates missing ones.
+  if (Pair.OpenExisting(name) && Pair.RepairedBytes() > 0)
+    app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
+                                std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
+                            2);
+}
+
+void RecordPanel::RecFreqChange() {
+  const double freq = app_.form.RecFreq.Value();
+  if (TCamera* cam = WriteCamera()) cam->FramesPerMinute = freq;
+  app_.Timer1.SetInterval(TickIntervalMs(freq));
+}
+
+void RecordPanel::WriteCamChange() {
+  TCamera* cam = WriteCamera();
+  if (!cam) return;
+  // Copies: setting a control runs its handler, which stores into the camera.
+  const int mode = cam->RecordingMode;
+  const double ignore = cam->IgnoreChangesPercent, event = cam->ChangesEventPercent;
+  const double fpm = cam->FramesPerMinute;
+  const bool reaction = cam->ReactionEnabled;
+  TFormModel& f = app_.form;
+  f.RecordingOn.SetItemIndex(mode);
+  f.ChangeLimit.SetValue(ignore);
+  f.EventLimit.SetValue(event);
+  f.RecFreq.SetValue(fpm);
+  f.ReactionOn.SetChecked(reaction);
+  DrawChangeBar();
+}
+
+void RecordPanel::RecordingOnClick() {
+  if (TCamera* cam = WriteCamera()) cam->RecordingMode = app_.form.RecordingOn.ItemIndex();
+}
+
+void RecordPanel::ReactionOnClick() {
+  if (TCamera* cam = WriteCamera()) cam->ReactionEnabled = app_.form.ReactionOn.Checked();
+}
+
+void RecordPanel::ChangeLimitChange() {
+  TCamera* cam = WriteCamera();
+  if (!cam) return;
+  cam->IgnoreChangesPercent = app_.form.ChangeLimit.Value();
+  if (cam->ZoneSetupView() && !app_.settings.ServerMode) cam->Repaint();
+  DrawChangeBar();
+  if (app_.viewer) app_.viewer->DrawChangeGraph();
+}
+
+void RecordPanel::EventLimitChange() {
+  TCamera* cam = WriteCamera();
+  if (!cam) return;
+  cam->ChangesEventPercent = app_.form.EventLimit.Value();
+  if (cam->ZoneSetupView() && !app_.settings.ServerMode) cam->Repaint();
+}
+
+void RecordPanel::FilterDeepChange() {
+  const int v = app_.form.FilterDeep.Value();
+  if (const auto t = FilterThresholdFrom(v)) {
+    FilterThreshold = *t;
+    return;
+  }
+  // A range error: reported like any escaped exception, threshold unchanged.
+  app_.AppEvents1Exception(std::to_string(v) + " is not a valid value (0..255)");
+}
+
+void RecordPanel::SwitcherComPortChange() {
+  if (!app_.settings.SettingsLoaded || app_.settings.ServerMode) return;
+  const TFormModel& f = app_.form;
+  if (!f.UseSwitcher.Checked()) return;
+  SwitcherPortChoice c;
+  c.switcherPort = f.SwitcherComPort.Value();
+  c.clientComPort = f.ClientComPort.Value();
+  c.gaugesOnCom = f.UseGaugesOnCom.Checked();
+  c.eventComPort = f.EventComPort.Value();
+  const SwitcherMessage m = switcher_->Open(c);
+  if (m.kind == SwitcherMessage::Error)
+    app_.journal.ReportError(m.text, m.code, 1);
+  else if (m.kind == SwitcherMessage::Status)
+    app_.journal.ShowStatus(m.text, 1, 1);
+}
+
+void RecordPanel::DrawChangeBar() {
+  const TCamera* cam = WriteCamera();
+  const int level = cam ? cam->ChangeValue : 0;
+  const double ignore = cam ? cam->IgnoreChangesPercent : app_.form.ChangeLimit.Value();
+  const double event = cam ? cam->ChangesEventPercent : app_.form.EventLimit.Value();
+  Bar = ComputeChangeBar(level, ignore, event, kBarWidth, kBarHeight);
+  BarChanged();
+}
+
+void RecordPanel::CloseFiles() {
+  SetRecordingState(false);
+  Pair.Close();
+}
+
+}  // namespace zv

@@ -1,0 +1,391 @@
+#include "detect/ViewerPanel.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/Application.h"
+#include "app/Utils.h"
+#include "detect/TimeStamp.h"
+#include "video/Camera.h"
+#include "video/VideoInput.h"
+
+namespace zv {
+
+TColor SiteColor(int k) {
+  // black, maroon, green, olive, navy, purple, teal, grey, silver, red, blue,
+  // fuchsia (0xBBGGRR)
+  static const TColor kColors[12] = {0x000000, 0x000080, 0x008000, 0x008080, 0x800000, 0x800080,
+                                     0x808000, 0x808080, 0xC0C0C0, 0x0000FF, 0xFF0000, 0xFF00FF};
+  return kColors[((k % 12) + 12) % 12];
+}
+
+ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader_(codec) {
+  TFormModel& f = app.form;
+  f.ViewFileName.Filter = "Файлы видеозаписей (*.dsc)|*.dsc|Все файлы (*.*)|*.*";
+  f.BackwardButton.SetCaption("<<");
+  f.PrevCadr.SetCaption("<");
+  f.NextCadr.SetCaption(">");
+  f.ForwardButton.SetCaption(">>");
+  f.ViewCamsExpand.SetCaption("<");
+  f.AllCams.SetCaption("Все камеры");
+  f.AllCams.SetChecked(true);
+  f.PlaySound.SetCaption("Прослушать");
+  f.StopSound.SetCaption("Стоп");
+  f.MaxValueLabel.SetCaption("1");
+
+  f.ViewFileName.OnChange = [this] { ViewFileNameChange(); };
+  f.ViewSlider.OnChange = [this] { ViewSliderChange(); };
+  f.NextCadr.OnClick = [this] { NextCadrClick(); };
+  f.PrevCadr.OnClick = [this] { PrevCadrClick(); };
+  // Speed buttons stay down: a click toggles them.
+  f.ForwardButton.OnClick = [this] {
+    app_.form.ForwardButton.SetDown(!app_.form.ForwardButton.Down());
+    ForwardButtonClick();
+  };
+  f.BackwardButton.OnClick = [this] {
+    app_.form.BackwardButton.SetDown(!app_.form.BackwardButton.Down());
+    BackwardButtonClick();
+  };
+  f.ViewFreq.OnChange = [this] { ViewFreqChange(); };
+  f.AllCams.OnClick = [this] { AllCamsClick(); };
+  f.CamViewListBox.OnClickCheck = [this](int i) { CamViewListBoxClickCheck(i); };
+  f.CamViewListBox.OnClick = [this] { DrawChangeGraph(); };
+  f.ObjViewListBox.OnClick = [this] { ObjViewListBoxClick(); };
+  f.ObjViewListBox.OnClickCheck = [this](int i) { ObjViewListBoxClickCheck(i); };
+  f.ViewCamsExpand.OnClick = [this] { ViewCamsExpandClick(); };
+  f.PlaySound.OnClick = [this] { PlaySoundClick(); };
+  f.StopSound.OnClick = [this] { StopSoundClick(); };
+  f.SoundSlider.OnChange = [this] { SoundSliderChange(); };
+  app.OnTimer2.push_back([this] { Timer2Timer(); });
+  app.OnTimer3.push_back([this] { FollowSound(); });
+  app.video->CameraCountChanged.Connect([this](int n) {
+    if (ShownCamera > n) ShownCamera = std::max(n, 1);
+  });
+  Session.nav.ViewFreqChange(f.ViewFreq.Value());
+  DrawChangeGraph();
+}
+
+ViewerPanel::~ViewerPanel() {
+  TFormModel& f = app_.form;
+  f.ViewFileName.OnChange = nullptr;
+  f.ViewSlider.OnChange = nullptr;
+  f.NextCadr.OnClick = f.PrevCadr.OnClick = nullptr;
+  f.ForwardButton.OnClick = f.BackwardButton.OnClick = nullptr;
+  f.ViewFreq.OnChange = nullptr;
+  f.AllCams.OnClick = nullptr;
+  f.CamViewListBox.OnClickCheck = nullptr;
+  f.CamViewListBox.OnClick = nullptr;
+  f.ObjViewListBox.OnClick = nullptr;
+  f.ObjViewListBox.OnClickCheck = nullptr;
+  f.ViewCamsExpand.OnClick = nullptr;
+  f.PlaySound.OnClick = f.StopSound.OnClick = nullptr;
+  f.SoundSlider.OnChange = nullptr;
+}
+
+std::string ViewerPanel::SoundFileName() const {
+  return (std::filesystem::path(app_.paths().dataDir) / "Sound.wav").string();
+}
+
+// --- the pair and its records ------------------------------------------
+
+void ViewerPanel::ViewFileNameChange() {
+  if (renaming_) return;
+  TFileNameEdit& e = app_.form.ViewFileName;
+  if (e.FileName().empty()) {
+    Session.Close();
+    SyncSlider();
+    DrawChangeGraph();
+    return;
+  }
+  const std::string name = DscNameFor(e.FileName());
+  if (name != e.FileName()) {
+    renaming_ = true;
+    e.SetFileName(name);
+    renaming_ = false;
+  }
+  // Missing or unreadable files leave the viewer closed, silently.
+  const bool opened = Session.Open(name);
+  DrawChangeGraph();
+  SyncSlider();
+  if (opened) ShowRecord(1);
+}
+
+void ViewerPanel::ShowRecord(std::int32_t n) {
+  if (!Session.IsOpen() || app_.cameras.CameraCount() < 1) return;
+  FrameDescriptor d;
+  if (Session.Prepare(n, d) != ViewerSession::Check::Show) return;
+  Current = d;
+  int camera = std::max<int>(d.camera, 1);
+  // One file feeds several views while the emulated camera is on.
+  if (app_.form.VideoEmulation.Checked())
+    camera += static_cast<int>(random_() % static_cast<unsigned>(app_.cameras.CameraCount()));
+  ShownCamera = camera;
+  TCamera* cam = app_.cameras.GetAs<TCamera>(camera);
+  if (!cam) return;
+  // Decoding failures leave the picture as it was; the stamp is redrawn.
+  loader_.Load(Session.Reader(), d, cam->PlaybackPicture, cam->Colored);
+  DrawTimeStamp(cam->PlaybackPicture, FormatDateTimeLong(d.captureTime));
+  ++Shown;
+  cam->Repaint();
+}
+
+void ViewerPanel::SyncSlider() {
+  TFormModel& f = app_.form;
+  const PlaybackNav& nav = Session.nav;
+  syncing_ = true;
+  f.ViewSlider.SetRange(1, std::max(nav.maximum, 1));
+  f.ViewSlider.SetValue(nav.value);
+  f.MaxValueLabel.SetCaption(std::to_string(std::max(nav.maximum, 1)));
+  f.ForwardButton.SetDown(nav.forwardDown);
+  f.ForwardButton.SetCaption(nav.forwardCaption);
+  f.BackwardButton.SetDown(nav.backwardDown);
+  f.BackwardButton.SetCaption(nav.backwardCaption);
+  app_.Timer2.SetInterval(nav.timerIntervalMs);
+  app_.Timer2.SetEnabled(nav.timerEnabled);
+  syncing_ = false;
+}
+
+void ViewerPanel::ViewSliderChange() {
+  if (syncing_) return;
+  const bool moved = Session.nav.SetValue(app_.form.ViewSlider.Value());
+  SyncSlider();
+  if (moved) ShowRecord(Session.nav.value);
+}
+
+void ViewerPanel::NextCadrClick() {
+  const bool moved = Session.nav.NextCadrClick();
+  SyncSlider();
+  if (moved) ShowRecord(Session.nav.value);
+}
+
+void ViewerPanel::PrevCadrClick() {
+  const bool moved = Session.nav.PrevCadrClick();
+  SyncSlider();
+  if (moved) ShowRecord(Session.nav.value);
+}
+
+void ViewerPanel::ForwardButtonClick() {
+  Session.nav.ForwardButtonClick(app_.form.ForwardButton.Down(), app_.form.ViewFreq.Value());
+  SyncSlider();
+}
+
+void ViewerPanel::BackwardButtonClick() {
+  Session.nav.BackwardButtonClick(app_.form.BackwardButton.Down(), app_.form.ViewFreq.Value());
+  SyncSlider();
+}
+
+void ViewerPanel::ViewFreqChange() {
+  Session.nav.ViewFreqChange(app_.form.ViewFreq.Value());
+  app_.Timer2.SetInterval(Session.nav.timerIntervalMs);
+}
+
+void ViewerPanel::Timer2Timer() {
+  const bool moved = Session.nav.Timer2Timer();
+  SyncSlider();
+  if (moved) ShowRecord(Session.nav.value);
+}
+
+void ViewerPanel::DrawChangeGraph() {
+  // The red line follows the camera chosen in the list; without a choice,
+  // the first camera's threshold.
+  const TCheckListBox& list = app_.form.CamViewListBox;
+  const TCameraInfo* chosen = nullptr;
+  if (list.ItemIndex() >= 0) {
+    chosen = static_cast<const TCameraInfo*>(list.Object(list.ItemIndex()));
+    if (!chosen) chosen = app_.cameras.Get(list.ItemIndex() + 1);
+  }
+  if (!chosen) chosen = app_.cameras.Get(1);
+  const auto* cam = dynamic_cast<const TCamera*>(chosen);
+  const double event = cam ? cam->ChangesEventPercent : app_.form.EventLimit.Value();
+  Graph = ComputeChangeGraph(Session.Index().Levels(), kGraphWidth, kGraphHeight, event);
+  GraphChanged();
+}
+
+void ViewerPanel::RecorderWrote(const std::string& dscName, std::int32_t n) {
+  if (!Session.IsOpen() || Session.DscName() != dscName) return;
+  Session.FollowRecorder(n);
+  SyncSlider();
+  DrawChangeGraph();
+}
+
+void ViewerPanel::PointAt(const std::string& dscName) {
+  TFileNameEdit& e = app_.form.ViewFileName;
+  if (!Session.IsOpen() && e.FileName() == dscName) e.SetFileName("");
+  e.SetFileName(dscName);
+}
+
+// --- what is shown ------------------------------------------------------
+
+void ViewerPanel::Layout() {
+  app_.video->ViewPanelResize();
+}
+
+int ViewerPanel::SiteOfCamera(int cameraNumber) const {
+  const TCameraInfo* cam = app_.cameras.Get(cameraNumber);
+  return cam ? cam->ObjID : 0;
+}
+
+void ViewerPanel::SetCameraShown(int cameraNumber, bool shown) {
+  TCameraInfo* cam = app_.cameras.Get(cameraNumber);
+  if (!cam) return;
+  cam->SetVisible(shown);
+  if (app_.settings.ServerMode && cam->ObjID >= 1 && cam->ObjID <= kMaxObjects &&
+      cam->CamIndex >= 1 && cam->CamIndex <= kMaxCamsPerObject)
+    app_.settings.Objects[static_cast<std::size_t>(cam->ObjID)]
+        .CamVisible[static_cast<std::size_t>(cam->CamIndex)] = shown;
+}
+
+void ViewerPanel::CamViewListBoxClickCheck(int i) {
+  TCheckListBox& list = app_.form.CamViewListBox;
+  auto* cam = static_cast<TCameraInfo*>(list.Object(i));
+  if (!cam) cam = app_.cameras.Get(i + 1);
+  if (cam) SetCameraShown(cam->Number, list.Checked(i));
+  Layout();
+}
+
+void ViewerPanel::ObjViewListBoxClick() {
+  TFormModel& f = app_.form;
+  const int site = f.ObjViewListBox.ItemIndex() + 1;
+  if (site < 1 || site > app_.settings.ObjectsCount) return;
+  const TObjectRecord& obj = app_.settings.Objects[static_cast<std::size_t>(site)];
+  if (f.AllCams.Checked()) {
+    const int at = f.CamViewListBox.IndexOfObject(obj.Cameras[1]);
+    if (at >= 0) f.CamViewListBox.SetItemIndex(at);
+    return;
+  }
+  f.CamViewListBox.Clear();
+  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
+    TCameraInfo* cam = app_.cameras.Get(k);
+    if (!cam) continue;
+    const bool mine = cam->ObjID == site;
+    if (mine) f.CamViewListBox.Add(cam->Description, true, cam);
+    SetCameraShown(k, mine);
+  }
+  Layout();
+}
+
+void ViewerPanel::ObjViewListBoxClickCheck(int i) {
+  TFormModel& f = app_.form;
+  const int site = i + 1;
+  if (site < 1 || site > app_.settings.ObjectsCount) return;
+  const bool shown = f.ObjViewListBox.Checked(i);
+  app_.settings.Objects[static_cast<std::size_t>(site)].CheckedForView = shown;
+  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
+    if (SiteOfCamera(k) != site) continue;
+    SetCameraShown(k, shown);
+    const int item = f.CamViewListBox.IndexOfObject(app_.cameras.Get(k));
+    if (item >= 0) f.CamViewListBox.SetChecked(item, shown);
+  }
+  Layout();
+}
+
+void ViewerPanel::AllCamsClick() {
+  TFormModel& f = app_.form;
+  if (f.ObjViewListBox.Count() == 0) return;
+  const int selected = f.ObjViewListBox.ItemIndex() + 1;
+  f.CamViewListBox.Clear();
+  for (int site = 1; site <= app_.settings.ObjectsCount; ++site) {
+    const bool shown = f.AllCams.Checked() || site == selected;
+    for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
+      TCameraInfo* cam = app_.cameras.Get(k);
+      if (!cam || cam->ObjID != site) continue;
+      if (shown) f.CamViewListBox.Add(cam->Description, true, cam);
+      SetCameraShown(k, shown);
+    }
+  }
+  Layout();
+}
+
+void ViewerPanel::ViewCamsExpandClick() {
+  TFormModel& f = app_.form;
+  const bool down = !f.ViewCamsExpand.Down();
+  f.ViewCamsExpand.SetDown(down);
+  f.ViewCamsExpand.SetCaption(down ? ">" : "<");
+  f.ObjViewPanel.SetVisible(!down);
+  // The camera items lose or regain their site prefix.
+  f.CamViewListBox.Changed();
+}
+
+int ViewerPanel::CamViewColumns(int panelWidth) const {
+  const int n = panelWidth / (app_.form.ViewCamsExpand.Down() ? 130 : 100);
+  return n == 1 ? 0 : std::max(n, 0);
+}
+
+ListItemLook ViewerPanel::ObjViewItem(int i, bool selected) const {
+  ListItemLook look;
+  const TColor c = SiteColor(i + 1);
+  const TCheckListBox& list = app_.form.ObjViewListBox;
+  look.caption = i >= 0 && i < list.Count() ? list.Text(i) : std::string();
+  look.background = selected ? c : 0;
+  look.systemBackground = !selected;
+  look.text = selected ? colors::clWhite : c;
+  return look;
+}
+
+ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
+  ListItemLook look;
+  const TCheckListBox& list = app_.form.CamViewListBox;
+  if (i < 0 || i >= list.Count()) return look;
+  const auto* cam = static_cast<const TCameraInfo*>(list.Object(i));
+  const TColor c = cam ? SiteColor(cam->ObjID) : colors::clNavy;
+  look.background = selected ? c : 0;
+  look.systemBackground = !selected;
+  look.text = selected ? colors::clWhite : c;
+  look.caption = list.Text(i);
+  if (cam && app_.settings.ServerMode && !app_.form.ViewCamsExpand.Down())
+    look.caption = AbbreviateName(cam->ObjName) + ": " + look.caption;
+  return look;
+}
+
+// --- the alarm sound --------------------------------------------------------
+
+void ViewerPanel::PlaySoundClick() {
+  auto fail = [this](const std::string& why) {
+    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
+  };
+  if (!player_) return fail("нет устройства воспроизведения звука");
+  if (player_->Recording()) player_->Save();
+  std::string why;
+  if (!player_->Open(SoundFileName(), why)) return fail(why);
+  TSpinEdit& slider = app_.form.SoundSlider;
+  const long long length = player_->LengthMs();
+  if (slider.MaxValue() == 100 && length > 0) {
+    syncing_ = true;
+    slider.SetRange(0, static_cast<int>(std::min<long long>(length, 0x7FFFFFFF)));
+    slider.SetValue(0);
+    syncing_ = false;
+  }
+  player_->Seek(slider.Value());
+  if (!player_->Play(why)) fail(why);
+}
+
+void ViewerPanel::StopSoundClick() {
+  if (player_ && player_->Playing()) player_->Stop();
+}
+
+void ViewerPanel::SoundSliderChange() {
+  if (syncing_ || !player_ || !player_->Playing()) return;
+  player_->Seek(app_.form.SoundSlider.Value());
+  std::string why;
+  if (!player_->Play(why))
+    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
+}
+
+void ViewerPanel::FollowSound() {
+  if (!player_) return;
+  TSpinEdit& slider = app_.form.SoundSlider;
+  syncing_ = true;
+  if (player_->Recording() && player_->LengthMs() > 0)
+    slider.SetRange(0, static_cast<int>(std::min<long long>(player_->LengthMs(), 0x7FFFFFFF)));
+  if (player_->Playing())
+    slider.SetValue(static_cast<int>(std::min<long long>(player_->PositionMs(), 0x7FFFFFFF)));
+  syncing_ = false;
+}
+
+void ViewerPanel::Shutdown() {
+  app_.Timer2.SetEnabled(false);
+  if (player_ && player_->Playing()) player_->Stop();
+  Session.Close();
+}
+
+}  // namespace zv

@@ -1,0 +1,102 @@
+#pragma once
+// The playback page ("Просмотр"): the viewed pair and its slider, the play
+// buttons on Timer2, the change graph, the site and camera lists with their
+// drawing, and the alarm sound's player.  The reading and decoding are
+// ViewerSession's and PictureLoader's; this object keeps the controls.
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "app/Journal.h"
+#include "detect/Viewer.h"
+#include "platform/MediaPlayer.h"
+#include "platform/Signal.h"
+
+namespace zv {
+
+class Application;
+
+// Colour of site k in the lists (the 16-colour palette's first twelve).
+TColor SiteColor(int k);
+
+// How a list item is drawn.
+struct ListItemLook {
+  TColor background = 0;
+  TColor text = 0;
+  bool systemBackground = false;  // the lists' own (tooltip) background
+  std::string caption;
+};
+
+class ViewerPanel {
+ public:
+  static constexpr int kGraphWidth = 484, kGraphHeight = 27;
+  static constexpr int kSoundErrorCode = 39;
+
+  ViewerPanel(Application& app, JpegCodec& codec);
+  ~ViewerPanel();
+  ViewerPanel(const ViewerPanel&) = delete;
+  ViewerPanel& operator=(const ViewerPanel&) = delete;
+
+  ViewerSession Session;
+  int ShownCamera = 1;
+  FrameDescriptor Current;
+  // The change graph, for ui/ to paint.
+  ChangeGraph Graph;
+  Signal<> GraphChanged;
+  // Records shown since start-up.
+  long long Shown = 0;
+
+  // The alarm sound's player (set by the program; none in plain tests).
+  void SetMediaPlayer(IMediaPlayer* p) { player_ = p; }
+  std::string SoundFileName() const;
+
+  // --- handlers
+  void ViewFileNameChange();
+  void ShowRecord(std::int32_t n);
+  void ViewSliderChange();
+  void NextCadrClick();
+  void PrevCadrClick();
+  void ForwardButtonClick();   // after the button's Down changed
+  void BackwardButtonClick();  // likewise
+  void ViewFreqChange();
+  void Timer2Timer();
+  void DrawChangeGraph();
+
+  // The recorder wrote record n of the pair named dscName.
+  void RecorderWrote(const std::string& dscName, std::int32_t n);
+  // The recorder points the viewer at the pair being recorded.
+  void PointAt(const std::string& dscName);
+
+  void CamViewListBoxClickCheck(int i);
+  void ObjViewListBoxClick();
+  void ObjViewListBoxClickCheck(int i);
+  void AllCamsClick();
+  void ViewCamsExpandClick();
+  // The camera list's column count for a panel width (0: single column).
+  int CamViewColumns(int panelWidth) const;
+  ListItemLook ObjViewItem(int i, bool selected) const;
+  ListItemLook CamViewItem(int i, bool selected) const;
+
+  void PlaySoundClick();
+  void StopSoundClick();
+  void SoundSliderChange();
+  // The periodic sound slider update while the player plays or records.
+  void FollowSound();
+
+  void Shutdown();
+
+ private:
+  void SyncSlider();
+  void Layout();
+  int SiteOfCamera(int cameraNumber) const;
+  void SetCameraShown(int cameraNumber, bool shown);
+
+  Application& app_;
+  PictureLoader loader_;
+  IMediaPlayer* player_ = nullptr;
+  bool syncing_ = false;
+  bool renaming_ = false;
+  std::minstd_rand random_{12345};
+};
+
+}  // namespace zv
