@@ -32,6 +32,7 @@ void AddAbonentFields(TFormModel& f, PageGrid& g, QWidget* page) {
   wl->setContentsMargins(0, 0, 0, 0);
   wl->addWidget(BindSpin(f.ClientAnswerWaitTime, wait));
   wl->addWidget(new QLabel("секунд", wait));
+  wl->addStretch();
   fl->addRow("Ждать ответа", wait);
   auto* recall = new QWidget(box);
   auto* rl = new QHBoxLayout(recall);
@@ -42,6 +43,7 @@ void AddAbonentFields(TFormModel& f, PageGrid& g, QWidget* page) {
   period->setSingleStep(10);
   rl->addWidget(period);
   rl->addWidget(new QLabel("секунд", recall));
+  rl->addStretch();
   fl->addRow("Повторять звонок, если занято, в течение", recall);
   fl->addRow(BindButton(f.SetAbonDefault, box));
   g.Cell(0, 5, box, 6, 1);

@@ -1,6 +1,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 
 #include "ui/Bind.h"
 #include "ui/pages/Layout.h"
@@ -10,14 +11,17 @@ namespace zv::ui {
 
 namespace {
 
+// A spin edit followed by its unit, kept to its own width.
 QWidget* SpinWithUnit(TSpinEdit& spin, const char* unit, QWidget* parent, int step = 1) {
   auto* w = new QWidget(parent);
   auto* l = new QHBoxLayout(w);
   l->setContentsMargins(0, 0, 0, 0);
   QSpinBox* s = BindSpin(spin, w);
   s->setSingleStep(step);
+  s->setMaximumWidth(90);
   l->addWidget(s);
-  l->addWidget(new QLabel(unit, w));
+  if (*unit) l->addWidget(new QLabel(unit, w));
+  l->addStretch();
   return w;
 }
 
@@ -39,29 +43,35 @@ void AddObjectFields(TFormModel& f, PageGrid& g, QWidget* page) {
   left->addRow("Объект :", BindEdit(f.ObjectName, box));
   left->addRow("Адрес :", BindEdit(f.ObjectAddress, box));
   left->addRow("Телефон на объекте :", BindEdit(f.ObjectTelephone, box));
-  left->addRow("Дополнительные телефоны владельца :", BindEdit(f.ObjectOwnerTelephones, box));
+  auto* owner = new QLabel("Дополнительные телефоны владельца :", box);
+  owner->setWordWrap(true);
+  left->addRow(owner, BindEdit(f.ObjectOwnerTelephones, box));
   left->addRow("Доп-я информация :", BindEdit(f.ObjectAddInfo, box));
   left->addRow("IP-адрес :", BindEdit(f.ObjectIPAddress, box));
   grid->addLayout(left, 0, 0);
 
   auto* right = new QFormLayout();
-  right->addRow("ID :", BindSpin(f.ObjID, box));
-  right->addRow("Кол-во видеокамер :", BindSpin(f.ObjCamerasAmount, box));
+  right->addRow("ID :", SpinWithUnit(f.ObjID, "", box));
+  right->addRow("Кол-во видеокамер :", SpinWithUnit(f.ObjCamerasAmount, "", box));
   right->addRow("Ждать ответа", SpinWithUnit(f.ServerAnswerWaitTime, "секунд", box));
+  right->addRow(new QLabel("Повторять звонок, если занято, в течение", box));
   auto* recall = new QWidget(box);
   auto* rl = new QHBoxLayout(recall);
   rl->setContentsMargins(0, 0, 0, 0);
   rl->addWidget(SpinWithUnit(f.ServerRecallTime, "минут, через", recall));
   rl->addWidget(SpinWithUnit(f.ServerRecallPeriod, "секунд", recall, 10));
-  right->addRow("Повторять звонок, если занято, в течение", recall);
+  rl->addStretch();
+  right->addRow(recall);
+  grid->addLayout(right, 0, 1);
+
   auto* test = new QGroupBox(" Служебный звонок в режиме охраны каждые ", box);
-  auto* tl = new QHBoxLayout(test);
+  auto* tl = new QVBoxLayout(test);
   tl->setContentsMargins(4, 2, 4, 2);
   tl->addWidget(SpinWithUnit(f.ServerTestCallPeriod, "минут :", test));
   tl->addWidget(BindRadioGroup(f.ServerTesting, "", test));
-  right->addRow(test);
-  right->addRow(BindButton(f.SetObjDefault, box));
-  grid->addLayout(right, 0, 1);
+  grid->addWidget(test, 0, 2);
+  grid->addWidget(BindButton(f.SetObjDefault, box), 1, 2);
+  grid->setColumnStretch(0, 1);
   g.Cell(0, 5, box, 6, 1);
 }
 
@@ -77,7 +87,7 @@ QWidget* BuildObjectsPage(Application& app, QWidget* parent) {
   g.Row(4, 1, "COM-порт :", BindSpin(f.ServerComPort, page));
   g.Row(0, 3, "Звуковой сигнал :", BindEdit(f.BeepStr, page));
   AddObjectFields(f, g, page);
-  g.Finish(6, 6);
+  g.Finish(6, 5);
   return page;
 }
 
