@@ -114,6 +114,8 @@ QtNetListener::~QtNetListener() {
 
 bool QtNetListener::Listen(int port) {
   server_.close();
+  // Many sites may connect at once while the loop is busy reading.
+  server_.setListenBacklogSize(1024);
   return server_.listen(QHostAddress::Any, static_cast<quint16>(port));
 }
 

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -86,12 +87,15 @@ struct SiteStats {
 
 // One site: a blocking socket in its own thread.
 void RunSite(int id, int port, int seconds, SiteStats& stats, std::atomic<bool>& failed) {
+  // Sites come up one after another, not all in the same millisecond.
+  std::this_thread::sleep_for(std::chrono::milliseconds(5 * id));
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<std::uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    std::fprintf(stderr, "site %d: connect failed: %s\n", id, std::strerror(errno));
     failed = true;
     ::close(fd);
     return;
@@ -112,6 +116,8 @@ void RunSite(int id, int port, int seconds, SiteStats& stats, std::atomic<bool>&
     for (std::size_t off = 0; off < msg.size();) {
       const ssize_t n = ::send(fd, msg.data() + off, msg.size() - off, MSG_NOSIGNAL);
       if (n <= 0) {
+        std::fprintf(stderr, "site %d: send failed after %lld messages: %s\n", id,
+                     stats.sent.load(), std::strerror(errno));
         failed = true;
         ::close(fd);
         return;
