@@ -24,7 +24,9 @@
 #include "platform/Speaker.h"
 #include "ui/CameraView.h"
 #include "ui/Guard.h"
+#include "detect/ViewerPanel.h"
 #include "ui/MainWindow.h"
+#include "ui/QtMediaPlayer.h"
 #include "link/Link.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
@@ -103,6 +105,9 @@ int main(int argc, char** argv) {
 
   zv::ui::QtNetFactory net;
   core.link->SetNet(&net);
+  zv::ui::QtMediaPlayer sound;
+  core.viewer->SetMediaPlayer(&sound);
+  core.link->SetMediaPlayer(&sound);
 
   zv::ui::TForm1 window(core);
   core.FormCreate();
