@@ -435,6 +435,7 @@ void Directory::DelObjectClick() {
   list.Delete(p);
   s.ObjectsCount = list.Count();
   RenumberObjects();
+  ObjectDeleted(n);
   // 4. The selection.
   if (list.Count() == 0) {
     list.SetItemIndex(-1);

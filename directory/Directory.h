@@ -15,6 +15,7 @@
 
 #include "app/Controls.h"
 #include "app/Records.h"
+#include "platform/Signal.h"
 
 namespace zv {
 
@@ -59,6 +60,10 @@ class Directory {
   // The voice-file edit of the "Дозвон" page belongs to the alarm dispatch;
   // bound here it shows and stores the selected Abonent's VoiceFile.
   void BindWaveFile(TFileNameEdit* edit);
+
+  // Object record n was deleted; the records after it moved down by one.
+  // Whoever keeps state per record number moves it along.
+  Signal<int> ObjectDeleted;
 
   // True while a page's controls are filled from a record.
   bool AbonentsFilling = false;

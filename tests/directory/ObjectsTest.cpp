@@ -135,6 +135,8 @@ TEST_F(ObjectsTest, DeletingTheMiddleObjectLeavesNoReferenceToItsCameras) {
   TFormModel& f = form();
   int viewerClicks = 0;
   f.ObjViewListBox.OnClick = [&] { ++viewerClicks; };
+  std::vector<int> deleted;
+  directory().ObjectDeleted.Connect([&](int n) { deleted.push_back(n); });
   ASSERT_EQ(app->cameras.CameraCount(), 5);
   ASSERT_EQ(f.CamViewListBox.Count(), 5);
   f.ObjectListBox.SetChecked(2, true);
@@ -150,6 +152,7 @@ TEST_F(ObjectsTest, DeletingTheMiddleObjectLeavesNoReferenceToItsCameras) {
   EXPECT_EQ(f.ObjectName.Text(), "Альфа");
   EXPECT_EQ(f.ObjViewListBox.ItemIndex(), 0);
   EXPECT_EQ(viewerClicks, 1);
+  EXPECT_EQ(deleted, std::vector<int>{2});
   // Гамма at position 1 with its tick, its record and its cameras.
   EXPECT_TRUE(f.ObjectListBox.Checked(1));
   EXPECT_EQ(object(2).Name, "Гамма");
