@@ -101,6 +101,17 @@ TEST_F(PagesTest, TheObjectPageEditsTheSelectedObject) {
   EXPECT_EQ(list->item(1)->text(), QString("Бета!"));
   EXPECT_EQ(Find<QListWidget>("ObjViewListBox")->item(1)->text(), QString("Бета!"));
 
+  // An ID is taken once typed in: "1" on the way to "12" is not refused.
+  auto* id = Find<QSpinBox>("ObjID");
+  id->setFocus();
+  id->selectAll();
+  Type(id, "12");
+  EXPECT_EQ(object(2).ID, 2);
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(id, &enter);
+  EXPECT_EQ(object(2).ID, 12);
+  EXPECT_TRUE(loop.dialogs.boxes.empty());
+
   Find<QPushButton>("DelObject")->click();
   QApplication::processEvents();
   EXPECT_EQ(list->count(), 1);

@@ -51,7 +51,10 @@ void AddObjectFields(TFormModel& f, PageGrid& g, QWidget* page) {
   grid->addLayout(left, 0, 0);
 
   auto* right = new QFormLayout();
-  right->addRow("ID :", SpinWithUnit(f.ObjID, "", box));
+  QWidget* id = SpinWithUnit(f.ObjID, "", box);
+  // The ID is checked against the other Objects' once typed in, not per digit.
+  id->findChild<QSpinBox*>()->setKeyboardTracking(false);
+  right->addRow("ID :", id);
   right->addRow("Кол-во видеокамер :", SpinWithUnit(f.ObjCamerasAmount, "", box));
   right->addRow("Ждать ответа", SpinWithUnit(f.ServerAnswerWaitTime, "секунд", box));
   right->addRow(new QLabel("Повторять звонок, если занято, в течение", box));
