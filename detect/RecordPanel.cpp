@@ -1,6 +1,7 @@
 #include "detect/RecordPanel.h"
 
 #include <cmath>
+#include <filesystem>
 #include <utility>
 
 #include "alarm/AlarmInputs.h"
@@ -77,7 +78,11 @@ RecordPanel::RecordPanel(Application& app)
   f.RecordingOn.OnChange = [this] { RecordingOnClick(); };
   f.ReactionOn.OnClick = [this] { ReactionOnClick(); };
   f.ChangeLimit.OnChange = [this] { ChangeLimitChange(); };
-  f.EventCamChanges.OnChange = [this] { DrawChangeBar(); };
+  // The camera group of the gauges page only redraws the indicators.
+  f.EventCamChanges.OnChange = [this] {
+    DrawChangeBar();
+    if (app_.viewer) app_.viewer->DrawChangeGraph();
+  };
   f.EventLimit.OnChange = [this] { EventLimitChange(); };
   f.FilterDeep.OnChange = [this] { FilterDeepChange(); };
   f.SwitcherComPort.OnChange = [this] { SwitcherComPortChange(); };
@@ -119,6 +124,12 @@ RecordPanel::~RecordPanel() {
 
 void RecordPanel::SetSwitcherLines(std::unique_ptr<ISwitcherLines> lines) {
   switcher_ = std::make_unique<SwitcherPort>(app_.services().ports, std::move(lines));
+}
+
+std::string RecordPanel::InDataDir(const std::string& name) const {
+  const std::filesystem::path p(name);
+  if (p.is_absolute() || app_.paths().dataDir.empty()) return name;
+  return (std::filesystem::path(app_.paths().dataDir) / p).string();
 }
 
 TCamera* RecordPanel::WriteCamera() const {
@@ -203,8 +214,7 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
 void RecordPanel::RecordBtnClick() {
   TFormModel& f = app_.form;
   if (!FilesOpen()) {
-    const std::string name =
-        f.RecFileName.FileName().empty() ? std::string("Video.dsc") : f.RecFileName.FileName();
+    const std::string name = InDataDir(recName_);
     if (IoResult r = Pair.OpenOrCreate(name); !r) {
       // Without a pair that takes pictures the recording does not start.
       app_.journal.ReportError("Запись не начата: " + r.reason + " !", kFileErrorCode, 1);
@@ -226,6 +236,7 @@ void RecordPanel::RecordBtnClick() {
 void RecordPanel::RecFileNameChange() {
   if (renaming_) return;
   TFormModel& f = app_.form;
+  if (f.RecFileName.FileName().empty()) return;
   const std::string name = DscNameFor(f.RecFileName.FileName());
   if (name != f.RecFileName.FileName()) {
     renaming_ = true;
@@ -240,10 +251,10 @@ void RecordPanel::RecFileNameChange() {
     }
     Pair.Close();
   }
-  if (name.empty()) return;
   // Only a pair whose files both exist is opened here; the record button
   // creates missing ones.
-  if (Pair.OpenExisting(name) && Pair.RepairedBytes() > 0)
+  recName_ = name;
+  if (Pair.OpenExisting(InDataDir(name)) && Pair.RepairedBytes() > 0)
     app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
                                 std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
                             2);

@@ -73,6 +73,8 @@ class RecordPanel {
 
  private:
   TCamera* WriteCamera() const;
+  // A relative pair name lies in the program's data folder.
+  std::string InDataDir(const std::string& name) const;
   void StopRecording();
   void HandleWrite(const AppendResult& w);
   void SetRecordingState(bool on);
@@ -81,6 +83,8 @@ class RecordPanel {
   FrameRecorder recorder_;
   std::unique_ptr<SwitcherPort> switcher_;
   bool renaming_ = false;
+  // The pair's ".dsc" name until one is chosen.
+  std::string recName_ = "Video.dsc";
 };
 
 }  // namespace zv

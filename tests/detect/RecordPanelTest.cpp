@@ -89,6 +89,19 @@ TEST_F(RecordPanelTest, RecordButtonCreatesThePairStartsTheTickAndPointsTheViewe
   EXPECT_FALSE(rec().FilesOpen());
 }
 
+TEST_F(RecordPanelTest, RelativePairNamesLieInTheDataFolder) {
+  StartSite();
+  TFormModel& f = app->form;
+  f.RecordBtn.Click();  // no name chosen yet
+  EXPECT_EQ(rec().Pair.DscName(), dir.file("Video.dsc"));
+  f.RecordBtn.Click();
+  f.RecFileName.SetFileName("rel.avi");
+  EXPECT_EQ(f.RecFileName.FileName(), "rel.dsc");
+  f.RecordBtn.Click();
+  EXPECT_TRUE(std::filesystem::exists(dir.file("rel.bin")));
+  EXPECT_EQ(f.ViewFileName.FileName(), dir.file("rel.dsc"));
+}
+
 TEST_F(RecordPanelTest, RecordingRefusesToStartWhenThePairCannotBeOpened) {
   StartSite();
   TFormModel& f = app->form;
