@@ -100,7 +100,11 @@ class StationSide {
   void SignOfLife(int i);
   void HandleStatus(int i, const std::uint8_t* block);
   LinkSubsystem& l_;
+  // Per record number, with the ID it was kept for: records move when an
+  // Object is deleted, and state kept for another Object does not count.
   std::array<TDateTime, 101> overdue_{};
+  std::array<int, 101> overdueId_{};
+  TDateTime& Overdue(int i);
 };
 
 class LinkSubsystem {

@@ -73,11 +73,21 @@ void StationSide::HandleLinkMessage(const LinkMessage& m) {
   HandleStatus(obj, m.Payload);
 }
 
+TDateTime& StationSide::Overdue(int i) {
+  const auto k = static_cast<std::size_t>(i);
+  const int id = l_.app.settings.Objects[k].ID;
+  if (overdueId_[k] != id) {
+    overdueId_[k] = id;
+    overdue_[k] = 0;
+  }
+  return overdue_[k];
+}
+
 void StationSide::SignOfLife(int i) {
   Application& app = l_.app;
   TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
   o.LastTestCallTime = app.services().clock.Now();
-  TDateTime& overdue = overdue_[static_cast<std::size_t>(i)];
+  TDateTime& overdue = Overdue(i);
   if (overdue != 0) {
     overdue = 0;
     app.journal.AddJournal("Возобновлены служебные звонки с объекта " + Quoted(o.Name), 2, 0, i);
@@ -156,7 +166,7 @@ void StationSide::ObjectListBoxClickCheck(int index) {
   const bool ticked = app.form.ObjectListBox.Checked(n);
   TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(n + 1)];
   o.Checked = ticked;
-  overdue_[static_cast<std::size_t>(n + 1)] = 0;
+  Overdue(n + 1) = 0;
   if (ticked) o.LastTestCallTime = app.services().clock.Now();
   l_.SendCommand(ticked, n);
 }
@@ -166,7 +176,7 @@ void StationSide::Supervise() {
   const TDateTime now = app.services().clock.Now();
   for (int i = 1; i <= app.settings.ObjectsCount && i <= kMaxObjects; ++i) {
     TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
-    TDateTime& next = overdue_[static_cast<std::size_t>(i)];
+    TDateTime& next = Overdue(i);
     if (!o.Checked) {
       next = 0;
       continue;

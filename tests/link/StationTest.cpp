@@ -189,5 +189,20 @@ TEST_F(StationTest, OverdueServiceCallIsJournaledOncePerPeriodAndItsReturnOnce) 
   EXPECT_EQ(overdue(), 2);
 }
 
+TEST_F(StationTest, OverdueStateDoesNotFollowARecordToAnotherObject) {
+  TObjectRecord& o = st().app->settings.Objects[1];
+  st().app->form.ObjectListBox.SetChecked(0, true);
+  st().link().station.ObjectListBoxClickCheck(0);
+  const std::size_t lines = st().Lines();
+  loop.RunFor(33 * 60 * 1000);
+  ASSERT_EQ(st().Lines(), lines + 1);
+  // Object 1 was deleted: record 1 now holds another Object, heard from now.
+  o.ID = 7;
+  o.Name = "Гараж";
+  o.LastTestCallTime = loop.clock.Now();
+  loop.RunFor(31 * 60 * 1000);
+  EXPECT_EQ(st().Lines(), lines + 1);
+}
+
 }  // namespace
 }  // namespace zv::test
