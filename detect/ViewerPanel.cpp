@@ -32,6 +32,8 @@ ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader
   f.PlaySound.SetCaption("Прослушать");
   f.StopSound.SetCaption("Стоп");
   f.MaxValueLabel.SetCaption("1");
+  // Drawn in the sites' colours; a site makes it a plain list.
+  f.CamViewListBox.OwnerDraw = true;
 
   f.ViewFileName.OnChange = [this] { ViewFileNameChange(); };
   f.ViewSlider.OnChange = [this] { ViewSliderChange(); };
@@ -221,17 +223,26 @@ void ViewerPanel::Layout() {
 }
 
 int ViewerPanel::SiteOfCamera(int cameraNumber) const {
+  // The site whose camera list holds it (its position in the Objects).
   const TCameraInfo* cam = app_.cameras.Get(cameraNumber);
-  return cam ? cam->ObjID : 0;
+  if (!cam) return 0;
+  const Settings& st = app_.settings;
+  for (int k = 1; k <= st.ObjectsCount && k <= kMaxObjects; ++k) {
+    const TObjectRecord& o = st.Objects[static_cast<std::size_t>(k)];
+    for (int i = 1; i <= o.Cams && i <= kMaxCamsPerObject; ++i)
+      if (o.Cameras[static_cast<std::size_t>(i)] == cam) return k;
+  }
+  return 0;
 }
 
 void ViewerPanel::SetCameraShown(int cameraNumber, bool shown) {
   TCameraInfo* cam = app_.cameras.Get(cameraNumber);
   if (!cam) return;
   cam->SetVisible(shown);
-  if (app_.settings.ServerMode && cam->ObjID >= 1 && cam->ObjID <= kMaxObjects &&
-      cam->CamIndex >= 1 && cam->CamIndex <= kMaxCamsPerObject)
-    app_.settings.Objects[static_cast<std::size_t>(cam->ObjID)]
+  const int site = SiteOfCamera(cameraNumber);
+  if (app_.settings.ServerMode && site >= 1 && cam->CamIndex >= 1 &&
+      cam->CamIndex <= kMaxCamsPerObject)
+    app_.settings.Objects[static_cast<std::size_t>(site)]
         .CamVisible[static_cast<std::size_t>(cam->CamIndex)] = shown;
 }
 
@@ -257,7 +268,7 @@ void ViewerPanel::ObjViewListBoxClick() {
   for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
     TCameraInfo* cam = app_.cameras.Get(k);
     if (!cam) continue;
-    const bool mine = cam->ObjID == site;
+    const bool mine = SiteOfCamera(k) == site;
     if (mine) f.CamViewListBox.Add(cam->Description, true, cam);
     SetCameraShown(k, mine);
   }
@@ -288,7 +299,7 @@ void ViewerPanel::AllCamsClick() {
     const bool shown = f.AllCams.Checked() || site == selected;
     for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
       TCameraInfo* cam = app_.cameras.Get(k);
-      if (!cam || cam->ObjID != site) continue;
+      if (!cam || SiteOfCamera(k) != site) continue;
       if (shown) f.CamViewListBox.Add(cam->Description, true, cam);
       SetCameraShown(k, shown);
     }
@@ -327,7 +338,9 @@ ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
   const TCheckListBox& list = app_.form.CamViewListBox;
   if (i < 0 || i >= list.Count()) return look;
   const auto* cam = static_cast<const TCameraInfo*>(list.Object(i));
-  const TColor c = cam ? SiteColor(cam->ObjID) : colors::clNavy;
+  // A camera of no site (a site's own cameras) is drawn in navy.
+  const int site = cam ? SiteOfCamera(cam->Number) : 0;
+  const TColor c = site > 0 ? SiteColor(site) : colors::clNavy;
   look.background = selected ? c : 0;
   look.systemBackground = !selected;
   look.text = selected ? colors::clWhite : c;

@@ -179,20 +179,50 @@ TEST_F(ViewerPanelTest, CameraListShowsHidesAndColumns) {
   f.ViewCamsExpand.Click();
   EXPECT_EQ(f.ViewCamsExpand.Caption(), "<");
 
-  // A camera of site 13 at the station: colour 13 mod 12 (maroon), the
-  // site's abbreviated name before the camera's while the button is up.
-  cam(1)->ObjID = 13;
-  cam(1)->ObjName = "Склад номер один";
-  app->settings.ServerMode = true;
-  const ListItemLook up = viewer().CamViewItem(0, false);
-  EXPECT_EQ(up.text, SiteColor(1));
-  EXPECT_TRUE(up.systemBackground);
-  EXPECT_EQ(up.caption, AbbreviateName(cam(1)->ObjName) + ": " + f.CamViewListBox.Text(0));
-  const ListItemLook sel = viewer().CamViewItem(0, true);
-  EXPECT_EQ(sel.background, SiteColor(1));
-  EXPECT_EQ(sel.text, colors::clWhite);
-  app->settings.ServerMode = false;
+  // A site's camera list is a plain list in navy.
+  EXPECT_EQ(viewer().CamViewItem(0, false).text, colors::clNavy);
   EXPECT_EQ(SiteColor(8), colors::clSilver);
+}
+
+TEST_F(ViewerPanelTest, StationListsFollowTheSitesAndAllCams) {
+  Make();
+  std::string ini =
+      "[Main]\r\nServerMode=1\r\nObjectsCount=2\r\n[MainForm]\r\nAllCams.Checked=0\r\n"
+      "[Object1]\r\nName=Склад номер один\r\nID=7\r\nCams=3\r\n"
+      "[Object2]\r\nName=Офис\r\nID=9\r\nCams=2\r\n[Ports]\r\n";
+  for (int i = 1; i <= 8; ++i) ini += "COM" + std::to_string(i) + "=/nonexistent/tty\r\n";
+  WriteIni(ini);
+  Start();
+  TFormModel& f = app->form;
+  // Without AllCams the first site is chosen: only its cameras are listed
+  // and shown.
+  ASSERT_EQ(f.CamViewListBox.Count(), 3);
+  for (int k = 1; k <= 5; ++k) EXPECT_EQ(app->cameras.Get(k)->Visible(), k <= 3) << k;
+  // Ticking the second site shows its cameras.
+  f.ObjViewListBox.UserToggle(1);
+  EXPECT_TRUE(app->settings.Objects[2].CheckedForView);
+  EXPECT_TRUE(app->cameras.Get(4)->Visible());
+  EXPECT_TRUE(app->cameras.Get(5)->Visible());
+  // AllCams lists every site's cameras.
+  f.AllCams.SetChecked(true);
+  ASSERT_EQ(f.CamViewListBox.Count(), 5);
+  f.ObjViewListBox.UserSelect(1);
+  EXPECT_EQ(f.CamViewListBox.ItemIndex(), 3);  // the second site's first camera
+  // Items in their site's colour, the site's name abbreviated before them.
+  const ListItemLook first = viewer().CamViewItem(0, false);
+  EXPECT_EQ(first.text, SiteColor(1));
+  EXPECT_TRUE(first.systemBackground);
+  EXPECT_EQ(first.caption, AbbreviateName("Склад номер один") + ": " + f.CamViewListBox.Text(0));
+  const ListItemLook chosen = viewer().CamViewItem(3, true);
+  EXPECT_EQ(chosen.background, SiteColor(2));
+  EXPECT_EQ(chosen.text, colors::clWhite);
+  EXPECT_EQ(viewer().ObjViewItem(1, false).text, SiteColor(2));
+  f.ViewCamsExpand.Click();  // the site list folds away, and the prefixes with it
+  EXPECT_EQ(viewer().CamViewItem(0, false).caption, f.CamViewListBox.Text(0));
+  // Unticking a camera hides it and clears its site's shown flag.
+  f.CamViewListBox.UserToggle(4);
+  EXPECT_FALSE(app->cameras.Get(5)->Visible());
+  EXPECT_FALSE(app->settings.Objects[2].CamVisible[2]);
 }
 
 TEST_F(ViewerPanelTest, AlarmSoundPlaysSeeksAndReportsFailuresWithCode39) {
