@@ -35,6 +35,7 @@ std::string PortMap::DefaultDevice(const std::string& portName) {
 std::string PortMap::DeviceFor(const std::string& portName) const {
   auto it = map_.find(Upper(portName));
   if (it != map_.end() && !it->second.empty()) return it->second;
+  if (!fallbackDir_.empty()) return fallbackDir_ + "/" + Upper(portName);
   return DefaultDevice(portName);
 }
 

@@ -20,14 +20,14 @@
 #include <exception>
 
 #include "app/Application.h"
+#include "detect/ViewerPanel.h"
+#include "link/Link.h"
 #include "platform/Clock.h"
 #include "platform/Speaker.h"
 #include "ui/CameraView.h"
 #include "ui/Guard.h"
-#include "detect/ViewerPanel.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMediaPlayer.h"
-#include "link/Link.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
 #include "ui/ZvApplication.h"
@@ -110,10 +110,8 @@ int main(int argc, char** argv) {
   core.link->SetMediaPlayer(&sound);
 
   zv::ui::TForm1 window(core);
-  core.FormCreate();
-  window.show();
-
-  // SIGTERM and SIGINT close the window as the menu's "Exit" does.
+  // SIGTERM and SIGINT close the window as the menu's "Exit" does.  Set up
+  // before start-up, so that a signal arriving during it is not lost.
   if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalFd) == 0) {
     auto* notifier = new QSocketNotifier(gSignalFd[1], QSocketNotifier::Read, &qapp);
     QObject::connect(notifier, &QSocketNotifier::activated, [&window] {
@@ -128,6 +126,9 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
   }
+  core.FormCreate();
+  window.show();
+
   if (!screenshot.isEmpty()) zv::ui::ScreenshotWhenLive(&window, core, screenshot);
   if (seconds > 0) QTimer::singleShot(seconds * 1000, &window, [&window] { window.close(); });
 

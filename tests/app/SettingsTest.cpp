@@ -208,9 +208,16 @@ TEST_F(SettingsFixture, PortMapComesFromThePortsSection) {
   Application& a = Make();
   a.settings.LoadSettings();
   EXPECT_EQ(loop.ports.ComDevice(3), "/dev/ttyACM0");
-  EXPECT_EQ(loop.ports.ComDevice(2), "/dev/ttyS1");
+  EXPECT_EQ(loop.ports.ComDevice(2), "/nonexistent-zorvenix-ports/COM2");
   EXPECT_EQ(loop.ports.LptDevice(1), "/dev/null");
-  EXPECT_EQ(loop.ports.LptDevice(2), "/dev/parport1");
+  EXPECT_EQ(loop.ports.LptDevice(2), "/nonexistent-zorvenix-ports/LPT2");
+  // Without a fallback folder the standard devices are used.
+  PortMap plain;
+  EXPECT_EQ(plain.ComDevice(1), "/dev/ttyS0");
+  EXPECT_EQ(plain.ComDevice(8), "/dev/ttyS7");
+  EXPECT_EQ(plain.LptDevice(3), "/dev/parport2");
+  EXPECT_EQ(plain.DeviceFor("com12"), "/dev/ttyS11");
+  EXPECT_EQ(plain.DeviceFor("PRN"), "");
 }
 
 }  // namespace

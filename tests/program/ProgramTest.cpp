@@ -35,6 +35,17 @@ bool WaitForText(const std::string& path, const std::string& text, std::chrono::
   return false;
 }
 
+// Kills a child the test left running (an assertion failed before Stop).
+struct Reaper {
+  pid_t pid;
+  ~Reaper() {
+    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
 int Stop(pid_t pid) {
   kill(pid, SIGTERM);
   int status = 0;
@@ -63,17 +74,24 @@ std::vector<std::string> Texts(const std::string& log) {
 TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
   test::TempDir dir;
   const std::string log = dir.file("Zorvenix.log");
+  // Nothing else is configured, but no real port may be touched: every port
+  // name points at a path that does not exist.
+  std::string ports = "[Ports]\r\n";
+  for (int i = 1; i <= 8; ++i)
+    ports += "COM" + std::to_string(i) + "=/nonexistent/tty" + std::to_string(i) + "\r\n";
+  for (int i = 1; i <= 3; ++i)
+    ports += "LPT" + std::to_string(i) + "=/nonexistent/lp" + std::to_string(i) + "\r\n";
+  test::WriteFile(dir.file("Zorvenix.ini"), ports);
   const pid_t first = Launch(dir.path().string());
   ASSERT_GT(first, 0);
+  Reaper reapFirst{first};
   ASSERT_TRUE(WaitForText(log, "Программа запущена", 60s));
   EXPECT_EQ(Stop(first), 0);
-  // A fresh site looks for its modem on Com2, which this folder's port map
-  // leaves at a device the machine does not have.
+  // A fresh site looks for its modem on Com2, which is not there.
   EXPECT_EQ(Texts(test::ReadFile(log)),
-            (std::vector<std::string>{"Старт программы...",
-                                      "Ошибка открытия порта Com2: для связи с сервером !",
-                                      "Программа запущена", "Завершение программы...",
-                                      "Программа завершена"}));
+            (std::vector<std::string>{
+                "Старт программы...", "Ошибка открытия порта Com2: для связи с сервером !",
+                "Программа запущена", "Завершение программы...", "Программа завершена"}));
   EXPECT_EQ(test::ReadFile(log).substr(0, 5), "    1");
 
   IniFile ini(dir.file("Zorvenix.ini"));
@@ -87,6 +105,7 @@ TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
 
   // A second start continues the numbering.
   const pid_t second = Launch(dir.path().string());
+  Reaper reapSecond{second};
   ASSERT_TRUE(WaitForText(log, "    8  ", 60s));
   EXPECT_EQ(Stop(second), 0);
   const auto texts = Texts(test::ReadFile(log));

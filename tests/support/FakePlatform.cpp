@@ -106,7 +106,10 @@ void FakeSpeaker::Beep(unsigned hz, unsigned ms) {
 
 FakeLoop::FakeLoop(TDateTime start)
     : clock(start), timers(clock), speaker(clock), services{clock,   dispatcher, *this,   timers,
-                                                            dialogs, speaker,    display, ports} {}
+                                                            dialogs, speaker,    display, ports} {
+  // No test reaches a real serial or parallel port by accident.
+  ports.SetFallbackDir("/nonexistent-zorvenix-ports");
+}
 
 void FakeLoop::ProcessEvents() {
   ++pumpCalls;
