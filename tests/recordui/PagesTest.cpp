@@ -11,37 +11,17 @@
 #include "detect/ViewerPanel.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 #include "ui/MainWindow.h"
 
 namespace zv {
 namespace {
 
-struct PagesFixture : ::testing::Test {
-  test::TempDir dir;
-  test::FakeLoop loop;
-  std::unique_ptr<Application> app;
-  std::unique_ptr<ui::TForm1> window;
+struct PagesFixture : test::WindowFixture {
   void Open() {
-    test::WriteFile(dir.file("Zorvenix.ini"),
-                    "[MainForm]\r\nCamerasAmount.Value=1\r\n[Ports]\r\nCOM1=/nonexistent/a\r\n"
-                    "COM2=/nonexistent/b\r\n");
-    app = std::make_unique<Application>(loop.services,
-                                        AppPaths{dir.path().string(), dir.path().string()});
-    window = std::make_unique<ui::TForm1>(*app);
-    app->FormCreate();
-    window->show();
-    QApplication::processEvents();
-  }
-  void TearDown() override {
-    if (window) window->close();
-    window.reset();
-    app.reset();
-  }
-  template <class W>
-  W* Find(const char* name) {
-    auto* w = window->findChild<W*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
+    WindowFixture::Open(
+        "[MainForm]\r\nCamerasAmount.Value=1\r\n[Ports]\r\nCOM1=/nonexistent/a\r\n"
+        "COM2=/nonexistent/b\r\n");
   }
 };
 

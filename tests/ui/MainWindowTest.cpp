@@ -10,32 +10,14 @@
 
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 #include "ui/Guard.h"
 #include "ui/MainWindow.h"
 
 namespace zv {
 namespace {
 
-struct WindowFixture : ::testing::Test {
-  test::TempDir dir;
-  test::FakeLoop loop;
-  std::unique_ptr<Application> app;
-  std::unique_ptr<ui::TForm1> window;
-
-  void Open(const std::string& ini = {}) {
-    if (!ini.empty()) test::WriteFile(dir.file("Zorvenix.ini"), ini);
-    app = std::make_unique<Application>(loop.services,
-                                        AppPaths{dir.path().string(), dir.path().string()});
-    window = std::make_unique<ui::TForm1>(*app);
-    app->FormCreate();
-    window->show();
-    QApplication::processEvents();
-  }
-  void TearDown() override {
-    if (window) window->close();
-    window.reset();
-    app.reset();
-  }
+struct WindowFixture : test::WindowFixture {
   std::vector<QString> VisibleTabs() {
     std::vector<QString> out;
     QTabWidget* pc = window->PageControl();
