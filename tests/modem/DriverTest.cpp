@@ -124,10 +124,6 @@ TEST_F(Sm56, DialOutcomes) {
   EXPECT_EQ(modem.Dial("5550199"), kStopped);
   EXPECT_EQ(events.back().first, 0x200D);
 
-  sim.Answer("ATDT5550199", {"CONNECT 2400"});
-  EXPECT_EQ(modem.Dial("5550199"), -1);
-  EXPECT_EQ(modem.LastError(), 16);
-
   profile.DialTimeOut = 1;
   sim.OnLine("ATDT5550199");  // and then silence
   const auto t = std::chrono::steady_clock::now();
@@ -135,6 +131,33 @@ TEST_F(Sm56, DialOutcomes) {
   EXPECT_GE(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(900));
   EXPECT_EQ(events.back().first, 0x2021);
   EXPECT_EQ(modem.GetState(), msIdle);
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+// A data call is through when the modem reports the connection, with or
+// without its rate; in voice mode the same line is an unexpected answer.
+TEST_F(Sm56, DataCallsConnectAndAnswersReportTheConnection) {
+  OpenModem();
+  sim.Answer("ATDP5550100", {"CONNECT 33600"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
+  sim.Answer("ATDP5550100", {"CONNECT"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
+  sim.Answer("ATDP5550100", {"NO CARRIER"});
+  EXPECT_EQ(modem.Dial("5550100"), kStopped);
+  sim.Answer("ATA", {"CONNECT 33600"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x200A);
+  sim.Answer("ATA", {"NO CARRIER"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+
+  sim.Answer("AT+FCLASS=8", {"OK"});
+  ASSERT_EQ(modem.VoiceModeOn(), 0);
+  sim.Answer("ATDP5550100", {"CONNECT 2400"});
+  EXPECT_EQ(modem.Dial("5550100"), -1);
+  EXPECT_EQ(modem.LastError(), 16);
+  sim.Answer("AT+FCLASS=0", {"OK"});
+  ASSERT_EQ(modem.VoiceModeOff(), 0);
+  sim.Answer("ATDP5550100", {"CONNECT 2400"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
   EXPECT_TRUE(sim.Errors().empty());
 }
 
