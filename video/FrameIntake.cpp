@@ -50,8 +50,7 @@ void FrameIntake::VideoVideoFrameBmp(TDateTime /*stamp*/, const TPicture& frame)
   } catch (const std::exception& e) {
     app_.journal.ReportError(e.what(), 31, 1);
   }
-  // With the network link every frame notification sends a picture.
-  if (app_.form.ClientCommType.ItemIndex() == 2) app_.form.Button1.Click();
+  // The link follows every frame notification with its picture sender.
 }
 
 }  // namespace zv

@@ -178,6 +178,7 @@ class ModemDispatchTest : public DispatchTest {
     sim.Answer("ATQ0V1", {"OK"});
     sim.Answer("AT&R1\\Q3", {"OK"});
     sim.Answer("ATX4", {"OK"});
+    sim.Answer("ATL0", {"OK"});
   }
   void Opened(Program& p) {
     ASSERT_TRUE(sim.WaitDone());
@@ -317,6 +318,10 @@ TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) 
   MakeSite({}, 1, "ClientComPort.Value=3\r\n");
   ASSERT_TRUE(site().link().CommPort1.IsOpen());
   EXPECT_TRUE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  // The site says who is on the line as soon as it is open.
+  ASSERT_TRUE(sim.WaitReceived(23));
+  EXPECT_EQ(sim.Received().substr(0, 6), "ZvxCmd");
+  EXPECT_EQ(static_cast<unsigned char>(sim.Received()[19]), 0);  // disarmed
   // An arm command with garbage before it and a disarm command in the same burst.
   const auto arm = BuildCommand(true, 0), disarm = BuildCommand(false, 0);
   std::string burst = "noise";
@@ -333,8 +338,8 @@ TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) 
 
   site().link().dispatch.ServiceCall();
   // The status block alone: a whole picture would hold the line for half a minute.
-  ASSERT_TRUE(sim.WaitReceived(23));
-  const std::string got = sim.Received();
+  ASSERT_TRUE(sim.WaitReceived(46));
+  const std::string got = sim.Received().substr(23);
   EXPECT_EQ(got.size(), 23u);
   EXPECT_EQ(got.substr(0, 6), "ZvxCmd");
   EXPECT_EQ(got[6], 23);

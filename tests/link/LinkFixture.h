@@ -62,17 +62,23 @@ class LinkFixture : public ::testing::Test {
 
   // A station with Objects 1 ("Склад", 2 cameras) and 2 ("Офис", 1 camera).
   std::unique_ptr<Program> Station(const std::string& extraForm = {}, int commType = 2) {
+    return StationOf(2,
+                     "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n"
+                     "Gauges=\"Дверь\",\"Окно\",\"Подвал\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
+                     "TestCallPeriod=30\r\n"
+                     "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n",
+                     extraForm, commType);
+  }
+  // A station with the given [Object<n>] sections.
+  std::unique_ptr<Program> StationOf(int count, const std::string& objects,
+                                     const std::string& extraForm = {}, int commType = 2) {
     auto p = std::make_unique<Program>();
     const std::string d = p->dir.path().string();
     WriteFile(p->dir.file("Zorvenix.ini"),
-              "[Main]\r\nServerMode=1\r\nObjectsCount=2\r\nLinkPort=1\r\n"
-              "[MainForm]\r\nServerCommType.ItemIndex=" +
-                  std::to_string(commType) + "\r\n" + extraForm +
-                  "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n"
-                  "Gauges=\"Дверь\",\"Окно\",\"Подвал\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
-                  "TestCallPeriod=30\r\n"
-                  "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n" +
-                  PortsSection(d));
+              "[Main]\r\nServerMode=1\r\nObjectsCount=" + std::to_string(count) +
+                  "\r\nLinkPort=1\r\n"
+                  "[MainForm]\r\nServerCommType.ItemIndex=" +
+                  std::to_string(commType) + "\r\n" + extraForm + objects + PortsSection(d));
     Start(*p);
     // An ephemeral port instead of the configured one.
     if (p->link().Listener()) {
@@ -138,12 +144,14 @@ class LinkFixture : public ::testing::Test {
   void TearDown() override {
     for (auto* p : {&a_, &b_})
       if (*p) (*p)->app->FormClose();
+    for (auto& p : more_) p->app->FormClose();
   }
 
   std::string com3Path;
   FakeLoop loop;
   ui::QtNetFactory net;
   std::unique_ptr<Program> a_, b_;
+  std::vector<std::unique_ptr<Program>> more_;
 };
 
 }  // namespace zv::test
