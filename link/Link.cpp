@@ -209,6 +209,14 @@ void LinkSubsystem::Shutdown() {
     c.socket->Close();
   }
   connections_.clear();
+  // The modem: what runs is told to stop, and a call still up is hung up.
+  if (VoiceModem1.IsOpen()) {
+    VoiceModem1.Stop();
+    if ((st.DataConnected || st.RingTime != 0) && VoiceModem1.Acquire(this)) {
+      HangUpLine();
+      VoiceModem1.Release();
+    }
+  }
   CommPort1.Close();
   VoiceModem1.Close();
 }
@@ -563,7 +571,7 @@ void LinkSubsystem::VoiceModem1Read(const std::uint8_t* data, int count) {
   if (ServerMode() && take > 0) modemReceiver_.Receive(data, take);
 }
 
-void LinkSubsystem::DataConnectionUp(const std::string& connectLine) {
+void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   st.DataConnected = true;
   carrierTail_.clear();
   carrierLost_ = false;
@@ -636,6 +644,12 @@ void LinkSubsystem::ConnectionTimeout() {
   if (st.RingTime == 0 || app.services().clock.Now() - st.RingTime <= kConnectionTimeout) return;
   // The hang-up needs the modem to itself; in use, it waits for the next tick.
   if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
+  HangUpLine();
+  if (VoiceModem1.IsOpen()) VoiceModem1.Release();
+  app.journal.ShowStatus("Завершение соединения", 2, 1);
+}
+
+void LinkSubsystem::HangUpLine() {
   const bool data = st.DataConnected;
   st.DataConnected = false;
   st.RingTime = 0;
@@ -655,14 +669,12 @@ void LinkSubsystem::ConnectionTimeout() {
       VoiceModem1.WriteString("ATH0");
     }
     VoiceModem1.HangUp();
-    VoiceModem1.Release();
   }
   carrierLost_ = false;
   carrierTail_.clear();
   modemReceiver_.Reset();
   modemPeer_.Reset();
   st.CallInProgress = false;
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
 }
 
 void LinkSubsystem::LineReader() {

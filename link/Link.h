@@ -222,7 +222,7 @@ class LinkSubsystem {
   void ClientComPortChange(bool fromServerControl);
   void VoiceModem1Read(const std::uint8_t* data, int count);
   // A data connection came about (the modem's "CONNECT" line) or ended.
-  void DataConnectionUp(const std::string& connectLine);
+  void DataConnectionUp(std::string connectLine);
   void DataConnectionDown();
   // The modem reported the connection while dialling or answering.
   const std::string& ConnectLine() const { return connectLine_; }
@@ -270,6 +270,8 @@ class LinkSubsystem {
   void PumpModemPicture();
   // Reads what the modem sends during a data connection.
   void ReadDataConnection();
+  // Ends a modem call: a data connection by the escape, then the hang-up.
+  void HangUpLine();
   // Lets the loop run for ms, for the modem's escape guard time.
   void Pause(int ms);
 

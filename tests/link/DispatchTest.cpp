@@ -136,11 +136,58 @@ TEST_F(DispatchTest, ServiceCallGoesToTheStationOnceAPeriod) {
   EXPECT_TRUE(b_->HasLine("Установка на охрану объекта №1(Склад)"));
 }
 
+// A player that only says whether it records and counts the saves.
+class SoundRecorder final : public IMediaPlayer {
+ public:
+  bool Playing() const override { return false; }
+  bool Recording() const override { return recording; }
+  void Stop() override {}
+  bool Save() override {
+    ++saves;
+    recording = false;
+    return true;
+  }
+  bool StartRecording(const std::string&, std::string&) override { return recording = true; }
+  bool recording = false;
+  int saves = 0;
+};
+
+TEST_F(DispatchTest, ADisarmInTheMiddleOfTheDispatchEndsItAtOnce) {
+  SoundRecorder sound;
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false), Abonent(2, "5550100", "msg.rmd", false)}, 2,
+           "RecordSound.Checked=1\r\n");
+  site().link().SetMediaPlayer(&sound);
+  site().app->alarm->RemoteSwitchMode();
+  ASSERT_TRUE(site().site().Armed);
+  motion = true;
+  // The station's disarm command arrives while the first Abonent is called.
+  loop.onPump = [this] {
+    if (Ab(1).Attempts == 1 && site().site().Armed) site().app->alarm->RemoteSwitchMode();
+  };
+  Seconds(12);
+  loop.onPump = nullptr;
+  ASSERT_EQ(Ab(1).Attempts, 1);
+  EXPECT_FALSE(site().site().Armed);
+  EXPECT_EQ(Ab(2).Attempts, 0);  // not even within the same tick
+  Seconds(120);
+  EXPECT_EQ(Ab(2).Attempts, 0);
+  EXPECT_EQ(Ab(1).Attempts, 1);
+  EXPECT_FALSE(Dispatching());
+  EXPECT_EQ(sound.saves, 1);  // the alarm sound is kept, and no longer recorded
+  EXPECT_FALSE(sound.recording);
+}
+
 TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
   MakeSite({}, 1, "UseSwitcher.Checked=1\r\nSwitcherComPort.Value=4\r\n");
   TFormModel& f = site().app->form;
-  // Errors 12 at start-up already: COM2 is missing.
-  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com2: для связи с сервером !"));
+  // Errors 12 at start-up already: COM2 is missing, and the system says why.
+  const auto logged = site().Logged();
+  const auto at =
+      std::find(logged.begin(), logged.end(), "Ошибка открытия порта Com2: для связи с сервером !");
+  ASSERT_NE(at, logged.end());
+  ASSERT_NE(at + 1, logged.end());
+  EXPECT_EQ(at[1],
+            "Com2: " + site().dir.path().string() + "/missing-com2: No such file or directory");
   f.ClientComPort.SetValue(4);
   EXPECT_TRUE(site().HasLine("Порт Com4: зарезервирован для управления видеокоммутатором !"));
   f.UseGaugesOnCom.SetChecked(true);
@@ -152,6 +199,30 @@ TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
   const std::size_t lines = site().Lines();
   f.ServerComPort.SetValue(6);
   EXPECT_EQ(site().Lines(), lines);
+}
+
+// A port is journaled as open only when it really opened: a device that is
+// there but is no serial line (here a plain file) is refused by the open
+// itself, after the test for its presence passed.
+TEST_F(DispatchTest, APortIsOpenOnlyWhenItReallyOpened) {
+  TempDir files;
+  const std::string plain = files.file("not-a-tty");
+  WriteFile(plain, "");
+  comPaths[3] = plain;
+  comPaths[5] = plain;
+  MakeSite({}, 1, "ClientComPort.Value=3\r\n");
+  EXPECT_FALSE(site().link().CommPort1.IsOpen());
+  EXPECT_FALSE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com3: для связи с сервером !"));
+  EXPECT_TRUE(site().HasLine("Com3: " + plain + ": Inappropriate ioctl for device"));
+  // The voice modem the same, and on Com5 it cannot be at all.
+  TFormModel& f = site().app->form;
+  f.ClientCommType.SetItemIndex(0);
+  f.ClientComPort.SetValue(5);
+  f.ClientComPort.SetValue(3);
+  EXPECT_FALSE(site().link().VoiceModem1.IsOpen());
+  EXPECT_FALSE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  EXPECT_TRUE(site().HasLine("Com5: модем подключается только к портам Com1-Com4"));
 }
 
 TEST_F(DispatchTest, AnEmptyDtmfCodeNeverArmsOrDisarms) {
@@ -296,6 +367,8 @@ TEST_F(ModemDispatchTest, StationAnswersInDataModeTakesThePictureStreamAndCloses
   ASSERT_TRUE(sim.WaitDone());
   EXPECT_TRUE(b_->HasLine("Завершение соединения"));
   EXPECT_FALSE(b_->link().st.DataConnected);
+  // One carriage return after the escape and after each command.
+  EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
 }
 
 }  // namespace
@@ -346,6 +419,24 @@ TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) 
   EXPECT_EQ(static_cast<unsigned char>(got[11]), 1);  // the site's ObjNum
   EXPECT_EQ(static_cast<unsigned char>(got[19]), 1);  // armed
   EXPECT_TRUE(site().HasLine("Режим охраны снят"));
+}
+
+}  // namespace
+}  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+TEST_F(SerialLineTest, TheDirectLineOpensTheChosenPortAlsoOnCom5ToCom8) {
+  ModemSim other;
+  comPaths[6] = other.SlavePath();
+  MakeSite({}, 1, "ClientComPort.Value=3\r\n");
+  ASSERT_TRUE(sim.WaitReceived(23));
+  site().app->form.ClientComPort.SetValue(6);
+  EXPECT_EQ(site().link().CommPort1.DevicePath(), other.SlavePath());
+  EXPECT_TRUE(site().HasLine("Порт Com6: для связи с сервером открыт"));
+  ASSERT_TRUE(other.WaitReceived(23));  // the site's status, over the new line
+  EXPECT_EQ(other.Received().substr(0, 6), "ZvxCmd");
 }
 
 }  // namespace

@@ -161,6 +161,15 @@ TEST_F(LoopbackTest, AVanishedSiteIsDroppedAndTheStationGoesOn) {
   EXPECT_TRUE(Holds(1, m));
 }
 
+TEST_F(LoopbackTest, AStationThatCannotListenSaysSoOnlyWithTheNetworkLink) {
+  const int busy = station().link().Listener()->Port();
+  for (int kind : {2, 1}) {
+    more_.push_back(StationOf(1, "[Object1]\r\nName=Склад\r\nID=1\r\nCams=1\r\n", {}, kind, busy));
+    EXPECT_EQ(more_.back()->HasLine("Невозможно открыть серверный сокет !"), kind == 2);
+  }
+  EXPECT_EQ(more_.front()->app->journal.Status()[0].text, "Невозможно открыть серверный сокет !");
+}
+
 TEST_F(LoopbackTest, TheSiteUsesTheFirstOfItsServerAddresses) {
   EXPECT_EQ(site().app->ClientSocketAddress, "127.0.0.1");
   site().app->form.ServerAddresses.SetText("127.0.0.2, 127.0.0.1");

@@ -2,74 +2,17 @@
 // SIGTERM, as a service manager would.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-#include <chrono>
-#include <csignal>
-#include <thread>
+#include <filesystem>
 
+#include "Programs.h"
 #include "app/IniFile.h"
-#include "support/TempDir.h"
 
 namespace zv {
 namespace {
 
 using namespace std::chrono_literals;
 
-pid_t Launch(const std::string& dir) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    execl(ZORVENIX_BIN, ZORVENIX_BIN, "--dir", dir.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  return pid;
-}
-
-bool WaitForText(const std::string& path, const std::string& text, std::chrono::seconds limit) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < end) {
-    if (test::ReadFile(path).find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(50ms);
-  }
-  return false;
-}
-
-// Kills a child the test left running (an assertion failed before Stop).
-struct Reaper {
-  pid_t pid;
-  ~Reaper() {
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
-int Stop(pid_t pid) {
-  kill(pid, SIGTERM);
-  int status = 0;
-  for (int i = 0; i < 600; ++i) {
-    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(50ms);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  return -2;
-}
-
-std::vector<std::string> Texts(const std::string& log) {
-  std::vector<std::string> out;
-  std::size_t pos = 0;
-  while (pos < log.size()) {
-    std::size_t nl = log.find("\r\n", pos);
-    if (nl == std::string::npos) nl = log.size();
-    const std::string line = log.substr(pos, nl - pos);
-    if (line.size() > 50) out.push_back(line.substr(49));
-    pos = nl + 2;
-  }
-  return out;
-}
+using namespace test;
 
 TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
   test::TempDir dir;
@@ -91,8 +34,12 @@ TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
   EXPECT_EQ(Texts(test::ReadFile(log)),
             (std::vector<std::string>{
                 "Старт программы...", "Ошибка открытия порта Com2: для связи с сервером !",
-                "Программа запущена", "Завершение программы...", "Программа завершена"}));
+                "Com2: /nonexistent/tty2: No such file or directory", "Программа запущена",
+                "Завершение программы...", "Программа завершена"}));
   EXPECT_EQ(test::ReadFile(log).substr(0, 5), "    1");
+  // The modem's log and trace lie beside the journal from the start.
+  EXPECT_TRUE(std::filesystem::exists(dir.file("Debug.log")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("Trace.log")));
 
   IniFile ini(dir.file("Zorvenix.ini"));
   ASSERT_TRUE(ini.Load());
@@ -106,11 +53,11 @@ TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
   // A second start continues the numbering.
   const pid_t second = Launch(dir.path().string());
   Reaper reapSecond{second};
-  ASSERT_TRUE(WaitForText(log, "    8  ", 60s));
+  ASSERT_TRUE(WaitForText(log, "    9  ", 60s));
   EXPECT_EQ(Stop(second), 0);
   const auto texts = Texts(test::ReadFile(log));
-  ASSERT_EQ(texts.size(), 10u);
-  EXPECT_EQ(texts[5], "Старт программы...");
+  ASSERT_EQ(texts.size(), 12u);
+  EXPECT_EQ(texts[6], "Старт программы...");
 }
 
 }  // namespace
