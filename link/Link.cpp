@@ -432,28 +432,25 @@ void LinkSubsystem::PumpModemPicture() {
 
 bool LinkSubsystem::SendCommand(bool armed, int index) {
   const auto cmd = BuildCommand(armed, index);
-  const int kind = app.form.ServerCommType.ItemIndex();
   const int record = index + 1;
   const TObjectRecord* o =
       record >= 1 && record <= app.settings.ObjectsCount && record <= static_cast<int>(kMaxObjects)
           ? &app.settings.Objects[static_cast<std::size_t>(record)]
           : nullptr;
-  // Only the connection that speaks for the Object carries its command.
+  // Only the connection that speaks for the Object carries its command:
+  // a site's TCP connection, or the direct line a site speaks on.
   int sent = 0;
-  if (o && kind == 1) {
-    if (CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID &&
-        CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
+  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID &&
+      CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
+    ++sent;
+  for (auto& c : connections_) {
+    if (!o || c.dead || c.peer.ObjectId() != o->ID) continue;
+    try {
+      if (!c.socket->Send(cmd.data(), cmd.size()))
+        throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
       ++sent;
-  } else if (o && kind == 2) {
-    for (auto& c : connections_) {
-      if (c.dead || c.peer.ObjectId() != o->ID) continue;
-      try {
-        if (!c.socket->Send(cmd.data(), cmd.size()))
-          throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
-        ++sent;
-      } catch (const std::exception& e) {
-        app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
-      }
+    } catch (const std::exception& e) {
+      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
     }
   }
   if (sent == 0) {
@@ -502,8 +499,20 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   serialPeer_.Reset();
   serialPeer_.SetAddress(name);
   const int kind = CommKind();
-  if (kind == 2) return;
+  if (kind != 2) OpenLinkPort(port, kind);
+  // A station may have a direct line to one site besides its modem or the
+  // network (a key of its settings file, 0 for none).
+  const auto direct =
+      static_cast<int>(app.settings.Ini().ReadInteger("Main", "DirectLineComPort", 0));
+  if (server && kind != 1 && direct >= 1 && direct <= 8 && !(kind == 0 && direct == port)) {
+    serialPeer_.SetAddress("Com" + std::to_string(direct) + ":");
+    OpenLinkPort(direct, 1);
+  }
+}
 
+void LinkSubsystem::OpenLinkPort(int port, int kind) {
+  const bool server = ServerMode();
+  const std::string name = "Com" + std::to_string(port) + ":";
   // The port must exist and take writing.
   const std::string device = app.services().ports.ComDevice(port);
   std::string reason;
@@ -532,13 +541,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
         app.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", 4);
     }
   } else if (ok && kind == 1) {
-    CommPort1.SetComNumber(static_cast<TComNumber>(port - 1));
-    CommPort1.SetBaudRate(br115200);
-    CommPort1.Open();
-    if (!CommPort1.IsOpen()) {
-      ok = false;
-      reason = CommPort1.OpenError();
-    }
+    ok = OpenDirectLine(port, reason);
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
   if (ok) {
@@ -549,6 +552,19 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   }
   serialSentAt_ = 0;
   if (ok && kind == 1) SerialStatus();
+}
+
+bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
+  if (port < 1 || port > 8) {
+    reason = "нет такого порта";
+    return false;
+  }
+  CommPort1.SetComNumber(static_cast<TComNumber>(port - 1));
+  CommPort1.SetBaudRate(br115200);
+  CommPort1.Open();
+  if (CommPort1.IsOpen()) return true;
+  reason = CommPort1.OpenError();
+  return false;
 }
 
 // ---------------------------------------------------------------- modem

@@ -261,6 +261,11 @@ class LinkSubsystem {
   void SweepConnections();
   void CommPort1DataAvail(int count);
   void ClientConnected();
+  // Opens the modem (kind 0) or the direct line (kind 1) on COM<port> and
+  // journals whether it opened.
+  void OpenLinkPort(int port, int kind);
+  // Opens CommPort1 on COM<port> for the direct line; false with the reason.
+  bool OpenDirectLine(int port, std::string& reason);
   // The site's status over the direct line: when it changed, and now and
   // then so that the station knows who is on the line.
   void SerialStatus();

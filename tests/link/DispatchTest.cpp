@@ -8,6 +8,7 @@
 
 #include "link/LinkFixture.h"
 #include "support/ModemSim.h"
+#include "support/PhoneExchange.h"
 
 namespace zv::test {
 namespace {
@@ -437,6 +438,40 @@ TEST_F(SerialLineTest, TheDirectLineOpensTheChosenPortAlsoOnCom5ToCom8) {
   EXPECT_TRUE(site().HasLine("Порт Com6: для связи с сервером открыт"));
   ASSERT_TRUE(other.WaitReceived(23));  // the site's status, over the new line
   EXPECT_EQ(other.Received().substr(0, 6), "ZvxCmd");
+}
+
+}  // namespace
+}  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+// A station whose modem is its link, with a direct cable to one site
+// besides: that site is followed and gets its commands over the cable.
+class DirectLineTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    const auto [station, site] = exchange.AddCable();
+    comPaths[3] = station;
+    comPaths[5] = site;
+    loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+  }
+  PhoneExchange exchange;
+};
+
+TEST_F(DirectLineTest, AStationWithAModemFollowsASiteOnItsDirectLine) {
+  b_ = StationOf(1, "[Object1]\r\nName=Касса\r\nID=4\r\nCams=1\r\n", "ServerComPort.Value=2\r\n", 0,
+                 1, "DirectLineComPort=3\r\n");
+  EXPECT_TRUE(b_->HasLine("Порт Com3: для связи с объектами открыт"));
+  a_ = Site(4, 1, {}, 1, {}, "ClientComPort.Value=5\r\n");
+  // The site says who it is as soon as its line is open.
+  ASSERT_TRUE(PumpUntil([&] { return b_->link().SerialPeer().ObjectId() == 4; }));
+  TCheckListBox& list = b_->app->form.ObjectListBox;
+  list.SetChecked(0, true);
+  list.OnClickCheck(0);
+  ASSERT_TRUE(PumpUntil([&] { return site().site().Armed; }));
+  Seconds(1);  // the site's next tick reports its new status
+  ASSERT_TRUE(PumpUntil([&] { return b_->HasLine("Установка на охрану объекта №4(Касса)"); }));
 }
 
 }  // namespace

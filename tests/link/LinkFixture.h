@@ -76,15 +76,14 @@ class LinkFixture : public ::testing::Test {
   // A station with the given [Object<n>] sections.
   std::unique_ptr<Program> StationOf(int count, const std::string& objects,
                                      const std::string& extraForm = {}, int commType = 2,
-                                     int linkPort = 1) {
+                                     int linkPort = 1, const std::string& extraMain = {}) {
     auto p = std::make_unique<Program>();
     const std::string d = p->dir.path().string();
     WriteFile(p->dir.file("Zorvenix.ini"),
               "[Main]\r\nServerMode=1\r\nObjectsCount=" + std::to_string(count) +
-                  "\r\nLinkPort=" + std::to_string(linkPort) +
-                  "\r\n"
-                  "[MainForm]\r\nServerCommType.ItemIndex=" +
-                  std::to_string(commType) + "\r\n" + extraForm + objects + PortsSection(d));
+                  "\r\nLinkPort=" + std::to_string(linkPort) + "\r\n" + extraMain +
+                  "[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(commType) + "\r\n" +
+                  extraForm + objects + PortsSection(d));
     Start(*p);
     // An ephemeral port instead of the configured one.
     if (p->link().Listener() && linkPort == 1) {

@@ -30,6 +30,7 @@ std::string Upper(std::string s) {
 
 struct PhoneExchange::Modem {
   std::string number, path;
+  bool cable = false;  // an end of a direct cable, not a modem
   int master = -1, slaveKeep = -1;
   bool echo = false;
   int fclass = 0;
@@ -66,6 +67,26 @@ PhoneExchange::~PhoneExchange() {
 std::string PhoneExchange::AddModem(const std::string& number) {
   auto m = std::make_unique<Modem>();
   m->number = number;
+  const std::string path = Open(*m);
+  std::lock_guard lk(mu_);
+  modems_.push_back(std::move(m));
+  return path;
+}
+
+std::pair<std::string, std::string> PhoneExchange::AddCable() {
+  auto a = std::make_unique<Modem>(), b = std::make_unique<Modem>();
+  a->cable = b->cable = true;
+  a->peer = b.get();
+  b->peer = a.get();
+  std::pair<std::string, std::string> paths{Open(*a), Open(*b)};
+  std::lock_guard lk(mu_);
+  modems_.push_back(std::move(a));
+  modems_.push_back(std::move(b));
+  return paths;
+}
+
+std::string PhoneExchange::Open(Modem& mr) {
+  Modem* m = &mr;
   m->master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (m->master < 0 || ::grantpt(m->master) != 0 || ::unlockpt(m->master) != 0)
     throw std::runtime_error("no pseudo-terminal");
@@ -75,8 +96,6 @@ std::string PhoneExchange::AddModem(const std::string& number) {
   // Held open so that the master never sees a hang-up while the host closes
   // and reopens its side.
   m->slaveKeep = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  std::lock_guard lk(mu_);
-  modems_.push_back(std::move(m));
   return name;
 }
 
@@ -217,6 +236,11 @@ void PhoneExchange::Pass() {
 }
 
 void PhoneExchange::Input(Modem& m, const char* data, std::size_t n) {
+  if (m.cable) {
+    if (m.peer) ToHost(*m.peer, std::string(data, n));
+    m.dataSent += n;
+    return;
+  }
   const auto now = Clock::now();
   const bool afterPause = now - m.lastInput >= kEscapeGuard;
   m.lastInput = now;

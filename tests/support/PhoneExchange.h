@@ -15,6 +15,7 @@
 //               (DLE-shielded up to DLE ETX), taken at 8000 bytes a second;
 //               once the subscriber heard some of it, the digits it keys
 //               reach the modem's host as DLE codes.
+//   cable       two pseudo-terminals joined by a null-modem cable.
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace zv::test {
@@ -42,6 +44,9 @@ class PhoneExchange {
   // device path its host opens.
   std::string AddModem(const std::string& number);
   void AddSubscriber(const std::string& number, Subscriber subscriber);
+  // A direct serial cable: two pseudo-terminals, every byte written to one
+  // read from the other.  Returns their device paths.
+  std::pair<std::string, std::string> AddCable();
 
   // What happened, for the checks.
   std::vector<std::string> Dialled() const;  // every number dialled, in order
@@ -54,6 +59,7 @@ class PhoneExchange {
 
  private:
   struct Modem;
+  std::string Open(Modem& m);  // its pseudo-terminal; returns the slave's path
   void Run();
   void Pass();
   void Input(Modem& m, const char* data, std::size_t n);
