@@ -73,6 +73,11 @@ LinkSubsystem::LinkSubsystem(Application& a)
     app.services().pump.ProcessEvents();
     dispatch.StopCallIfDisarmed();
   };
+  // During a data connection the stream is read as it arrives, not only on
+  // the heartbeat: a picture is not held up in the port's buffers.
+  VoiceModem1.Port()->OnDataAvail = [this](int) {
+    if (st.DataConnected && !VoiceModem1.InUse() && !readingData_) ReadDataConnection();
+  };
   // The modem reports a data connection while dialling or answering too:
   // the line is kept for the connection's journal entry.
   VoiceModem1.OnReadString = [this](const std::string& line) {
@@ -125,6 +130,7 @@ LinkSubsystem::~LinkSubsystem() {
   VoiceModem1.OnEvent = nullptr;
   VoiceModem1.OnRead = nullptr;
   VoiceModem1.OnReadString = nullptr;
+  VoiceModem1.Port()->OnDataAvail = nullptr;
   VoiceModem1.SetLogFile(nullptr);
   VoiceModem1.SetTraceFile(nullptr);
 }
@@ -624,6 +630,11 @@ void LinkSubsystem::DataConnectionDown() {
 void LinkSubsystem::ReadDataConnection() {
   // Every read raises the engine's data event (VoiceModem1Read): at the
   // station the picture stream, at both ends the modem's "NO CARRIER".
+  readingData_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{readingData_};
   std::uint8_t buf[4096];
   for (int n = 0; n < 64 && !carrierLost_ && VoiceModem1.InputWaiting(); ++n)
     if (VoiceModem1.ReadBytes(buf, sizeof buf) <= 0) break;

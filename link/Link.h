@@ -295,6 +295,7 @@ class LinkSubsystem {
   std::string connectLine_;  // the last "CONNECT" line the modem sent
   std::string carrierTail_;  // the end of the data read before, for "NO CARRIER"
   bool carrierLost_ = false;
+  bool readingData_ = false;
   std::vector<std::uint8_t> modemOut_;  // count and JPEG of the picture going out
   std::size_t modemOutPos_ = 0;
   std::array<std::uint8_t, 4> serialSent_{};

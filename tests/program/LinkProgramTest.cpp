@@ -117,7 +117,8 @@ TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt)
   EXPECT_TRUE(Has(commands, "ATL0"));
   EXPECT_NE(ReadFile(si.file("Trace.log")).find("ATDT5550100"), std::string::npos);
   EXPECT_NE(ReadFile(si.file("Debug.log")).find("Opened voice modem device"), std::string::npos);
-  EXPECT_GT(exchange.DataSent("5550155"), 10000u);
+  // Pictures keep coming, frame after frame.
+  EXPECT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
 
   // The station goes: it hangs up, and the site sees the line drop.
   EXPECT_EQ(Stop(station), 0);
