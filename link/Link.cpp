@@ -177,6 +177,15 @@ void LinkSubsystem::ResetReceivedBytes() {
   for (int k = 1; k <= app.cameras.CameraCount(); ++k) ReceivedBytes(k) = 0;
 }
 
+void LinkSubsystem::ResetReceivedBytes(int objectId) {
+  const int i = station.FindObject(objectId);
+  if (i == 0) return;
+  const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+  for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
+    if (const TCameraInfo* cam = o.Cameras[static_cast<std::size_t>(k)])
+      ReceivedBytes(cam->Number) = 0;
+}
+
 // ---------------------------------------------------------------- start and stop
 
 void LinkSubsystem::OpenPorts() {
@@ -239,7 +248,8 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
   };
   c.socket->OnDisconnect = [this, &c] {
     c.dead = true;
-    ResetReceivedBytes();
+    // The counters of the site that went, not those of every other site.
+    if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
     // The connection's own event is still running: it goes later.
     if (!sweepPosted_) {
       sweepPosted_ = true;

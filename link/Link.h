@@ -233,6 +233,8 @@ class LinkSubsystem {
   // Received-bytes counter of camera k.
   long long& ReceivedBytes(int k) { return received_.at(static_cast<std::size_t>(k)); }
   void ResetReceivedBytes();
+  // Only the cameras of the Object with this ID.
+  void ResetReceivedBytes(int objectId);
 
   bool ServerMode() const;
   int CommKind() const;  // the link kind of this side

@@ -148,13 +148,25 @@ TEST_F(LoopbackTest, TwoSitesSendingInterleavedBothArriveIntact) {
 }
 
 TEST_F(LoopbackTest, AVanishedSiteIsDroppedAndTheStationGoesOn) {
+  // Object 2 is on the air; a site of Object 1 comes and goes.
+  auto other = Raw();
+  const Bytes two = Message(2, 1, true, 4);
+  other->Send(two.data(), two.size());
+  ASSERT_TRUE(PumpUntil([&] { return stationMessages == 1; }));
+  stationMessages = 0;
   auto raw = Raw();
-  ASSERT_TRUE(PumpUntil([&] { return station().link().ConnectionCount() == 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return station().link().ConnectionCount() == 2; }));
+  const Bytes first = Message(1, 1, true, 1);
+  raw->Send(first.data(), first.size());
+  ASSERT_TRUE(PumpUntil([&] { return stationMessages == 1; }));
+  stationMessages = 0;
   const Bytes m = Message(1, 1, true, 1);
   raw->Send(m.data(), 1000);  // half a message, then gone
   PumpFor(20);
   raw->Close();
-  ASSERT_TRUE(PumpUntil([&] { return station().link().ConnectionCount() == 0; }));
+  ASSERT_TRUE(PumpUntil([&] { return station().link().ConnectionCount() == 1; }));
+  EXPECT_EQ(station().link().ReceivedBytes(1), 0);  // its own counters start afresh
+  EXPECT_GT(station().link().ReceivedBytes(3), 0);  // Object 2's are not touched
   auto again = Raw();
   again->Send(m.data(), m.size());
   ASSERT_TRUE(PumpUntil([&] { return stationMessages == 1; }));
