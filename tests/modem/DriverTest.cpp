@@ -291,16 +291,18 @@ TEST_F(Sm56, LineAndModeCommands) {
   OpenModem();
   sim.Answer("ATA", {"OK"});
   EXPECT_EQ(modem.AnswerPhone(), 0x200A);
-  sim.Answer("ATA", {"NO CARRIER", "ERROR"});
+  sim.Answer("ATA", {"NO CARRIER"});  // nobody on the line: the answer ends there
   EXPECT_EQ(modem.AnswerPhone(), 0x2003);
   sim.Answer("AT+FCLASS=8", {"OK"});
   EXPECT_EQ(modem.RestoreVoiceMode(), 0);
+  sim.Answer("ATA", {"NO CARRIER", "ERROR"});  // in voice mode only OK answers
+  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
   sim.Answer("AT+FCLASS=0", {"OK"});
   EXPECT_EQ(modem.VoiceModeOff(), 0);
   sim.Answer("AT+FCLASS=2", {"OK"});
   sim.Answer("AT", {"OK"});
   EXPECT_EQ(modem.SwitchToDataFax("2"), 0);
-  EXPECT_EQ(sim.Received(), "ATA\rATA\rAT+FCLASS=8\rAT+FCLASS=0\rAT+FCLASS=2\rAT\r");
+  EXPECT_EQ(sim.Received(), "ATA\rATA\rAT+FCLASS=8\rATA\rAT+FCLASS=0\rAT+FCLASS=2\rAT\r");
   EXPECT_TRUE(Logged(1, "Answering Call"));
   EXPECT_TRUE(Logged(2, "Restoring voice mode"));
   EXPECT_TRUE(Logged(2, "Leaving voice mode"));
