@@ -178,6 +178,50 @@ TEST_F(RecordPanelTest, FrameCycleRecordsDetectsMotionBeepsAndTheViewerFollows) 
   EXPECT_GT(video().Intake.FramesTaken(), taken);
 }
 
+// The capture changes its picture size while recording (another device or
+// source): the comparison starts again at the new size, every record keeps
+// its own size and length, no picture turns black, and motion is still seen.
+TEST_F(RecordPanelTest, PictureSizeChangeRestartsTheComparison) {
+  StartSite();
+  TFormModel& f = app->form;
+  f.Compression.SetChecked(false);
+  f.RecFreq.SetValue(600);
+  StartRecording();
+  loop.RunFor(600);
+  const std::size_t before = Records().size();
+  ASSERT_GE(before, 3u);
+  driver->w = 176;
+  driver->h = 144;
+  loop.RunFor(600);
+  driver->fill = 200;  // motion at the new size
+  loop.RunFor(600);
+  const auto all = Records();
+  ASSERT_GE(all.size(), before + 6);
+
+  RecordingReader reader;
+  ASSERT_TRUE(reader.Open(Dsc()));
+  bool moved = false;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const FrameDescriptor& d = all[i];
+    const int w = i < before ? 352 : 176, h = i < before ? 288 : 144;
+    ASSERT_EQ(d.width, w) << i;
+    ASSERT_EQ(d.height, h) << i;
+    ASSERT_EQ(d.length, TPicture::StrideFor(w) * h) << i;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(d.length));
+    ASSERT_TRUE(reader.ReadPicture(d.offset, pixels.data(), pixels.size()));
+    EXPECT_TRUE(pixels[0] == 100 || pixels[0] == 200) << "record " << i + 1 << " is black";
+    EXPECT_EQ(pixels.back(), pixels[0]) << i;
+    if (i == before) {
+      EXPECT_EQ(d.changeLevel, 0);  // the first frame of the new size
+    }
+    moved = moved || d.changeLevel >= 100;
+  }
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(cam(1)->PreviousPicture.Width(), 176);
+  EXPECT_EQ(app->CaptureWidth, 176);
+  EXPECT_EQ(cam(1)->Zones.frameWidth, 176);
+}
+
 TEST_F(RecordPanelTest, ChangeBarFollowsTheWriteCameraAndItsThresholds) {
   StartSite();
   TFormModel& f = app->form;
