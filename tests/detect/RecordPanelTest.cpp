@@ -307,6 +307,43 @@ TEST_F(RecordPanelTest, VolumeLimitStopsRecordingWithAJournalLine) {
   EXPECT_EQ(Journaled("Запись остановлена", 2), 1);
 }
 
+// "Зациклить" with a limit of three raw pictures: after a restart the pair
+// goes on after its newest record, so the newest footage is the last to go.
+TEST_F(RecordPanelTest, WrapPairReopenedAfterARestartKeepsTheNewest) {
+  StartSite(1, "VolumeLimit.Value=1\nVolumeLimitType.ItemIndex=2\n");
+  app->form.Compression.SetChecked(false);
+  app->form.RecFreq.SetValue(600);
+  StartRecording();
+  while (rec().RecordsWritten < 8) loop.RunFor(50);
+  auto newestSlot = [&] {
+    const auto r = Records();
+    return static_cast<int>(std::max_element(r.begin(), r.end(),
+                                             [](const auto& a, const auto& b) {
+                                               return a.captureTime < b.captureTime;
+                                             }) -
+                            r.begin()) +
+           1;
+  };
+  const auto before = Records();
+  ASSERT_EQ(before.size(), 3u);
+  const int newest = newestSlot();
+  ASSERT_NE(newest, 3);  // gone round and stopped inside the pair
+  app->FormClose();
+
+  app.reset();
+  Start();  // the same folder, the saved settings
+  app->form.Compression.SetChecked(false);
+  ASSERT_TRUE(rec().FilesOpen());
+  app->form.RecordBtn.Click();
+  while (rec().RecordsWritten < 1) loop.RunFor(50);
+  const auto after = Records();
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(newestSlot(), newest + 1);  // the oldest record made room
+  const auto slot = static_cast<std::size_t>(newest - 1);
+  EXPECT_EQ(after[slot].captureTime, before[slot].captureTime);
+  EXPECT_EQ(after[slot].kind, kKindPicture);
+}
+
 TEST_F(RecordPanelTest, NextFileContinuesInANewPairAndTheViewerMovesAlong) {
   StartSite(1, "VolumeLimit.Value=1\nVolumeLimitType.ItemIndex=1\n");
   app->form.Compression.SetChecked(false);
