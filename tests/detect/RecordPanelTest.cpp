@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "alarm/AlarmInputs.h"
 #include "detect/RecordPanel.h"
 #include "detect/Rounding.h"
 #include "detect/ViewerPanel.h"
@@ -220,6 +221,46 @@ TEST_F(RecordPanelTest, PictureSizeChangeRestartsTheComparison) {
   EXPECT_EQ(cam(1)->PreviousPicture.Width(), 176);
   EXPECT_EQ(app->CaptureWidth, 176);
   EXPECT_EQ(cam(1)->Zones.frameWidth, 176);
+}
+
+// Motion is measured only while recording.  Disarming stops recording in the
+// middle of motion: the last change level must not keep the site from being
+// armed again, and the next recording must not compare with a picture from
+// before the stop.
+TEST_F(RecordPanelTest, DisarmingInTheMiddleOfMotionLeavesNoStaleMotion) {
+  StartSite(1, "DefenceOnDelay.Value=0\n");
+  app->form.RecFileName.SetFileName(Dsc());
+  app->form.RecFreq.SetValue(600);
+  SiteStatus& site = app->alarm->Status;
+  app->form.SwitchModeBtn.Click();
+  ASSERT_TRUE(site.Armed);
+  ASSERT_TRUE(rec().Recording());
+  loop.RunFor(500);
+  driver->fill = 200;
+  for (int i = 0; i < 40 && cam(1)->ChangeValue == 0; ++i) loop.RunFor(10);
+  ASSERT_GT(cam(1)->ChangeValue, 0);  // motion right now
+  app->alarm->RemoteSwitchMode();     // disarmed by the station
+  ASSERT_FALSE(site.Armed);
+  EXPECT_FALSE(rec().Recording());
+  driver->fill = 100;  // the scene is as it was before the motion
+  loop.RunFor(3000);
+  EXPECT_EQ(cam(1)->ChangeValue, 0);
+  EXPECT_EQ(site.CameraAlarmMask, 0);
+
+  const int alarms = Journaled("Сработка по видеокамере", 3);
+  const std::size_t recorded = Records().size();
+  const std::size_t beeps = loop.speaker.beeps.size();
+  app->form.SwitchModeBtn.Click();
+  EXPECT_TRUE(site.Armed);
+  EXPECT_EQ(Journaled("Попытка постановки на охрану", 2), 0);
+  loop.RunFor(2000);
+  // Nothing is measured against the picture from before the stop.
+  const auto all = Records();
+  ASSERT_GT(all.size(), recorded);
+  EXPECT_EQ(all[recorded].changeLevel, 0);
+  EXPECT_EQ(Journaled("Сработка по видеокамере", 3), alarms);
+  EXPECT_EQ(site.CameraAlarmMask, 0);
+  EXPECT_EQ(loop.speaker.beeps.size() - beeps, 1u);  // the arming tone only
 }
 
 TEST_F(RecordPanelTest, ChangeBarFollowsTheWriteCameraAndItsThresholds) {
