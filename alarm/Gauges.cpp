@@ -1,6 +1,7 @@
 #include "alarm/Gauges.h"
 
 #include "app/Utils.h"
+#include "detect/Rounding.h"
 
 namespace zv {
 
@@ -14,8 +15,7 @@ std::string Quoted(const std::string& s) {
 }  // namespace
 
 bool IsCameraMotion(const CameraMotionInput& in) {
-  return in.reactionEnabled && in.changeValue > 0 &&
-         RoundHalfEven(in.eventPercent) <= in.changeValue;
+  return in.reactionEnabled && IsMotionLevel(in.eventPercent, in.changeValue);
 }
 
 Gauges::Gauges(Services& services, Journal& journal, TFormModel& form, Settings& settings,
