@@ -331,8 +331,9 @@ void RecordPanel::FilterDeepChange() {
     FilterThreshold = *t;
     return;
   }
-  // A range error: reported like any escaped exception, threshold unchanged.
-  app_.AppEvents1Exception(std::to_string(v) + " is not a valid value (0..255)");
+  // A range error: reported as the exception handler reports one (the spin
+  // has no limits of its own), and the threshold stays as it was.
+  app_.AppEvents1Exception("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
 }
 
 void RecordPanel::SwitcherComPortChange() {

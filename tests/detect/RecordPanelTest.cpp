@@ -321,6 +321,17 @@ TEST_F(RecordPanelTest, PanelLoadsAndStoresTheWriteCamerasSettings) {
 
   f.FilterDeep.SetValue(10);
   EXPECT_EQ(rec().FilterThreshold, 10);
+  // The spin takes any number; outside 0..255 it is a range error, reported
+  // by the exception handler, and the threshold stays.
+  for (int v : {256, 300, -1}) {
+    f.FilterDeep.SetValue(v);
+    EXPECT_EQ(f.FilterDeep.Value(), v);
+    EXPECT_EQ(rec().FilterThreshold, 10);
+  }
+  EXPECT_EQ(Journaled("Ошибка: Порог фильтра 300 вне диапазона 0..255 !", 0, 1), 1);
+  EXPECT_EQ(Journaled("вне диапазона 0..255", 0, 1), 3);
+  f.FilterDeep.SetValue(255);
+  EXPECT_EQ(rec().FilterThreshold, 255);
 }
 
 TEST_F(RecordPanelTest, FailedWritesAreJournaledOnceAndRecordingGoesOn) {
