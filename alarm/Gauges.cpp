@@ -35,6 +35,10 @@ std::string Gauges::ComPortName(int n) {
   return "Com" + std::to_string(n) + ":";
 }
 
+std::string Gauges::LptPortName(int n) {
+  return "LPT" + std::to_string(n);
+}
+
 void Gauges::Show(TCheckBox& b, bool normal) {
   b.SetFontColor(normal ? kNormalColor : kAlarmColor);
 }
@@ -69,14 +73,35 @@ void Gauges::GaugeStep(TCheckBox& b, TEdit& e, int k, bool& allClear) {
 }
 
 void Gauges::PollParallel(bool& allClear) {
-  std::uint8_t reg = 0;
-  if (!form_.UseGaugesOnLpt.Checked() ||
-      !lpt_->ReadStatus(s_.ports.LptDevice(form_.EventLPTPort.Value()), reg)) {
-    // Not in use, or the port cannot be read here: colours and latches stay.
+  auto notInUse = [this] {
+    // Colours and latches stay as they were.
     status_.GaugeEnabledMask &= static_cast<std::uint8_t>(~kParallelBits);
     status_.GaugeAlarmMask &= static_cast<std::uint8_t>(~kParallelBits);
+  };
+  if (!form_.UseGaugesOnLpt.Checked()) {
+    lptFailure_.clear();
+    notInUse();
     return;
   }
+  const int n = form_.EventLPTPort.Value();
+  const std::string device = s_.ports.LptDevice(n);
+  const ParallelRead read = lpt_->Read(device);
+  // Held by another driver (a print job): the gauges keep their last state,
+  // as serial gauges on a busy port do.
+  if (read.status == ParallelRead::Busy) return;
+  const std::string t = LptPortName(n) + " для получения сигналов с датчиков";
+  if (read.status == ParallelRead::Failed) {
+    // Told once, with the reason: gauges that are never read are no guard.
+    const std::string why = device + ": " + read.error;
+    if (lptFailure_ != why)
+      journal_.ReportError("Ошибка открытия порта " + t + " (" + why + ") !", 15, 1);
+    lptFailure_ = why;
+    notInUse();
+    return;
+  }
+  if (!lptFailure_.empty()) journal_.ShowStatus("Порт " + t + " открыт", 1, 1);
+  lptFailure_.clear();
+  const std::uint8_t reg = read.value;
   // Each input is normal while its pin is low; Busy comes inverted.
   Show(form_.NotAck, !(reg & 0x40));
   Show(form_.Busy, reg & 0x80);
