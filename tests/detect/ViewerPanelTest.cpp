@@ -179,6 +179,17 @@ TEST_F(ViewerPanelTest, CameraListShowsHidesAndColumns) {
   f.ViewCamsExpand.Click();
   EXPECT_EQ(f.ViewCamsExpand.Caption(), "<");
 
+  // The list's columns follow its panel's width.
+  viewer().CamViewPanelResize(350);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 3);
+  f.ViewCamsExpand.Click();  // wider columns while the site list is hidden
+  EXPECT_EQ(f.CamViewListBox.Columns(), 2);
+  viewer().CamViewPanelResize(150);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 0);
+  f.ViewCamsExpand.Click();
+  viewer().CamViewPanelResize(420);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 4);
+
   // A site's camera list is a plain list in navy.
   EXPECT_EQ(viewer().CamViewItem(0, false).text, colors::clNavy);
   EXPECT_EQ(SiteColor(8), colors::clSilver);
