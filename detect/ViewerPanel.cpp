@@ -28,7 +28,6 @@ ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader
   f.ForwardButton.SetCaption(">>");
   f.ViewCamsExpand.SetCaption("<");
   f.AllCams.SetCaption("Все камеры");
-  f.AllCams.SetChecked(true);
   f.PlaySound.SetCaption("Прослушать");
   f.StopSound.SetCaption("Стоп");
   f.MaxValueLabel.SetCaption("1");

@@ -109,6 +109,7 @@ TEST(Program, StartsInAnEmptyFolderAndStopsCleanlyOnSigterm) {
   ASSERT_TRUE(ini.Load());
   EXPECT_EQ(ini.ReadString("MainForm", "UseSwitcher.Checked", "?"), "0");
   EXPECT_EQ(ini.ReadString("MainForm", "AllCams.Checked", "?"), "1");
+  EXPECT_EQ(ini.ReadString("MainForm", "RecordSound.Checked", "?"), "1");
   // The recording page shows camera 1's own rate.
   EXPECT_EQ(ini.ReadString("MainForm", "RecFreq.Value", "?"), "160");
   EXPECT_EQ(ini.ReadInteger("Main", "ObjectsCount", -1), 0);
