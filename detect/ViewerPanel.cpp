@@ -19,7 +19,8 @@ TColor SiteColor(int k) {
   return kColors[((k % 12) + 12) % 12];
 }
 
-ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader_(codec) {
+ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec)
+    : app_(app), loader_(codec, app.FrameReadBuffer) {
   TFormModel& f = app.form;
   f.ViewFileName.Filter = "Файлы видеозаписей (*.dsc)|*.dsc|Все файлы (*.*)|*.*";
   f.BackwardButton.SetCaption("<<");

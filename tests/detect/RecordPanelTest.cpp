@@ -165,6 +165,10 @@ TEST_F(RecordPanelTest, FrameCycleRecordsDetectsMotionBeepsAndTheViewerFollows) 
   // Both formats play back.
   f.ViewSlider.SetValue(static_cast<int>(quiet.size()) + 1);
   EXPECT_EQ(v.Current.format, kFormatJpeg);
+  // Read through the program's read buffer, allocated at start-up.
+  ASSERT_EQ(app->FrameReadBuffer.size(), 1000000u);
+  EXPECT_EQ(app->FrameReadBuffer[0], 0xFF);
+  EXPECT_EQ(app->FrameReadBuffer[1], 0xD8);
   EXPECT_EQ(cam(1)->PlaybackPicture.Width(), 352);
   f.ViewSlider.SetValue(2);
   EXPECT_EQ(v.Current.format, kFormatRaw);
