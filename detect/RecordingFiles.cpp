@@ -13,6 +13,12 @@
 namespace zv {
 namespace {
 
+// Cuts a file back after a failed write; the write's own error is the one
+// reported, so a failure here adds nothing.
+void CutBack(int fd, std::int64_t size) {
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) return;
+}
+
 constexpr std::int64_t kRecord = static_cast<std::int64_t>(kDescriptorSize);
 // Offsets and lengths are signed 32-bit fields of the descriptor.
 constexpr std::int64_t kMaxBinBytes = std::numeric_limits<std::int32_t>::max();
@@ -339,7 +345,7 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   if (length > 0 && !WriteAll(bin_, data, len, pos)) {
     const std::string why = SysError();
     // Do not leave half a picture at the end of the file.
-    if (!ring_) (void)::ftruncate(bin_, static_cast<off_t>(binSize));
+    if (!ring_) CutBack(bin_, binSize);
     return Fail(r, "Ошибка записи в файл " + Quoted(binName_) + ": " + why);
   }
   d.recordNumber = slot;
@@ -348,7 +354,7 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   const DescriptorBytes bytes = EncodeDescriptor(d);
   if (!WriteAll(dsc_, bytes.data(), bytes.size(), static_cast<std::int64_t>(slot - 1) * kRecord)) {
     const std::string why = SysError();
-    if (slot > count) (void)::ftruncate(dsc_, static_cast<off_t>(count * kRecord));
+    if (slot > count) CutBack(dsc_, count * kRecord);
     return Fail(r, "Ошибка записи в файл " + Quoted(dscName_) + ": " + why);
   }
   if (ring_) {

@@ -6,6 +6,8 @@
 #include <unistd.h>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "app/IniFile.h"
@@ -169,6 +171,46 @@ TEST(Program, KeepsDecimalsAndZonesUnderADecimalCommaLocale) {
   EXPECT_EQ(Texts(test::ReadFile(log)),
             (std::vector<std::string>{"Старт программы...", "Программа запущена",
                                       "Завершение программы...", "Программа завершена"}));
+}
+
+// Runs the program through the shell with the given environment and
+// arguments; its output lands in out.  Returns the exit status.
+int RunShell(const std::string& env, const std::string& args, const std::string& out) {
+  const std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY " + env + " " ZORVENIX_BIN " " + args +
+                          " >" + out + " 2>&1";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Program, AnswersHelpWithoutADisplayAndRefusesAWrongCommandLine) {
+  test::TempDir dir;
+  const std::string out = dir.file("out.txt");
+  // No display and a platform that needs one: --help and --version must not
+  // start the window system at all.
+  EXPECT_EQ(RunShell("QT_QPA_PLATFORM=xcb", "--help", out), 0);
+  EXPECT_NE(test::ReadFile(out).find("--page CAPTION"), std::string::npos) << test::ReadFile(out);
+  EXPECT_EQ(RunShell("QT_QPA_PLATFORM=xcb", "--version", out), 0);
+  EXPECT_EQ(test::ReadFile(out).rfind("zorvenix ", 0), 0u) << test::ReadFile(out);
+
+  EXPECT_EQ(RunShell("QT_QPA_PLATFORM=offscreen", "--dir " + dir.file("a") + " --seconds 5s", out),
+            2);
+  EXPECT_NE(test::ReadFile(out).find("5s"), std::string::npos) << test::ReadFile(out);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("a/Zorvenix.log")));
+
+  // A page the site does not have: refused, through the normal shutdown.
+  std::string ports = "[Ports]\r\n";
+  for (int i = 1; i <= 8; ++i)
+    ports += "COM" + std::to_string(i) + "=/nonexistent/tty" + std::to_string(i) + "\r\n";
+  std::filesystem::create_directories(dir.file("site"));
+  test::WriteFile(dir.file("site/Zorvenix.ini"), ports);
+  EXPECT_EQ(
+      RunShell("QT_QPA_PLATFORM=offscreen", "--dir " + dir.file("site") + " --page Объекты", out),
+      2);
+  EXPECT_NE(test::ReadFile(out).find("no page \"Объекты\""), std::string::npos)
+      << test::ReadFile(out);
+  const auto texts = Texts(test::ReadFile(dir.file("site/Zorvenix.log")));
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), "Программа завершена");
 }
 
 }  // namespace
