@@ -169,8 +169,8 @@ class CamViewPanel final : public QWidget {
 }  // namespace
 
 // The "Просмотр" page: the viewed pair, its slider and play buttons, the
-// change graph and the alarm sound on the left; the camera list takes the
-// width that is left, the site list (at the station) stands on the right.
+// change graph and the alarm sound on the left; the camera list and (at the
+// station) the site list share the width that is left.
 QWidget* BuildViewPage(Application& app, QWidget* parent) {
   TFormModel& f = app.form;
   ViewerPanel& viewer = *app.viewer;
@@ -219,17 +219,16 @@ QWidget* BuildViewPage(Application& app, QWidget* parent) {
   camList->setMinimumSize(100, 80);
   new ListColumns(camList, f.CamViewListBox);
   cl->addWidget(camList, 1, 0, 1, 2);
-  row->addWidget(cams, 1);
+  row->addWidget(cams, 2);
 
   auto* objPanel = new QWidget(content);
   ApplyCommon(objPanel, f.ObjViewPanel);
   auto* ol = new QHBoxLayout(objPanel);
   ol->setContentsMargins(0, 0, 0, 0);
   QListWidget* objList = ColouredList(f.ObjViewListBox, false, viewer, objPanel);
-  objList->setFixedWidth(120);
-  objList->setMinimumHeight(80);
+  objList->setMinimumSize(120, 80);
   ol->addWidget(objList);
-  row->addWidget(objPanel);
+  row->addWidget(objPanel, 1);
   return page;
 }
 
