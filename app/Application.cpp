@@ -146,6 +146,9 @@ void Application::FormCreate() {
     ShapeForServer();
   else
     ShapeForClient();
+  // The pair restored with the settings was opened before any camera
+  // existed: its record is shown now that they do.
+  if (viewer->Session.IsOpen()) viewer->ShowRecord(viewer->Session.nav.value);
 
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();

@@ -162,6 +162,18 @@ TEST_F(ViewerPanelTest, TimeStampIsRightAlignedGreenAndClipped) {
   EXPECT_EQ(small.SizeBytes(), static_cast<std::size_t>(TPicture::StrideFor(8) * 5));
 }
 
+// The pair named in the settings is opened while they are read, before the
+// site's cameras exist: its first record is on camera 1 once start-up is done.
+TEST_F(ViewerPanelTest, ThePairRestoredAtStartShowsItsRecord) {
+  Make();
+  const std::string name = WritePair({0, 0});
+  WriteIni("[MainForm]\nCamerasAmount.Value=1\nViewFileName.FileName=" + name + "\n");
+  Start();
+  ASSERT_TRUE(viewer().Session.IsOpen());
+  EXPECT_EQ(cam(1)->PlaybackPicture.Width(), 32);
+  EXPECT_EQ(ShownFill(), 10);
+}
+
 TEST_F(ViewerPanelTest, CameraListShowsHidesAndColumns) {
   StartSite();
   TFormModel& f = app->form;
