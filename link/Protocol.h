@@ -58,6 +58,12 @@ class LinkAssembler {
   // taken in pieces).
   void Feed(const void* data, std::size_t count);
 
+  // Takes a receive buffer of kReceiveBufferSize bytes allocated elsewhere
+  // (at start-up) instead of allocating its own; ignored once it has one.
+  void AdoptBuffer(std::unique_ptr<std::uint8_t[]> buf) {
+    if (!buf_) buf_ = std::move(buf);
+  }
+
   std::size_t Held() const { return end_; }
   bool Searching() const { return searching_; }
   // Forgets every byte held, as for a new connection: a half message of the

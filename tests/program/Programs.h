@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,10 +16,15 @@
 
 namespace zv::test {
 
-inline pid_t Launch(const std::string& dir) {
+// locale: the child's LC_ALL (empty: inherited).
+inline pid_t Launch(const std::string& dir, const std::string& locale = {}) {
   const pid_t pid = fork();
   if (pid == 0) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (!locale.empty()) {
+      setenv("LC_ALL", locale.c_str(), 1);
+      setenv("LANG", locale.c_str(), 1);
+    }
     execl(ZORVENIX_BIN, ZORVENIX_BIN, "--dir", dir.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
