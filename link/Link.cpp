@@ -543,7 +543,7 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
     ModemProfile1.Port = port;
     if (VoiceModem1.Open() != 0) {
       ok = false;
-      reason = port > 4 ? std::string("модем подключается только к портам Com1-Com4")
+      reason = port > 4 ? std::string("модем подключается только к Com1-Com4")
                         : VoiceModem1.Port()->OpenError();
     } else {
       int init = -1;
@@ -563,8 +563,10 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   if (ok) {
     app.journal.ShowStatus("Порт " + text + " открыт", 1, 1);
   } else {
-    app.journal.ReportError("Ошибка открытия порта " + text + " !", 12, 1);
-    if (!reason.empty()) app.journal.AddJournal(name + " " + reason, 4);
+    // The system's reason in the same line, as for every port.
+    app.journal.ReportError(
+        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !", 12,
+        1);
   }
   serialSentAt_ = 0;
   if (ok && kind == 1) SerialStatus();
