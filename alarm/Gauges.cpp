@@ -2,6 +2,8 @@
 
 #include "app/Utils.h"
 #include "detect/Rounding.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
 
 namespace zv {
 

@@ -9,6 +9,7 @@
 #include "detect/Detector.h"
 #include "detect/Rounding.h"
 #include "detect/ViewerPanel.h"
+#include "platform/LinuxSwitcherLines.h"
 #include "video/Camera.h"
 #include "video/VideoInput.h"
 

@@ -1,5 +1,7 @@
 #include "modem/CommPort.h"
 
+#include "platform/LinuxSerialDevice.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>

@@ -23,22 +23,4 @@ class IModemLines {
   virtual void Close() = 0;
 };
 
-class LinuxModemLines final : public IModemLines {
- public:
-  LinuxModemLines() = default;
-  ~LinuxModemLines() override;
-  LinuxModemLines(const LinuxModemLines&) = delete;
-  LinuxModemLines& operator=(const LinuxModemLines&) = delete;
-
-  bool Open(const std::string& path) override;
-  bool Read(SerialModemLines& lines) override;
-  void Close() override;
-  bool IsOpen() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-std::unique_ptr<IModemLines> MakeLinuxModemLines();
-
 }  // namespace zv

@@ -20,7 +20,7 @@
 #include "detect/ViewerPanel.h"
 #include "link/Link.h"
 #include "platform/Clock.h"
-#include "platform/Speaker.h"
+#include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
 #include "ui/Guard.h"
 #include "ui/MainWindow.h"

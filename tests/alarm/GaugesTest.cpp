@@ -8,6 +8,9 @@
 #include <mutex>
 
 #include "AlarmFixture.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
+#include "platform/LinuxSerialDevice.h"
 
 namespace zv::test {
 namespace {
@@ -359,7 +362,7 @@ TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeReadAndSayWhy) {
   EXPECT_EQ(ReadParallelStatusNow("/dev/null").status, ParallelRead::Failed);
   EXPECT_EQ(ReadParallelStatusNow("").status, ParallelRead::Failed);
   // The program's reader answers the same, from its own thread.
-  AsyncParallelStatus lpt;
+  AsyncParallelStatus lpt(ReadParallelStatusNow);
   EXPECT_EQ(lpt.Read(d.file("parport9")).error, std::strerror(ENOENT));
 }
 

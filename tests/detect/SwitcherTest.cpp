@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detect/Switcher.h"
+#include "platform/LinuxSwitcherLines.h"
 
 namespace zv {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "platform/LinuxSerialDevice.h"
 
 // termios2 (arbitrary rates) comes from the kernel headers; <termios.h> must
 // stay out of this file because the two declare the same names.

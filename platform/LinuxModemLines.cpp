@@ -1,4 +1,4 @@
-#include "platform/ModemLines.h"
+#include "platform/LinuxModemLines.h"
 
 #include <fcntl.h>
 #include <sys/ioctl.h>

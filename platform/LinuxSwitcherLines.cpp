@@ -1,4 +1,4 @@
-#include "platform/SwitcherLines.h"
+#include "platform/LinuxSwitcherLines.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
