@@ -111,8 +111,10 @@ void TCustomCommPort::Open() {
   devicePath_ = ports_.ComDevice(static_cast<int>(comNumber_) + 1);
   openError_.clear();
   device_ = factory_();
-  if (!device_ || !device_->Open(devicePath_)) {
-    openError_ = devicePath_ + ": " + (device_ ? std::strerror(errno) : "no device");
+  const DeviceResult opened =
+      device_ ? device_->Open(devicePath_) : DeviceResult::NoDevice(devicePath_);
+  if (!opened) {
+    openError_ = opened.reason;
     device_.reset();
     outBuf_.clear();
     inBuf_.clear();

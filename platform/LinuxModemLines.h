@@ -14,7 +14,7 @@ class LinuxModemLines final : public IModemLines {
   LinuxModemLines(const LinuxModemLines&) = delete;
   LinuxModemLines& operator=(const LinuxModemLines&) = delete;
 
-  bool Open(const std::string& path) override;
+  DeviceResult Open(const std::string& path) override;
   bool Read(SerialModemLines& lines) override;
   void Close() override;
   bool IsOpen() const { return fd_ >= 0; }

@@ -14,7 +14,7 @@ class LinuxSerialDevice final : public ISerialDevice {
   LinuxSerialDevice(const LinuxSerialDevice&) = delete;
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
-  bool Open(const std::string& path) override;
+  DeviceResult Open(const std::string& path) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   bool SetLine(const SerialLine& line) override;

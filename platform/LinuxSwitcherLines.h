@@ -14,7 +14,7 @@ class LinuxSwitcherLines final : public ISwitcherLines {
   LinuxSwitcherLines(const LinuxSwitcherLines&) = delete;
   LinuxSwitcherLines& operator=(const LinuxSwitcherLines&) = delete;
 
-  bool Open(const std::string& path) override;
+  DeviceResult Open(const std::string& path) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   bool SetDtr(bool on) override;

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/DeviceResult.h"
+
 namespace zv {
 
 enum class SerialParity { None, Odd, Even, Mark, Space };
@@ -37,8 +39,9 @@ enum class SerialWait { Readable, Timeout, Woken, Gone };
 class ISerialDevice {
  public:
   virtual ~ISerialDevice() = default;
-  // Opens read/write, without controlling terminal, exclusively, non-blocking.
-  virtual bool Open(const std::string& path) = 0;
+  // Opens read/write, without controlling terminal, exclusively, non-blocking;
+  // a failure keeps the system's reason.
+  virtual DeviceResult Open(const std::string& path) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Applies the line settings and checks that the device took them; false

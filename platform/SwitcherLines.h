@@ -5,13 +5,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/DeviceResult.h"
+
 namespace zv {
 
 class ISwitcherLines {
  public:
   virtual ~ISwitcherLines() = default;
-  // Opens an existing device; false when it is missing, busy or refused.
-  virtual bool Open(const std::string& path) = 0;
+  // Opens an existing device; fails, with the reason, when it is missing,
+  // busy or refused.
+  virtual DeviceResult Open(const std::string& path) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Raises (true) or drops (false) a line; false when the device refused.

@@ -27,12 +27,13 @@ struct ModemLinesState {
 class FakeModemLines final : public IModemLines {
  public:
   explicit FakeModemLines(std::shared_ptr<ModemLinesState> st) : st_(std::move(st)) {}
-  bool Open(const std::string& path) override {
+  DeviceResult Open(const std::string& path) override {
     st_->lastPath = path;
-    if (!st_->present || st_->open) return false;
+    if (!st_->present) return DeviceResult::FromErrno(path, ENOENT);
+    if (st_->open) return DeviceResult::FromErrno(path, EBUSY);
     ++st_->opens;
     st_->open = true;
-    return true;
+    return DeviceResult::Success();
   }
   bool Read(SerialModemLines& lines) override {
     if (!st_->open || !st_->hasLines) return false;

@@ -343,9 +343,10 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
 
   // A device that is not there; a file that is not a terminal.
   LinuxModemLines lines;
-  EXPECT_FALSE(lines.Open(dir.file("missing")));
+  EXPECT_EQ(lines.Open(dir.file("missing")).reason,
+            dir.file("missing") + ": " + std::strerror(ENOENT));
   WriteFile(dir.file("plain"), "x");
-  EXPECT_FALSE(lines.Open(dir.file("plain")));
+  EXPECT_EQ(lines.Open(dir.file("plain")).error, ENOTTY);
   EXPECT_FALSE(lines.IsOpen());
   ::close(master);
 }

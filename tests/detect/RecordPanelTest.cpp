@@ -416,9 +416,10 @@ TEST_F(RecordPanelTest, NextFileContinuesInANewPairAndTheViewerMovesAlong) {
 class NotedLines final : public ISwitcherLines {
  public:
   explicit NotedLines(std::vector<std::string>& log) : log_(log) {}
-  bool Open(const std::string& path) override {
+  DeviceResult Open(const std::string& path) override {
     log_.push_back("open " + path);
-    return open_ = true;
+    open_ = true;
+    return DeviceResult::Success();
   }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }
