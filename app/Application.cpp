@@ -75,7 +75,7 @@ void Application::DisplayCheck() {
         "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
     journal.AddJournal("Низкое разрешение экрана (" + std::to_string(m.width) + "x" +
                            std::to_string(m.height) + "x" + std::to_string(m.bitsPerPixel) + ") !",
-                       2);
+                       jkNotice);
   }
 }
 
@@ -112,7 +112,7 @@ void Application::FormCreate() {
   // 1. The journal view starts empty.
   journal.ClearView();
   journal.ResetStatus();
-  journal.AddJournal("Старт программы...", 0);
+  journal.AddJournal("Старт программы...", jkInfo);
 
   // 2. Working buffers: the viewer's read buffer and the link's receive
   // buffer (its read and write positions start at its beginning).
@@ -121,7 +121,7 @@ void Application::FormCreate() {
     link->AdoptReceiveBuffer(std::make_unique<std::uint8_t[]>(link::kReceiveBufferSize));
   } catch (const std::bad_alloc&) {
     const std::string msg = "Для работы программы не хватает оперативной памяти !";
-    journal.AddJournal(msg, 4);
+    journal.AddJournal(msg, jkError);
     s_.dialogs.MessageBox(msg, "Zorvenix", MsgButtons::Ok, MsgIcon::Error);
     frame.CloseRequested();
   }
@@ -160,7 +160,7 @@ void Application::FormCreate() {
   viewer->DrawChangeGraph();
 
   // 12.
-  journal.AddJournal("Программа запущена", 0);
+  journal.AddJournal("Программа запущена", jkInfo);
 
   // 13. Auto-start of recording and arming (a site only).
   if (!settings.ServerMode) {
@@ -189,7 +189,7 @@ void Application::FormCreate() {
 void Application::FormClose() {
   if (Closing) return;
   Closing = true;
-  journal.AddJournal("Завершение программы...", 0);
+  journal.AddJournal("Завершение программы...", jkInfo);
   video->Shutdown();
   Timer1.SetEnabled(false);
   Timer2.SetEnabled(false);
@@ -202,11 +202,11 @@ void Application::FormClose() {
   cameras.FreeAll();
   FrameReadBuffer.clear();
   FrameReadBuffer.shrink_to_fit();
-  journal.AddJournal("Программа завершена", 0);
+  journal.AddJournal("Программа завершена", jkInfo);
 }
 
 void Application::AppEvents1Exception(const std::string& message) {
-  journal.AddJournal("Ошибка: " + message + " !", 0, 0, 0, 0, 1);
+  journal.AddFailure(message);
 }
 
 }  // namespace zv

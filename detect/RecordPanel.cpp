@@ -209,21 +209,21 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
     case AppendResult::Written:
       ++RecordsWritten;
       if (w.switchedFile) {
-        app_.journal.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", 1);
+        app_.journal.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", jkDevice);
         if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
       }
       if (app_.viewer) app_.viewer->RecorderWrote(Pair.DscName(), w.recordNumber);
       break;
     case AppendResult::WriteFailed:
       // A run of failures is journaled once; the next tick tries again.
-      if (w.reportNow) app_.journal.ReportError(w.reason + " !", kFileErrorCode, 1);
+      if (w.reportNow) app_.journal.ReportError(w.reason + " !", jcRecording, 1);
       break;
     case AppendResult::StoppedByLimit:
       StopRecording();
       app_.journal.AddJournal("Запись остановлена: файл \"" + Pair.DscName() +
                                   "\" достиг предельного объёма " +
                                   std::to_string(app_.form.VolumeLimit.Value()) + " Мб",
-                              2);
+                              jkNotice);
       break;
     case AppendResult::NotOpen:
       break;
@@ -236,13 +236,13 @@ void RecordPanel::RecordBtnClick() {
     const std::string name = InDataDir(recName_);
     if (IoResult r = Pair.OpenOrCreate(name); !r) {
       // Without a pair that takes pictures the recording does not start.
-      app_.journal.ReportError("Запись не начата: " + r.reason + " !", kFileErrorCode, 1);
+      app_.journal.ReportError("Запись не начата: " + r.reason + " !", jcRecording, 1);
       return;
     }
     if (Pair.RepairedBytes() > 0)
       app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
                                   std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
-                              2);
+                              jkNotice);
     if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
   }
   if (!RecordingOn) {
@@ -276,7 +276,7 @@ void RecordPanel::RecFileNameChange() {
   if (Pair.OpenExisting(InDataDir(name)) && Pair.RepairedBytes() > 0)
     app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
                                 std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
-                            2);
+                            jkNotice);
 }
 
 void RecordPanel::RecFreqChange() {
@@ -334,7 +334,7 @@ void RecordPanel::FilterDeepChange() {
   }
   // A range error: reported as the exception handler reports one (the spin
   // has no limits of its own), and the threshold stays as it was.
-  app_.AppEvents1Exception("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
+  app_.journal.AddFailure("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
 }
 
 void RecordPanel::SwitcherComPortChange() {
@@ -350,7 +350,7 @@ void RecordPanel::SwitcherComPortChange() {
   if (m.kind == SwitcherMessage::Error)
     app_.journal.ReportError(m.text, m.code, 1);
   else if (m.kind == SwitcherMessage::Status)
-    app_.journal.ShowStatus(m.text, 1, 1);
+    app_.journal.ShowStatus(m.text, jkDevice, 1);
 }
 
 void RecordPanel::DrawChangeBar() {

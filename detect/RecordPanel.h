@@ -25,8 +25,6 @@ class RecordPanel {
  public:
   static constexpr const char* kStopToChangeText =
       "Для смены файла записи необходимо остановить запись !";
-  // Journal code of the recording files' errors.
-  static constexpr int kFileErrorCode = 32;
   static constexpr int kBarWidth = 17, kBarHeight = 110;
 
   explicit RecordPanel(Application& app);

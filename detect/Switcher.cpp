@@ -8,13 +8,13 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   SwitcherMessage m;
   if (n == choice.clientComPort) {
     m.kind = SwitcherMessage::Error;
-    m.code = 16;
+    m.code = jcSwitcherPortTakenByLink;
     m.text = "Порт " + device + " зарезервирован для связи с " + "сервером" + " !";
     return m;
   }
   if (choice.gaugesOnCom && n == choice.eventComPort) {
     m.kind = SwitcherMessage::Error;
-    m.code = 17;
+    m.code = jcSwitcherPortTakenByGauges;
     m.text = "Порт " + device + " зарезервирован для получения сигналов с датчиков !";
     return m;
   }
@@ -24,7 +24,7 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   if (!lines_->Open(ports_.ComDevice(n))) {
     port_ = 0;
     m.kind = SwitcherMessage::Error;
-    m.code = 18;
+    m.code = jcSwitcherPortOpen;
     m.text = "Ошибка открытия порта " + what + " !";
     return m;
   }

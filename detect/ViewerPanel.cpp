@@ -366,9 +366,7 @@ ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
 // --- the alarm sound --------------------------------------------------------
 
 void ViewerPanel::PlaySoundClick() {
-  auto fail = [this](const std::string& why) {
-    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
-  };
+  auto fail = [this](const std::string& why) { app_.journal.AddFailure(why, jcSoundPlay); };
   if (!player_) return fail("нет устройства воспроизведения звука");
   if (player_->Recording()) player_->Save();
   std::string why;
@@ -393,8 +391,7 @@ void ViewerPanel::SoundSliderChange() {
   if (syncing_ || !player_ || !player_->Playing()) return;
   player_->Seek(app_.form.SoundSlider.Value());
   std::string why;
-  if (!player_->Play(why))
-    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
+  if (!player_->Play(why)) app_.journal.AddFailure(why, jcSoundPlay);
 }
 
 void ViewerPanel::FollowSound() {

@@ -30,7 +30,6 @@ struct ListItemLook {
 class ViewerPanel {
  public:
   static constexpr int kGraphWidth = 484, kGraphHeight = 27;
-  static constexpr int kSoundErrorCode = 39;
 
   ViewerPanel(Application& app, JpegCodec& codec);
   ~ViewerPanel();

@@ -336,7 +336,7 @@ void Directory::AddCameras(int n, int want) {
       cam.Hint = cam.Description + "\r\n" + o.Name;
       app_.form.CamViewListBox.Add(cam.Description, false, &cam);
     } catch (const std::exception& e) {
-      app_.journal.ReportError(e.what(), 19, 1);
+      app_.journal.ReportError(e.what(), jcObjectCameras, 1);
     }
     RenumberObjects();
   }
@@ -368,7 +368,7 @@ void Directory::RemoveCameras(int n, int want) {
     try {
       DropCamera(cam);
     } catch (const std::exception& e) {
-      app_.journal.ReportError(e.what(), 19, 1);
+      app_.journal.ReportError(e.what(), jcObjectCameras, 1);
     }
   }
   RenumberObjects();

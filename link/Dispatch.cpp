@@ -99,9 +99,9 @@ void SiteDispatch::TickSteps(bool quiet) {
       if (!a.Reached && app.services().clock.Now() - st.AlarmStart > a.RecallTime * kOneMinute)
         a.GaveUp = true;
     } catch (const ModemAbort&) {
-      app.journal.ReportError("Модем занят", 20, 1);
+      app.journal.ReportError("Модем занят", jcDispatchCall, 1);
     } catch (const std::exception& e) {
-      app.journal.ReportError(e.what(), 20, 1);
+      app.journal.ReportError(e.what(), jcDispatchCall, 1);
     }
   }
 }
@@ -119,7 +119,8 @@ void SiteDispatch::StopCallIfDisarmed() {
 
 void SiteDispatch::ServiceCall() {
   Application& app = l_.app;
-  app.journal.AddJournal("Служебный звонок на сервер", 1, 1, app.form.ObjNum.Value());
+  app.journal.AddJournal("Служебный звонок на сервер", jkDevice, jeServiceCall,
+                         app.form.ObjNum.Value());
   l_.st.Timer3Tag = 0;
   const int kind = l_.CommKind();
   if (kind == 2) {
@@ -143,7 +144,7 @@ void SiteDispatch::StartSoundRecording() {
     std::string why;
     if (!p->StartRecording(l_.SoundFile(), why)) throw std::runtime_error(why);
   } catch (const std::exception& e) {
-    app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 32);
+    app.journal.AddFailure(e.what(), jcRecording);
   }
 }
 
@@ -207,12 +208,12 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
       bool numbered;
       ~Unlock() {
         d.UnlockModem();
-        if (numbered) app.journal.ShowStatus("Завершение соединения", 2, 1);
+        if (numbered) app.journal.ShowStatus("Завершение соединения", jkNotice, 1);
       }
     } unlock{*this, app, !number.empty()};
     m.SetDevice(onLine ? 2 : l_.ModemProfile1.PlayDevice);
     if (!number.empty()) {
-      app.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", 2, 1);
+      app.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", jkNotice, 1);
       l_.ApplyDialMode();
       dialled = m.Dial(number) == 0;
     }
@@ -247,14 +248,15 @@ bool SiteDispatch::ServerCall(const std::string& number) {
   LockModem();
   l_.ModemProfile1.DialTimeOut = 90;
   if (!number.empty()) {
-    app.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", 2, 1);
+    app.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", jkNotice, 1);
     l_.ApplyDialMode();
     r = l_.VoiceModem1.Dial(number);
   }
   UnlockModem();
   if (r != 0 && r != -1) {
     l_.st.DataConnected = false;
-    if (!number.empty()) app.journal.ShowStatus("Завершение соединения" + std::to_string(r), 2, 1);
+    if (!number.empty())
+      app.journal.ShowStatus("Завершение соединения" + std::to_string(r), jkNotice, 1);
   }
   if (r == 0 && !number.empty()) {
     // The station answered: pictures go over this connection until it ends
@@ -289,7 +291,7 @@ void SiteDispatch::VoiceModem1Event(int event, TEventData data, int& result) {
   }
   app.journal.SetStatus(
       1, std::to_string(event) + " " + std::to_string(data.value) + " " + std::to_string(result), 0,
-      colors::clNavy, 0, 0);
+      colors::clNavy, jkInfo, 0);
 }
 
 void SiteDispatch::WaveTestClick() {

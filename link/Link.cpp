@@ -29,9 +29,6 @@ constexpr double kSerialStatusRepeat = 10 * kOneSecond;
 constexpr int kEscapeGuardMs = 1000;
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
 
-std::string ErrorText(const std::exception& e) {
-  return std::string("Ошибка: ") + e.what() + " !";
-}
 }  // namespace
 
 LinkSubsystem::LinkSubsystem(Application& a)
@@ -47,9 +44,9 @@ LinkSubsystem::LinkSubsystem(Application& a)
       modemReceiver_(
           [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
           [this](std::int64_t n) {
-            app.journal.AddJournal(
-                "Ошибка: размер картинки " + std::to_string(n) + " байт превышает буфер приёма !",
-                0, 0, 0, 0, 33);
+            app.journal.AddFailure(
+                "размер картинки " + std::to_string(n) + " байт превышает буфер приёма",
+                jcModemPicture);
           }) {
   // The voice modem as the main window sets it up: an SM56 on its line,
   // PCM voice files without a header, recordings of at most 20 seconds,
@@ -213,7 +210,7 @@ void LinkSubsystem::StartNetwork() {
   listener_->OnAccept = [this](std::unique_ptr<INetSocket> s) { Accept(std::move(s)); };
   // Reported only when the station's link is the network.
   if (!listener_->Listen(app.settings.LinkPort) && CommKind() == 2)
-    app.journal.ReportError("Невозможно открыть серверный сокет !", 34, 1);
+    app.journal.ReportError("Невозможно открыть серверный сокет !", jcServerSocket, 1);
 }
 
 void LinkSubsystem::Shutdown() {
@@ -381,7 +378,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
       ok = false;
-      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
+      app.journal.AddFailure(e.what());
     }
   };
   send(header.data(), header.size());
@@ -466,15 +463,15 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
         throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
       ++sent;
     } catch (const std::exception& e) {
-      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
+      app.journal.AddFailure(e.what());
     }
   }
   if (sent == 0) {
     const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
     const std::string who =
         o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
-    app.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !", 3,
-                           1);
+    app.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !",
+                           jkAlarm, 1);
   }
   return sent > 0;
 }
@@ -499,12 +496,13 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   if (!server) {
     if (f.UseSwitcher.Checked() && f.SwitcherComPort.Value() == port) {
       app.journal.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !",
-                              9, 1);
+                              jcLinkPortTakenBySwitcher, 1);
       return;
     }
     if (f.UseGaugesOnCom.Checked() && f.EventComPort.Value() == port) {
       app.journal.ReportError(
-          "Порт " + name + " зарезервирован для получения сигналов с датчиков !", 10, 1);
+          "Порт " + name + " зарезервирован для получения сигналов с датчиков !",
+          jcLinkPortTakenByGauges, 1);
       return;
     }
   }
@@ -554,19 +552,19 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
       } catch (const ModemAbort&) {
       }
       if (init != 0)
-        app.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", 4);
+        app.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", jkError);
     }
   } else if (ok && kind == 1) {
     ok = OpenDirectLine(port, reason);
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
   if (ok) {
-    app.journal.ShowStatus("Порт " + text + " открыт", 1, 1);
+    app.journal.ShowStatus("Порт " + text + " открыт", jkDevice, 1);
   } else {
     // The system's reason in the same line, as for every port.
     app.journal.ReportError(
-        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !", 12,
-        1);
+        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !",
+        jcLinkPortOpen, 1);
   }
   serialSentAt_ = 0;
   if (ok && kind == 1) SerialStatus();
@@ -623,7 +621,7 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   }
   app.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
                              (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
-                         2, 1);
+                         jkNotice, 1);
 }
 
 void LinkSubsystem::DataConnectionDown() {
@@ -636,7 +634,7 @@ void LinkSubsystem::DataConnectionDown() {
   modemOutPos_ = 0;
   modemReceiver_.Reset();
   modemPeer_.Reset();
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
+  app.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
 
 void LinkSubsystem::ReadDataConnection() {
@@ -685,7 +683,7 @@ void LinkSubsystem::ConnectionTimeout() {
   if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
   HangUpLine();
   if (VoiceModem1.IsOpen()) VoiceModem1.Release();
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
+  app.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
 
 void LinkSubsystem::HangUpLine() {
@@ -728,7 +726,7 @@ void LinkSubsystem::LineReader() {
   if (VoiceModem1.InputWaiting() && VoiceModem1.ReadLine(line) != -1) {
     const TDateTime now = app.services().clock.Now();
     if (line.find("RING") != std::string::npos) {
-      app.journal.ShowStatus("Входящий звонок !", 2, 1);
+      app.journal.ShowStatus("Входящий звонок !", jkNotice, 1);
       st.RingTime = now;
       st.DtmfBuffer.clear();
       if (ServerMode()) {

@@ -43,7 +43,7 @@ void StationSide::ReportUnknown(LinkPeer& peer, int id) {
   if (!peer.FirstUnknown()) return;
   l_.app.journal.ShowStatus("Данные неизвестного объекта №" + std::to_string(id) + " (" +
                                 peer.Address() + ") отброшены !",
-                            3, 1);
+                            jkAlarm, 1);
 }
 
 bool StationSide::Admit(LinkPeer& peer, int id) {
@@ -57,7 +57,7 @@ bool StationSide::Admit(LinkPeer& peer, int id) {
     l_.app.journal.ShowStatus("Соединение " + peer.Address() + " объекта №" +
                                   std::to_string(peer.ObjectId()) + " передаёт данные объекта №" +
                                   std::to_string(id) + ": отклонено !",
-                              3, 1);
+                              jkAlarm, 1);
   return false;
 }
 
@@ -70,7 +70,7 @@ void StationSide::PlacePicture(TCamera* cam, const LinkMessage& m) {
     try {
       std::memcpy(pic.Data(), m.Payload, n);
     } catch (const std::exception& e) {
-      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 36);
+      app.journal.AddFailure(e.what(), jcPictureCopy);
     }
     l_.ReceivedBytes(cam->Number) += static_cast<long long>(m.PayloadSize);
     app.video->Intake.FramePending = true;
@@ -78,10 +78,10 @@ void StationSide::PlacePicture(TCamera* cam, const LinkMessage& m) {
     try {
       cam->Repaint();
     } catch (const std::exception& e) {
-      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 37);
+      app.journal.AddFailure(e.what(), jcPictureRepaint);
     }
   } catch (const std::exception& e) {
-    app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 38);
+    app.journal.AddFailure(e.what(), jcPictureHandling);
   }
 }
 
@@ -133,7 +133,8 @@ void StationSide::SignOfLife(int i) {
   TDateTime& overdue = Overdue(i);
   if (overdue != 0) {
     overdue = 0;
-    app.journal.AddJournal("Возобновлены служебные звонки с объекта " + Quoted(o.Name), 2, 0, i);
+    app.journal.AddJournal("Возобновлены служебные звонки с объекта " + Quoted(o.Name), jkNotice,
+                           jeNone, i);
   }
 }
 
@@ -150,7 +151,7 @@ void StationSide::HandleStatus(int i, const std::uint8_t* block) {
       o.GaugesBefore = state;
       o.CamsBefore = cams;
       PlayBeepPattern(s, "g50;s200");
-      app.journal.ShowStatus("Установка на охрану объекта " + ObjectText(o), 2, 1);
+      app.journal.ShowStatus("Установка на охрану объекта " + ObjectText(o), jkNotice, 1);
       if (!l_.Recording()) app.form.RecordBtn.Click();
     }
     if (state != o.GaugesBefore) {
@@ -165,11 +166,11 @@ void StationSide::HandleStatus(int i, const std::uint8_t* block) {
           }
         app.journal.ShowStatus("Сработка " + std::string(count == 1 ? "датчика " : "датчиков ") +
                                    names + " на объекте " + ObjectText(o) + " !",
-                               3, 1);
+                               jkAlarm, 1);
       } else {
         PlayBeepPattern(s, "i50");
         app.journal.ShowStatus("Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии",
-                               2, 1);
+                               jkNotice, 1);
       }
       o.GaugesBefore = state;
     }
@@ -186,17 +187,17 @@ void StationSide::HandleStatus(int i, const std::uint8_t* block) {
         app.journal.ShowStatus("Сработка по " +
                                    std::string(count == 1 ? "видеокамере " : "видеокамерам ") +
                                    names + " на объекте " + ObjectText(o) + " !",
-                               3, 1);
+                               jkAlarm, 1);
       } else {
-        app.journal.ShowStatus("Завершение движения по видеокамерам на объекте " + ObjectText(o), 2,
-                               1);
+        app.journal.ShowStatus("Завершение движения по видеокамерам на объекте " + ObjectText(o),
+                               jkNotice, 1);
       }
       o.CamsBefore = cams;
     }
   } else if (o.ArmedBefore) {
     list.SetChecked(i - 1, false);
     PlayBeepPattern(s, "s50;g200");
-    app.journal.ShowStatus("Снятие с охраны объекта " + ObjectText(o), 2, 1);
+    app.journal.ShowStatus("Снятие с охраны объекта " + ObjectText(o), jkNotice, 1);
     // Recording goes on while any other Object is armed.
     if (l_.Recording() && !AnyObjectArmed()) app.form.RecordBtn.Click();
   }
@@ -239,7 +240,8 @@ void StationSide::Supervise() {
     }
     if (now < next) continue;
     app.journal.AddJournal(
-        "Не поступил очередной служебный звонок с объекта " + Quoted(o.Name) + " !", 3, 3, i);
+        "Не поступил очередной служебный звонок с объекта " + Quoted(o.Name) + " !", jkAlarm,
+        jeServiceCallMissed, i);
     // Once per further period while it stays overdue.
     while (next <= now) next += period;
   }
@@ -276,7 +278,7 @@ void StationSide::ModemPicture(const std::uint8_t* jpeg, std::size_t size, LinkP
       l_.ReceivedBytes(cam->Number) += static_cast<long long>(size);
       cam->Repaint();
     } catch (const std::exception& e) {
-      app.journal.ReportError(e.what(), 33, 1);
+      app.journal.ReportError(e.what(), jcModemPicture, 1);
     }
   }
   if (obj <= 0) return;

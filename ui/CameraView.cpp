@@ -207,7 +207,7 @@ void CameraView::SaveFrameAs() {
   const QString path = QString::fromStdString(SaveFrameFileName(chosen.toStdString()));
   if (!SavePicture(camera_->ShownPicture(), path))
     video_.app.journal.AddJournal(
-        "Ошибка: Невозможно сохранить кадр в файл \"" + path.toStdString() + "\" !", 4);
+        "Ошибка: Невозможно сохранить кадр в файл \"" + path.toStdString() + "\" !", jkError);
 }
 
 // --- CameraViews

@@ -65,7 +65,7 @@ TCamera::TCamera(int number, VideoInput& video) : TCameraInfo(number), video_(vi
     const std::string path = app.settings.DataDir() + "/Debug.bmp";
     std::string why;
     if (!LoadBmp(path, CurrentPicture, &why))
-      app.journal.AddJournal("Ошибка: \"" + path + "\" - " + why + " !", 0);
+      app.journal.AddJournal("Ошибка: \"" + path + "\" - " + why + " !", jkInfo);
   }
   // 3. Initial values.
   Description = "Видеокамера " + std::to_string(number);
@@ -92,7 +92,7 @@ TCamera::~TCamera() {
     SaveToIni(ini);
     if (!ini.Save())
       video_.app.journal.ReportError("Невозможно записать файл настроек \"" + ini.Path() + "\" !",
-                                     25, 1);
+                                     jcCameraSave, 1);
   } catch (...) {
   }
 }
@@ -113,7 +113,7 @@ void TCamera::ReadSettings() {
     FramesPerMinute = ReadPercent(ini, sec, "FramesPerMinute", "160.0");
     SetZonesFromString(ini.ReadString(sec, "Zones", std::string(320, '0')));
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 24, 1);
+    video_.app.journal.ReportError(e.what(), jcCameraRead, 1);
   }
 }
 
@@ -134,14 +134,14 @@ void TCamera::SaveToIni(IniFile& ini) {
     ini.WriteFloat(sec, "ChangesEventPercent", ChangesEventPercent);
     ini.WriteFloat(sec, "FramesPerMinute", FramesPerMinute);
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 25, 1);
+    video_.app.journal.ReportError(e.what(), jcCameraSave, 1);
   }
   try {
     ini.WriteInteger(sec, "ZonesHAmount", ZoneGrid::kCols);
     ini.WriteInteger(sec, "ZonesVAmount", ZoneGrid::kRows);
     ini.WriteString(sec, "Zones", ZonesString());
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 26, 1);
+    video_.app.journal.ReportError(e.what(), jcCameraZonesSave, 1);
   }
 }
 

@@ -56,7 +56,7 @@ void FrameIntake::VideoVideoFrameBmp(TDateTime /*stamp*/, const TPicture& frame)
   try {
     TakeFrame(frame);
   } catch (const std::exception& e) {
-    app_.journal.ReportError(e.what(), 31, 1);
+    app_.journal.ReportError(e.what(), jcFrameIntake, 1);
   }
   // The link follows every frame notification with its picture sender.
 }

@@ -184,7 +184,7 @@ void VideoInput::CamerasAmountChange() {
       list.Add(cam.Description, cam.Visible(), &cam);
     }
   } catch (const std::exception& e) {
-    app.journal.ReportError(e.what(), 1, 1);
+    app.journal.ReportError(e.what(), jcCaughtFailure, 1);
   }
   Intake.LimitToCameraCount(app.cameras.CameraCount());
   CameraCountChanged(app.cameras.CameraCount());
@@ -228,7 +228,7 @@ void VideoInput::ViewPanelResize() {
       }
     }
   } catch (const std::exception& e) {
-    app.journal.ReportError(e.what(), 7, 1);
+    app.journal.ReportError(e.what(), jcTileViews, 1);
   }
   LayoutChanged();
 }

@@ -111,8 +111,7 @@ TEST_F(RecordPanelTest, RecordingRefusesToStartWhenThePairCannotBeOpened) {
   EXPECT_FALSE(rec().Recording());
   EXPECT_FALSE(rec().FilesOpen());
   EXPECT_EQ(f.RecordBtn.Caption(), "Запись");
-  EXPECT_EQ(Journaled("Запись не начата: Ошибка открытия файла", 4, RecordPanel::kFileErrorCode),
-            1);
+  EXPECT_EQ(Journaled("Запись не начата: Ошибка открытия файла", 4, jcRecording), 1);
   // The status line says why too.
   EXPECT_NE(app->journal.Status()[0].text.find("Запись не начата"), std::string::npos);
 }
@@ -346,7 +345,7 @@ TEST_F(RecordPanelTest, FailedWritesAreJournaledOnceAndRecordingGoesOn) {
   app->form.RecFreq.SetValue(600);
   StartRecording();
   loop.RunFor(1000);
-  EXPECT_EQ(Journaled("Ошибка записи в файл", 4, RecordPanel::kFileErrorCode), 1);
+  EXPECT_EQ(Journaled("Ошибка записи в файл", 4, jcRecording), 1);
   EXPECT_TRUE(rec().Recording());
   EXPECT_EQ(rec().RecordsWritten, 0);
 }

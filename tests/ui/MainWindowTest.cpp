@@ -52,7 +52,7 @@ TEST_F(WindowFixture, SiteShowsAllPagesButObjects) {
 
 TEST_F(WindowFixture, JournalViewShowsColouredLinesAndStatusBarFollows) {
   Open();
-  app->journal.ReportError("Порт занят", 13, 1);
+  app->journal.ReportError("Порт занят", jcGaugePortTakenByLink, 1);
   QApplication::processEvents();
   QTextDocument* doc = window->JournalMemo()->document();
   ASSERT_GE(doc->blockCount(), 3);
