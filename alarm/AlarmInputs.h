@@ -4,7 +4,7 @@
 // controls, the start-up steps and the heartbeat.
 #include "alarm/Defence.h"
 #include "alarm/Gauges.h"
-#include "alarm/SiteStatus.h"
+#include "app/SiteStatus.h"
 #include "detect/FrameRecorder.h"
 
 namespace zv {

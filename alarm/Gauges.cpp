@@ -1,7 +1,7 @@
 #include "alarm/Gauges.h"
 
+#include "app/Thresholds.h"
 #include "app/Utils.h"
-#include "detect/Rounding.h"
 #include "platform/LinuxModemLines.h"
 #include "platform/LinuxParallelPort.h"
 

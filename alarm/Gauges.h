@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "alarm/SiteStatus.h"
 #include "app/Cameras.h"
 #include "app/FormModel.h"
 #include "app/Journal.h"
 #include "app/Settings.h"
+#include "app/SiteStatus.h"
 #include "platform/ModemLines.h"
 #include "platform/ParallelPort.h"
 #include "platform/Services.h"

@@ -5,8 +5,8 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "app/Thresholds.h"
 #include "detect/RecordPanel.h"
-#include "detect/Rounding.h"
 #include "detect/Viewer.h"
 #include "detect/ViewerPanel.h"
 #include "directory/Directory.h"

@@ -7,13 +7,13 @@
 // journal lines and the viewer's live follow from the result.
 #include <cstdint>
 
+#include "app/Picture.h"
+#include "app/Zones.h"
 #include "detect/FrameDescriptor.h"
 #include "detect/MotionDetector.h"
 #include "detect/PictureCodec.h"
 #include "detect/RecordingFiles.h"
-#include "detect/Zones.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 

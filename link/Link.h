@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/Controls.h"
+#include "app/Picture.h"
 #include "link/Protocol.h"
 #include "modem/CommPort.h"
 #include "modem/ModemLogFile.h"
@@ -24,7 +25,6 @@
 #include "platform/Clock.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Net.h"
-#include "video/Picture.h"
 
 namespace zv {
 

@@ -6,7 +6,7 @@
 #include "app/Application.h"
 #include "app/IniFile.h"
 #include "app/Text.h"
-#include "detect/Rounding.h"
+#include "app/Thresholds.h"
 #include "video/Bmp.h"
 #include "video/VideoInput.h"
 

@@ -9,9 +9,9 @@
 
 #include "app/Cameras.h"
 #include "app/Journal.h"
-#include "detect/Zones.h"
+#include "app/Picture.h"
+#include "app/Zones.h"
 #include "platform/Signal.h"
-#include "video/Picture.h"
 #include "video/Tiling.h"
 
 namespace zv {

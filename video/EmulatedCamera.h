@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 

@@ -6,9 +6,9 @@
 // here and sets ReadyForFrame when it is done with it.
 #include <functional>
 
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 
