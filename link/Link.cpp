@@ -12,6 +12,7 @@
 #include "alarm/AlarmInputs.h"
 #include "app/Application.h"
 #include "detect/PictureCodec.h"
+#include "platform/LinuxSerialDevice.h"
 #include "video/Camera.h"
 #include "video/VideoInput.h"
 
@@ -37,8 +38,9 @@ LinkSubsystem::LinkSubsystem(Application& a)
       station(*this),
       ModemLogFile1(a.services().clock),
       ModemLogFile2(a.services().clock),
-      VoiceModem1(a.services().clock, a.services().dispatcher, a.services().ports),
-      CommPort1(a.services().dispatcher, a.services().ports),
+      VoiceModem1(a.services().clock, a.services().dispatcher, a.services().ports,
+                  MakeLinuxSerialDevice),
+      CommPort1(a.services().dispatcher, a.services().ports, MakeLinuxSerialDevice),
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
       serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
       modemReceiver_(

@@ -1,7 +1,5 @@
 #include "modem/CommPort.h"
 
-#include "platform/LinuxSerialDevice.h"
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -42,7 +40,7 @@ TCustomCommPort::TCustomCommPort(IDispatcher& dispatcher, const PortMap& ports,
                                  DeviceFactory factory)
     : dispatcher_(dispatcher),
       ports_(ports),
-      factory_(factory ? std::move(factory) : DeviceFactory(MakeLinuxSerialDevice)),
+      factory_(std::move(factory)),
       alive_(std::make_shared<int>(0)) {}
 
 TCustomCommPort::~TCustomCommPort() {
@@ -110,7 +108,7 @@ void TCustomCommPort::Open() {
 
   devicePath_ = ports_.ComDevice(static_cast<int>(comNumber_) + 1);
   openError_.clear();
-  device_ = factory_();
+  device_ = factory_ ? factory_() : nullptr;
   const DeviceResult opened =
       device_ ? device_->Open(devicePath_) : DeviceResult::NoDevice(devicePath_);
   if (!opened) {

@@ -80,8 +80,9 @@ int GetLE16(const std::uint8_t* p) {
 
 }  // namespace
 
-TVoiceModem::TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports)
-    : clock_(clock), dispatcher_(dispatcher), ports_(ports) {}
+TVoiceModem::TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports,
+                         SerialDeviceFactory devices)
+    : clock_(clock), dispatcher_(dispatcher), ports_(ports), devices_(std::move(devices)) {}
 
 TVoiceModem::~TVoiceModem() {
   destroying_ = true;
@@ -95,7 +96,7 @@ TVoiceModem::~TVoiceModem() {
 
 TModemPort* TVoiceModem::Port() {
   if (!port_) {
-    ownPort_ = std::make_unique<TModemPort>(dispatcher_, ports_);
+    ownPort_ = std::make_unique<TModemPort>(dispatcher_, ports_, devices_);
     port_ = ownPort_.get();
     port_->Profile = Profile();
   }

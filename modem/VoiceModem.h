@@ -22,6 +22,7 @@
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/PortMap.h"
+#include "platform/SerialDevice.h"
 
 namespace zv {
 
@@ -85,7 +86,10 @@ class TVoiceModem {
 
   static constexpr int kQueueSlots = 2048;
 
-  TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports);
+  // devices: the serial devices the engine's own port opens (none: it
+  // opens none, and only a port handed in with SetPort works).
+  TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports,
+              SerialDeviceFactory devices = {});
   virtual ~TVoiceModem();
   TVoiceModem(const TVoiceModem&) = delete;
   TVoiceModem& operator=(const TVoiceModem&) = delete;
@@ -211,6 +215,7 @@ class TVoiceModem {
   IClock& clock_;
   IDispatcher& dispatcher_;
   const PortMap& ports_;
+  SerialDeviceFactory devices_;
   TModemPort* port_ = nullptr;
   std::unique_ptr<TModemPort> ownPort_;
   TModemProfile* profile_ = nullptr;

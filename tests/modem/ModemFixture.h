@@ -11,6 +11,7 @@
 #include "modem/MotorolaSM56.h"
 #include "modem/VoiceModem.h"
 #include "platform/Clock.h"
+#include "platform/LinuxSerialDevice.h"
 #include "support/ModemSim.h"
 
 namespace zv::test {
@@ -41,7 +42,7 @@ struct ModemFixture : ::testing::Test {
   PortMap ports;
   TModemProfile profile;
   TMotorolaSM56 driver;
-  TVoiceModem modem{clock, dispatcher, ports};
+  TVoiceModem modem{clock, dispatcher, ports, MakeLinuxSerialDevice};
   std::vector<std::pair<int, std::string>> logs;
   std::vector<std::pair<std::string, std::string>> traces;
   std::vector<std::pair<int, int>> events;  // (event, data) seen by OnEvent
