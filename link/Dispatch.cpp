@@ -267,10 +267,10 @@ bool SiteDispatch::ServerCall(const std::string& number) {
   return r == 0;
 }
 
-void SiteDispatch::VoiceModem1Event(int event, TEventData data, int& result) {
+void SiteDispatch::VoiceModem1Event(ModemEvent event, TEventData data, int& result) {
   Application& app = l_.app;
   LinkState& st = l_.st;
-  if (event == meDtmf && !l_.ServerMode()) {
+  if (event == ModemEvent::Dtmf && !l_.ServerMode()) {
     st.DtmfBuffer += static_cast<char>(data.value);
     const std::string& on = app.form.DefenceOnDTMF.Text();
     const std::string& off = app.form.DefenceOffDTMF.Text();
@@ -289,9 +289,10 @@ void SiteDispatch::VoiceModem1Event(int event, TEventData data, int& result) {
       app.alarm->RemoteSwitchMode();
     }
   }
-  app.journal.SetStatus(
-      1, std::to_string(event) + " " + std::to_string(data.value) + " " + std::to_string(result), 0,
-      colors::clNavy, jkInfo, 0);
+  app.journal.SetStatus(1,
+                        std::to_string(EventCode(event)) + " " + std::to_string(data.value) + " " +
+                            std::to_string(result),
+                        0, colors::clNavy, jkInfo, 0);
 }
 
 void SiteDispatch::WaveTestClick() {

@@ -82,7 +82,7 @@ LinkSubsystem::LinkSubsystem(Application& a)
   VoiceModem1.OnReadString = [this](const std::string& line) {
     if (line.rfind("CONNECT", 0) == 0) connectLine_ = line;
   };
-  VoiceModem1.OnEvent = [this](int ev, TEventData d, int& r) {
+  VoiceModem1.OnEvent = [this](ModemEvent ev, TEventData d, int& r) {
     dispatch.VoiceModem1Event(ev, d, r);
   };
   VoiceModem1.OnRead = [this](const std::uint8_t* p, int n) { VoiceModem1Read(p, n); };

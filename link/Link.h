@@ -101,7 +101,7 @@ class SiteDispatch {
   bool VoiceCall(const std::string& file, bool onLine, const std::string& number);
   bool RecordVoice(const std::string& file, bool onLine);
   bool ServerCall(const std::string& number);
-  void VoiceModem1Event(int event, TEventData data, int& result);
+  void VoiceModem1Event(ModemEvent event, TEventData data, int& result);
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();

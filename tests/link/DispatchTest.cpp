@@ -229,7 +229,7 @@ TEST_F(DispatchTest, AnEmptyDtmfCodeNeverArmsOrDisarms) {
   site().app->form.DefenceOnDTMF.SetText("");
   for (char c : std::string("6592#")) {
     int result = 0;
-    site().link().dispatch.VoiceModem1Event(meDtmf, TEventData{c, 0}, result);
+    site().link().dispatch.VoiceModem1Event(ModemEvent::Dtmf, TEventData{c, 0}, result);
   }
   EXPECT_FALSE(site().site().Armed);
   EXPECT_EQ(site().link().st.DtmfBuffer, "6592#");
@@ -260,7 +260,7 @@ class ModemDispatchTest : public DispatchTest {
   void Key(const std::string& digits) {
     for (char c : digits) {
       int result = 0;
-      site().link().dispatch.VoiceModem1Event(meDtmf, TEventData{c, 0}, result);
+      site().link().dispatch.VoiceModem1Event(ModemEvent::Dtmf, TEventData{c, 0}, result);
     }
   }
   void VoiceEntry() {
