@@ -11,6 +11,8 @@
 #include "detect/ViewerPanel.h"
 #include "directory/Directory.h"
 #include "link/Link.h"
+#include "platform/V4l2Capture.h"
+#include "video/EmulatedCamera.h"
 #include "video/VideoInput.h"
 
 namespace zv {
@@ -31,7 +33,9 @@ Application::Application(Services& services, AppPaths paths)
       Timer4(services.timers, [this] { RunAll(OnTimer4); }),
       s_(services),
       paths_(std::move(paths)) {
-  video = std::make_unique<VideoInput>(*this);
+  video = std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
+                                       std::make_unique<V4l2Capture>(),
+                                       std::make_unique<EmulatedCamera>(s_.clock));
   alarm = std::make_unique<AlarmInputs>(*this);
   record = std::make_unique<RecordPanel>(*this);
   viewer = std::make_unique<ViewerPanel>(*this, record->Codec);
@@ -131,8 +135,8 @@ void Application::FormCreate() {
 
   // 5. Status texts, capture size.
   journal.ResetStatus();
-  CaptureWidth = 352;
-  CaptureHeight = 288;
+  video->Intake.CaptureWidth = 352;
+  video->Intake.CaptureHeight = 288;
 
   // 6. The modem's log files lie in the data folder.
   ModemLogPath = (std::filesystem::path(paths_.dataDir) / "Debug.log").string();

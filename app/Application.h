@@ -58,7 +58,7 @@ class Application {
   std::string ModemLogPath, ModemTracePath;
   std::string ClientSocketAddress;
   char DialMode = 'P';
-  int CaptureWidth = 352, CaptureHeight = 288;
+
   // The viewer reads coded pictures into it; allocated at start-up.  (The
   // link's receive buffer, allocated with it, is the link's from then on.)
   std::vector<unsigned char> FrameReadBuffer;

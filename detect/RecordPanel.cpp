@@ -95,7 +95,6 @@ RecordPanel::RecordPanel(Application& app)
 
   VideoInput& v = *app.video;
   v.IsRecording = [this] { return Recording(); };
-  v.ShowDifference = [&f] { return f.ViewDiffCadr.Checked(); };
   v.Intake.SwitchCamera = [this](int n) { switcher_->SwitchCamera(n); };
   app.OnTimer1.push_back([this] { Timer1Timer(); });
   DrawChangeBar();
@@ -118,7 +117,6 @@ RecordPanel::~RecordPanel() {
   f.ViewDiffCadr.OnClick = nullptr;
   if (app_.video) {
     app_.video->IsRecording = nullptr;
-    app_.video->ShowDifference = nullptr;
     app_.video->Intake.SwitchCamera = nullptr;
   }
 }

@@ -222,7 +222,7 @@ TEST_F(RecordPanelTest, PictureSizeChangeRestartsTheComparison) {
   }
   EXPECT_TRUE(moved);
   EXPECT_EQ(cam(1)->PreviousPicture.Width(), 176);
-  EXPECT_EQ(app->CaptureWidth, 176);
+  EXPECT_EQ(app->video->Intake.CaptureWidth, 176);
   EXPECT_EQ(cam(1)->Zones.frameWidth, 176);
 }
 
