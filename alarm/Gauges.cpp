@@ -2,8 +2,6 @@
 
 #include "app/Thresholds.h"
 #include "app/Utils.h"
-#include "platform/LinuxModemLines.h"
-#include "platform/LinuxParallelPort.h"
 
 namespace zv {
 
@@ -21,15 +19,16 @@ bool IsCameraMotion(const CameraMotionInput& in) {
 }
 
 Gauges::Gauges(Services& services, Journal& journal, TFormModel& form, Settings& settings,
-               CameraTable& cameras, SiteStatus& status)
+               CameraTable& cameras, SiteStatus& status, std::unique_ptr<IModemLines> lines,
+               std::unique_ptr<IParallelStatus> lpt)
     : s_(services),
       journal_(journal),
       form_(form),
       settings_(settings),
       cameras_(cameras),
       status_(status),
-      lines_(MakeLinuxModemLines()),
-      lpt_(MakeLinuxParallelStatus()) {
+      lines_(std::move(lines)),
+      lpt_(std::move(lpt)) {
   quiet_.fill(true);
 }
 

@@ -11,6 +11,8 @@
 #include "detect/ViewerPanel.h"
 #include "directory/Directory.h"
 #include "link/Link.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
 #include "platform/V4l2Capture.h"
 #include "video/EmulatedCamera.h"
 #include "video/VideoInput.h"
@@ -36,7 +38,9 @@ Application::Application(Services& services, AppPaths paths)
   video = std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
                                        std::make_unique<V4l2Capture>(),
                                        std::make_unique<EmulatedCamera>(s_.clock));
-  alarm = std::make_unique<AlarmInputs>(*this);
+  alarm = std::make_unique<AlarmInputs>(s_, journal, form, frame, settings, cameras,
+                                        MakeLinuxModemLines(), MakeLinuxParallelStatus());
+  OnTimer3.push_back([this] { alarm->PollGauges(); });
   record = std::make_unique<RecordPanel>(*this);
   viewer = std::make_unique<ViewerPanel>(*this, record->Codec);
   link = std::make_unique<LinkSubsystem>(*this);

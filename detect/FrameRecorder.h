@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/Picture.h"
+#include "app/SiteStatus.h"
 #include "app/Zones.h"
 #include "detect/FrameDescriptor.h"
 #include "detect/MotionDetector.h"
@@ -43,6 +44,10 @@ struct DescriptorStatus {
   std::uint8_t gaugeEnabledMask = 0;
   bool defence = false;
 };
+// The site's status as every frame descriptor stores it.
+inline DescriptorStatus DescriptorStatusOf(const SiteStatus& s) {
+  return {s.GaugeAlarmMask, s.GaugeEnabledMask, s.Armed};
+}
 
 struct FrameResult {
   int level = 0;          // change level of the frame (0 for a camera's first frame)

@@ -175,8 +175,7 @@ void RecordPanel::Timer1Timer() {
       settings.compression = f.Compression.Checked();
       settings.jpegQuality = f.JPEGQuality.Value();
       settings.object = static_cast<std::uint8_t>(f.ObjNum.Value());
-      const DescriptorStatus status =
-          app_.alarm ? app_.alarm->RecordedStatus() : DescriptorStatus{};
+      const DescriptorStatus status = DescriptorStatusOf(app_.alarm->Status);
       Pair.SetVolumePolicy(
           {VolumeLimitBytes(f.VolumeLimit.Value()),
            static_cast<VolumeLimitAction>(std::clamp(f.VolumeLimitType.ItemIndex(), 0, 2))});
