@@ -13,6 +13,7 @@
 #include "link/Link.h"
 #include "platform/LinuxModemLines.h"
 #include "platform/LinuxParallelPort.h"
+#include "platform/LinuxSwitcherLines.h"
 #include "platform/V4l2Capture.h"
 #include "video/EmulatedCamera.h"
 #include "video/VideoInput.h"
@@ -41,8 +42,24 @@ Application::Application(Services& services, AppPaths paths)
   alarm = std::make_unique<AlarmInputs>(s_, journal, form, frame, settings, cameras,
                                         MakeLinuxModemLines(), MakeLinuxParallelStatus());
   OnTimer3.push_back([this] { alarm->PollGauges(); });
-  record = std::make_unique<RecordPanel>(*this);
-  viewer = std::make_unique<ViewerPanel>(*this, record->Codec);
+  record = std::make_unique<RecordPanel>(s_, journal, form, frame, settings, cameras, video->Intake,
+                                         alarm->Status, Timer1, MakeLinuxSwitcherLines());
+  OnTimer1.push_back([this] { record->Timer1Timer(); });
+  viewer = std::make_unique<ViewerPanel>(journal, form, settings, cameras, Timer2, record->Codec,
+                                         FrameReadBuffer);
+  OnTimer2.push_back([this] { viewer->Timer2Timer(); });
+  OnTimer3.push_back([this] { viewer->FollowSound(); });
+  // Recording is on: the recording page says, the capture page asks.
+  video->IsRecording = [this] { return record->Recording(); };
+  video->Intake.SwitchCamera = [this](int n) { record->Switcher().SwitchCamera(n); };
+  video->CameraCountChanged.Connect([this](int n) {
+    if (viewer) viewer->CameraCountChanged(n);
+  });
+  viewer->RelayoutCameras = [this] { video->ViewPanelResize(); };
+  record->PairChosen.Connect([this](const std::string& dsc) { viewer->PointAt(dsc); });
+  record->RecordWritten.Connect(
+      [this](const std::string& dsc, std::int32_t n) { viewer->RecorderWrote(dsc, n); });
+  record->ThresholdsChanged.Connect([this] { viewer->DrawChangeGraph(); });
   link = std::make_unique<LinkSubsystem>(*this);
   directory = std::make_unique<Directory>(*this);
   directory->BindWaveFile(&link->WaveFile);
@@ -52,7 +69,18 @@ Application::Application(Services& services, AppPaths paths)
   };
 }
 
-Application::~Application() = default;
+Application::~Application() {
+  // Down in the reverse order of building: the directory's handlers sit on
+  // the others' controls, the link on the capture control's frames.
+  directory.reset();
+  link.reset();
+  video->IsRecording = nullptr;
+  video->Intake.SwitchCamera = nullptr;
+  record.reset();
+  viewer.reset();
+  alarm.reset();
+  video.reset();
+}
 
 std::vector<std::string> SplitAddresses(const std::string& text) {
   std::vector<std::string> out;

@@ -9,16 +9,25 @@
 #include <memory>
 #include <string>
 
+#include "app/Cameras.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
+#include "app/MainFrame.h"
+#include "app/Settings.h"
+#include "app/SiteStatus.h"
 #include "detect/ChangeBar.h"
 #include "detect/FrameRecorder.h"
 #include "detect/PictureCodec.h"
 #include "detect/RecordingFiles.h"
 #include "detect/Switcher.h"
+#include "platform/Services.h"
 #include "platform/Signal.h"
+#include "platform/SwitcherLines.h"
+#include "platform/Timer.h"
+#include "video/FrameIntake.h"
 
 namespace zv {
 
-class Application;
 class TCamera;
 
 class RecordPanel {
@@ -27,7 +36,12 @@ class RecordPanel {
       "Для смены файла записи необходимо остановить запись !";
   static constexpr int kBarWidth = 17, kBarHeight = 110;
 
-  explicit RecordPanel(Application& app);
+  // status: the site's status every descriptor stores; timer1 runs the
+  // processing tick; switcherLines: the video switcher's control lines.
+  RecordPanel(Services& services, Journal& journal, TFormModel& form, const MainFrame& frame,
+              Settings& settings, CameraTable& cameras, FrameIntake& intake,
+              const SiteStatus& status, TTimer& timer1,
+              std::unique_ptr<ISwitcherLines> switcherLines);
   ~RecordPanel();
   RecordPanel(const RecordPanel&) = delete;
   RecordPanel& operator=(const RecordPanel&) = delete;
@@ -43,6 +57,12 @@ class RecordPanel {
   Signal<> BarChanged;
   // Pictures written since start-up (the demo prints it).
   long long RecordsWritten = 0;
+
+  // What the viewer follows: the pair recorded into (chosen or switched
+  // to), each record written, and the cameras' thresholds.
+  Signal<const std::string&> PairChosen;
+  Signal<const std::string&, std::int32_t> RecordWritten;
+  Signal<> ThresholdsChanged;
 
   bool FilesOpen() const { return Pair.IsOpen(); }
   // The processing tick works only now.
@@ -71,6 +91,7 @@ class RecordPanel {
 
  private:
   TCamera* WriteCamera() const;
+  bool PlaybackPageShown() const;
   // A relative pair name lies in the program's data folder.
   std::string InDataDir(const std::string& name) const;
   void StopRecording();
@@ -79,9 +100,17 @@ class RecordPanel {
   // Recording stopped: the cameras' measurements are over.
   void ForgetMotion();
 
-  Application& app_;
   FrameRecorder recorder_;
   std::unique_ptr<SwitcherPort> switcher_;
+  Services& s_;
+  Journal& journal_;
+  TFormModel& form_;
+  const MainFrame& frame_;
+  Settings& settings_;
+  CameraTable& cameras_;
+  FrameIntake& intake_;
+  const SiteStatus& status_;
+  TTimer& timer1_;
   bool renaming_ = false;
   // The pair's ".dsc" name until one is chosen.
   std::string recName_ = "Video.dsc";

@@ -7,14 +7,19 @@
 #include <random>
 #include <string>
 
+#include <functional>
+#include <vector>
+
+#include "app/Cameras.h"
+#include "app/FormModel.h"
 #include "app/Journal.h"
+#include "app/Settings.h"
 #include "detect/Viewer.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Signal.h"
+#include "platform/Timer.h"
 
 namespace zv {
-
-class Application;
 
 // Colour of site k in the lists (the 16-colour palette's first twelve).
 TColor SiteColor(int k);
@@ -31,7 +36,10 @@ class ViewerPanel {
  public:
   static constexpr int kGraphWidth = 484, kGraphHeight = 27;
 
-  ViewerPanel(Application& app, JpegCodec& codec);
+  // timer2 steps the playback; pictures are decoded with codec after being
+  // read into readBuffer (the working buffer allocated at start-up).
+  ViewerPanel(Journal& journal, TFormModel& form, Settings& settings, CameraTable& cameras,
+              TTimer& timer2, JpegCodec& codec, std::vector<std::uint8_t>& readBuffer);
   ~ViewerPanel();
   ViewerPanel(const ViewerPanel&) = delete;
   ViewerPanel& operator=(const ViewerPanel&) = delete;
@@ -60,6 +68,12 @@ class ViewerPanel {
   void ViewFreqChange();
   void Timer2Timer();
   void DrawChangeGraph();
+
+  // The cameras' views must be laid out again (the list changed which are
+  // shown).
+  std::function<void()> RelayoutCameras;
+  // The site's camera count changed.
+  void CameraCountChanged(int n);
 
   // The recorder wrote record n of the pair named dscName.
   void RecorderWrote(const std::string& dscName, std::int32_t n);
@@ -93,7 +107,11 @@ class ViewerPanel {
   int SiteOfCamera(int cameraNumber) const;
   void SetCameraShown(int cameraNumber, bool shown);
 
-  Application& app_;
+  Journal& journal_;
+  TFormModel& form_;
+  Settings& settings_;
+  CameraTable& cameras_;
+  TTimer& timer2_;
   PictureLoader loader_;
   IMediaPlayer* player_ = nullptr;
   bool syncing_ = false;
