@@ -61,8 +61,9 @@ Application::Application(Services& services, AppPaths paths)
       [this](const std::string& dsc, std::int32_t n) { viewer->RecorderWrote(dsc, n); });
   record->ThresholdsChanged.Connect([this] { viewer->DrawChangeGraph(); });
   link = std::make_unique<LinkSubsystem>(*this);
-  directory = std::make_unique<Directory>(*this);
+  directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
   directory->BindWaveFile(&link->WaveFile);
+  directory->CamerasChanged.Connect([this] { video->ViewPanelResize(); });
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();

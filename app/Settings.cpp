@@ -34,6 +34,12 @@ int ClampInt(long long v) {
 
 }  // namespace
 
+int FindObjectById(const Settings& settings, int id) {
+  for (int i = 1; i <= settings.ObjectsCount && i <= kMaxObjects; ++i)
+    if (settings.Objects[static_cast<std::size_t>(i)].ID == id) return i;
+  return 0;
+}
+
 std::string DefaultCameraNamesValue() {
   return DefaultList("В/камера");
 }

@@ -23,10 +23,7 @@ std::string ObjectText(const TObjectRecord& o) {
 StationSide::StationSide(LinkSubsystem& link) : l_(link) {}
 
 int StationSide::FindObject(int id) const {
-  const Settings& s = l_.app.settings;
-  for (int i = 1; i <= s.ObjectsCount && i <= kMaxObjects; ++i)
-    if (s.Objects[static_cast<std::size_t>(i)].ID == id) return i;
-  return 0;
+  return FindObjectById(l_.app.settings, id);
 }
 
 namespace {

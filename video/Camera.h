@@ -89,7 +89,6 @@ class TCamera final : public TCameraInfo {
   int Tag() const { return Number; }
 
   TPicture PlaybackPicture, CurrentPicture, PreviousPicture, DifferencePicture;
-  bool SaveOnDestroy = true;
   bool Colored = false;
   bool AllZonesValue = false;
   bool Dragging = false;
