@@ -5,6 +5,7 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "app/Text.h"
 #include "app/Thresholds.h"
 #include "detect/RecordPanel.h"
 #include "detect/Viewer.h"
@@ -13,6 +14,7 @@
 #include "link/Link.h"
 #include "platform/LinuxModemLines.h"
 #include "platform/LinuxParallelPort.h"
+#include "platform/LinuxSerialDevice.h"
 #include "platform/LinuxSwitcherLines.h"
 #include "platform/V4l2Capture.h"
 #include "video/EmulatedCamera.h"
@@ -60,7 +62,17 @@ Application::Application(Services& services, AppPaths paths)
   record->RecordWritten.Connect(
       [this](const std::string& dsc, std::int32_t n) { viewer->RecorderWrote(dsc, n); });
   record->ThresholdsChanged.Connect([this] { viewer->DrawChangeGraph(); });
-  link = std::make_unique<LinkSubsystem>(*this);
+  link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
+                                                     video->Intake, video->Video, alarm->Status,
+                                                     *alarm, Timer4, MakeLinuxSerialDevice});
+  OnTimer3.push_back([this] { link->Heartbeat(); });
+  OnTimer4.push_back([this] { link->dispatch.CountAlarmSecond(); });
+  // Every frame the capture control delivers goes to the frame intake and
+  // then, at a site, has the next picture follow it to the station.
+  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
+    video->Intake.VideoVideoFrameBmp(stamp, picture);
+    link->FrameTaken();
+  };
   directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
   directory->BindWaveFile(&link->WaveFile);
   directory->CamerasChanged.Connect([this] { video->ViewPanelResize(); });
@@ -74,6 +86,9 @@ Application::~Application() {
   // Down in the reverse order of building: the directory's handlers sit on
   // the others' controls, the link on the capture control's frames.
   directory.reset();
+  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
+    video->Intake.VideoVideoFrameBmp(stamp, picture);
+  };
   link.reset();
   video->IsRecording = nullptr;
   video->Intake.SwitchCamera = nullptr;
@@ -81,21 +96,6 @@ Application::~Application() {
   viewer.reset();
   alarm.reset();
   video.reset();
-}
-
-std::vector<std::string> SplitAddresses(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == ' ' || c == ',' || c == ';' || c == '\t') {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
 }
 
 void Application::DisplayCheck() {
@@ -190,7 +190,7 @@ void Application::FormCreate() {
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();
   if (!settings.ServerMode) record->SwitcherComPortChange();
-  link->OpenPorts();
+  link->OpenPorts(ModemLogPath, ModemTracePath);
 
   // 11. The change indicators.
   record->DrawChangeBar();
@@ -217,7 +217,7 @@ void Application::FormCreate() {
 
   // 16. The station address the site connects to.
   const auto addresses = SplitAddresses(form.ServerAddresses.Text());
-  ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
+  link->ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
   // 17. The station's listening socket.
   link->StartNetwork();
   Created = true;
@@ -226,6 +226,7 @@ void Application::FormCreate() {
 void Application::FormClose() {
   if (Closing) return;
   Closing = true;
+  link->ProgramClosing();
   journal.AddJournal("Завершение программы...", jkInfo);
   video->Shutdown();
   Timer1.SetEnabled(false);

@@ -56,7 +56,6 @@ class Application {
   bool Created = false;
   // Start-up results other subsystems read.
   std::string ModemLogPath, ModemTracePath;
-  std::string ClientSocketAddress;
   char DialMode = 'P';
 
   // The viewer reads coded pictures into it; allocated at start-up.  (The
@@ -84,8 +83,5 @@ class Application {
   Services& s_;
   AppPaths paths_;
 };
-
-// Splits "a, b; c" into items at blanks, commas and semicolons.
-std::vector<std::string> SplitAddresses(const std::string& text);
 
 }  // namespace zv
