@@ -246,46 +246,45 @@ int TIS101::Dial(const std::string& number) {
         return -1;
       }
       const ModemAnswer code = m.MatchAnswer(line, answers);
-      switch (code) {
-        case ExpectedAnswer(1):  // CONNECT, in data mode
-          known = true;
-          outcome = 0;
-          break;
-        case ExpectedAnswer(2):  // NO CARRIER, in data mode
-          known = true;
-          outcome = kStopped;
-          break;
-        case ModemAnswer::Expected:
-        case ModemAnswer::Empty:
-        case ModemAnswer::Ringing:
-          break;
-        // A call that did not come through is not a success: the event
-        // tells which way it failed, the result that it was not connected.
-        case ModemAnswer::Busy:
-          m.QueueEvent(ModemEvent::Busy);
-          known = true;
-          outcome = kStopped;
-          break;
-        case ModemAnswer::NoAnswer:
-          m.QueueEvent(ModemEvent::NoAnswer);
-          known = true;
-          outcome = kStopped;
-          break;
-        case ModemAnswer::NoDialTone:
-          m.QueueEvent(ModemEvent::NoDialTone);
-          known = true;
-          outcome = kStopped;
-          break;
-        case ModemAnswer::Ok:
-        case ModemAnswer::VCon:
-          known = true;
-          outcome = 0;
-          break;
-        default:
-          m.SetLastError(16);
-          known = true;
-          outcome = -1;
-          break;
+      const int alternative = ExpectedIndex(code);
+      if (alternative == 1 || alternative == 2) {
+        // In data mode: "CONNECT" (through) or "NO CARRIER" (not through).
+        known = true;
+        outcome = alternative == 1 ? 0 : kStopped;
+      } else {
+        switch (code) {
+          case ModemAnswer::Expected:
+          case ModemAnswer::Empty:
+          case ModemAnswer::Ringing:
+            break;
+          // A call that did not come through is not a success: the event
+          // tells which way it failed, the result that it was not connected.
+          case ModemAnswer::Busy:
+            m.QueueEvent(ModemEvent::Busy);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::NoAnswer:
+            m.QueueEvent(ModemEvent::NoAnswer);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::NoDialTone:
+            m.QueueEvent(ModemEvent::NoDialTone);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::Ok:
+          case ModemAnswer::VCon:
+            known = true;
+            outcome = 0;
+            break;
+          default:
+            m.SetLastError(16);
+            known = true;
+            outcome = -1;
+            break;
+        }
       }
     } else {
       m.Clock().Sleep(static_cast<unsigned>(std::max(0, p.PortReadDelay)));
