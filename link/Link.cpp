@@ -1,10 +1,7 @@
 #include "link/Link.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -36,7 +33,8 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
       station(*this),
       ModemLogFile1(ctx.services.clock),
       ModemLogFile2(ctx.services.clock),
-      VoiceModem1(ctx.services.clock, ctx.services.dispatcher, ctx.services.ports, ctx.serialDevices),
+      VoiceModem1(ctx.services.clock, ctx.services.dispatcher, ctx.services.ports,
+                  ctx.serialDevices),
       CommPort1(ctx.services.dispatcher, ctx.services.ports, ctx.serialDevices),
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
       serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
@@ -352,9 +350,9 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   // A whole picture would hold the direct line (115200 bit/s) for half a
   // minute: over it the message carries the status block alone.
   const std::size_t payload = overSerial ? 4 : size;
-  const auto header = BuildHeader(static_cast<std::int32_t>(payload + link::kHeaderSize),
-                                  link::mtPicture, static_cast<std::uint8_t>(ctx.form.ObjNum.Value()),
-                                  static_cast<std::uint8_t>(c), 0xFF, 0x00);
+  const auto header = BuildHeader(
+      static_cast<std::int32_t>(payload + link::kHeaderSize), link::mtPicture,
+      static_cast<std::uint8_t>(ctx.form.ObjNum.Value()), static_cast<std::uint8_t>(c), 0xFF, 0x00);
   bool ok = true;
   auto send = [&](const void* p, std::size_t n) {
     try {
@@ -459,7 +457,7 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
     const std::string who =
         o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
     ctx.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !",
-                         jkAlarm, 1);
+                           jkAlarm, 1);
   }
   return sent > 0;
 }
@@ -484,12 +482,13 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   if (!server) {
     if (f.UseSwitcher.Checked() && f.SwitcherComPort.Value() == port) {
       ctx.journal.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !",
-                            jcLinkPortTakenBySwitcher, 1);
+                              jcLinkPortTakenBySwitcher, 1);
       return;
     }
     if (f.UseGaugesOnCom.Checked() && f.EventComPort.Value() == port) {
-      ctx.journal.ReportError("Порт " + name + " зарезервирован для получения сигналов с датчиков !",
-                            jcLinkPortTakenByGauges, 1);
+      ctx.journal.ReportError(
+          "Порт " + name + " зарезервирован для получения сигналов с датчиков !",
+          jcLinkPortTakenByGauges, 1);
       return;
     }
   }
@@ -514,15 +513,11 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
 void LinkSubsystem::OpenLinkPort(int port, int kind) {
   const bool server = ServerMode();
   const std::string name = "Com" + std::to_string(port) + ":";
-  // The port must exist and take writing.
-  const std::string device = ctx.services.ports.ComDevice(port);
-  std::string reason;
-  const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  bool ok = fd >= 0;
-  if (fd >= 0)
-    ::close(fd);
-  else
-    reason = device + ": " + std::strerror(errno);
+  // The port must exist and open as a serial line; the device layer says
+  // why when it does not.
+  const DeviceResult probe = ProbeLinkPort(port);
+  bool ok = static_cast<bool>(probe);
+  std::string reason = probe.reason;
   // Journaled as open only when it really is.
   if (ok && kind == 0) {
     ModemProfile1.Port = port;
@@ -555,6 +550,12 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   }
   serialSentAt_ = 0;
   if (ok && kind == 1) SerialStatus();
+}
+
+DeviceResult LinkSubsystem::ProbeLinkPort(int port) const {
+  const std::string device = ctx.services.ports.ComDevice(port);
+  std::unique_ptr<ISerialDevice> line = ctx.serialDevices ? ctx.serialDevices() : nullptr;
+  return line ? line->Probe(device) : DeviceResult::NoDevice(device);
 }
 
 bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
@@ -607,8 +608,8 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
       speed = connectLine.substr(start, connectLine.find(' ', start) - start);
   }
   ctx.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
-                           (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
-                       jkNotice, 1);
+                             (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
+                         jkNotice, 1);
 }
 
 void LinkSubsystem::DataConnectionDown() {

@@ -268,6 +268,9 @@ class LinkSubsystem {
   // Opens the modem (kind 0) or the direct line (kind 1) on COM<port> and
   // journals whether it opened.
   void OpenLinkPort(int port, int kind);
+  // Whether COM<port> is there and takes writing, with the reason when it
+  // is not.
+  DeviceResult ProbeLinkPort(int port) const;
   // Opens CommPort1 on COM<port> for the direct line; false with the reason.
   bool OpenDirectLine(int port, std::string& reason);
   // The site's status over the direct line: when it changed, and now and

@@ -9,15 +9,6 @@
 
 namespace zv {
 
-namespace {
-std::string Quoted(const std::string& s) {
-  return "\"" + s + "\"";
-}
-std::string ObjectText(const TObjectRecord& o) {
-  return "№" + std::to_string(o.ID) + "(" + o.Name + ")";
-}
-}  // namespace
-
 StationSide::StationSide(LinkSubsystem& link) : l_(link) {}
 
 int StationSide::FindObject(int id) const {

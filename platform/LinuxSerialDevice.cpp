@@ -64,6 +64,14 @@ DeviceResult LinuxSerialDevice::Open(const std::string& path) {
   return DeviceResult::Success();
 }
 
+DeviceResult LinuxSerialDevice::Probe(const std::string& path) {
+  if (path.empty()) return DeviceResult::NoDevice(path);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return DeviceResult::FromErrno(path, errno);
+  ::close(fd);
+  return DeviceResult::Success();
+}
+
 void LinuxSerialDevice::Close() {
   if (fd_ < 0) return;
   ::ioctl(fd_, TIOCNXCL);

@@ -15,6 +15,7 @@ class LinuxSerialDevice final : public ISerialDevice {
   LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
 
   DeviceResult Open(const std::string& path) override;
+  DeviceResult Probe(const std::string& path) override;
   void Close() override;
   bool IsOpen() const override { return fd_ >= 0; }
   bool SetLine(const SerialLine& line) override;

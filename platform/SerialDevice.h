@@ -42,6 +42,13 @@ class ISerialDevice {
   // Opens read/write, without controlling terminal, exclusively, non-blocking;
   // a failure keeps the system's reason.
   virtual DeviceResult Open(const std::string& path) = 0;
+  // Whether a device is there and takes writing, without holding it or
+  // touching its line; the system's reason when it is not.
+  virtual DeviceResult Probe(const std::string& path) {
+    DeviceResult r = Open(path);
+    if (r) Close();
+    return r;
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Applies the line settings and checks that the device took them; false
