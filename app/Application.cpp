@@ -12,68 +12,63 @@
 #include "detect/ViewerPanel.h"
 #include "directory/Directory.h"
 #include "link/Link.h"
-#include "platform/LinuxModemLines.h"
-#include "platform/LinuxParallelPort.h"
-#include "platform/LinuxSerialDevice.h"
-#include "platform/LinuxSwitcherLines.h"
-#include "platform/V4l2Capture.h"
-#include "video/EmulatedCamera.h"
 #include "video/VideoInput.h"
 
 namespace zv {
 
-namespace {
-void RunAll(const std::vector<std::function<void()>>& handlers) {
-  for (const auto& h : handlers) h();
-}
-}  // namespace
-
 Application::Application(Services& services, AppPaths paths)
+    : Application(services, std::move(paths), LinuxDevices(services.clock)) {}
+
+Application::Application(Services& services, AppPaths paths, Devices devices)
     : journal(services.clock, paths.dataDir),
       settings(services, journal, form, cameras, paths.dataDir),
       frame(services, form, settings),
-      Timer1(services.timers, [this] { RunAll(OnTimer1); }),
-      Timer2(services.timers, [this] { RunAll(OnTimer2); }),
-      Timer3(services.timers, [this] { RunAll(OnTimer3); }),
-      Timer4(services.timers, [this] { RunAll(OnTimer4); }),
+      Timer1(services.timers, [this] { Timer1Timer(); }),
+      Timer2(services.timers, [this] { Timer2Timer(); }),
+      Timer3(services.timers, [this] { Timer3Timer(); }),
+      Timer4(services.timers, [this] { Timer4Timer(); }),
       s_(services),
       paths_(std::move(paths)) {
-  video = std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
-                                       std::make_unique<V4l2Capture>(),
-                                       std::make_unique<EmulatedCamera>(s_.clock));
+  // --- the parts, each with the devices it uses
+  video =
+      std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
+                                   std::move(devices.capture), std::move(devices.emulatedCapture));
   alarm = std::make_unique<AlarmInputs>(s_, journal, form, frame, settings, cameras,
-                                        MakeLinuxModemLines(), MakeLinuxParallelStatus());
-  OnTimer3.push_back([this] { alarm->PollGauges(); });
+                                        std::move(devices.gaugeLines),
+                                        std::move(devices.gaugeParallelPort));
   record = std::make_unique<RecordPanel>(s_, journal, form, frame, settings, cameras, video->Intake,
-                                         alarm->Status, Timer1, MakeLinuxSwitcherLines());
-  OnTimer1.push_back([this] { record->Timer1Timer(); });
+                                         alarm->Status, Timer1, std::move(devices.switcherLines));
   viewer = std::make_unique<ViewerPanel>(journal, form, settings, cameras, Timer2, record->Codec,
                                          FrameReadBuffer);
-  OnTimer2.push_back([this] { viewer->Timer2Timer(); });
-  OnTimer3.push_back([this] { viewer->FollowSound(); });
-  // Recording is on: the recording page says, the capture page asks.
+  viewer->SetMediaPlayer(devices.player);
+  link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
+                                                     video->Intake, video->Video, alarm->Status,
+                                                     *alarm, Timer4, devices.serialLines});
+  link->SetNet(devices.net);
+  link->SetMediaPlayer(devices.player);
+  directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
+
+  // --- what the parts tell each other (docs/architecture.md, "Cross-subsystem facts")
+  // The capture control's frames go through VideoVideoFrameBmp below.
+  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
+    VideoVideoFrameBmp(stamp, picture);
+  };
+  // Recording on: the recording page states it, the capture page reads it.
   video->IsRecording = [this] { return record->Recording(); };
+  // The frame cycle steps the video switcher through the recording page's port.
   video->Intake.SwitchCamera = [this](int n) { record->Switcher().SwitchCamera(n); };
+  // The playback page follows the camera count and lays the views out again.
   video->CameraCountChanged.Connect([this](int n) {
     if (viewer) viewer->CameraCountChanged(n);
   });
   viewer->RelayoutCameras = [this] { video->ViewPanelResize(); };
+  // The playback page follows the pair being recorded.
   record->PairChosen.Connect([this](const std::string& dsc) { viewer->PointAt(dsc); });
   record->RecordWritten.Connect(
       [this](const std::string& dsc, std::int32_t n) { viewer->RecorderWrote(dsc, n); });
   record->ThresholdsChanged.Connect([this] { viewer->DrawChangeGraph(); });
-  link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
-                                                     video->Intake, video->Video, alarm->Status,
-                                                     *alarm, Timer4, MakeLinuxSerialDevice});
-  OnTimer3.push_back([this] { link->Heartbeat(); });
-  OnTimer4.push_back([this] { link->dispatch.CountAlarmSecond(); });
-  // Every frame the capture control delivers goes to the frame intake and
-  // then, at a site, has the next picture follow it to the station.
-  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
-    video->Intake.VideoVideoFrameBmp(stamp, picture);
-    link->FrameTaken();
-  };
-  directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
+  // The voice file edit of "Дозвон" is the link's; the directory shows the
+  // selected Abonent's file in it.
   directory->BindWaveFile(&link->WaveFile);
   directory->CamerasChanged.Connect([this] { video->ViewPanelResize(); });
   frame.RepaintCameras = [this] {
@@ -241,6 +236,36 @@ void Application::FormClose() {
   FrameReadBuffer.clear();
   FrameReadBuffer.shrink_to_fit();
   journal.AddJournal("Программа завершена", jkInfo);
+}
+
+// --- the timers and the frame notification, each doing its parts in a
+// fixed order
+
+void Application::Timer1Timer() {
+  record->Timer1Timer();  // the processing tick
+}
+
+void Application::Timer2Timer() {
+  viewer->Timer2Timer();  // playback stepping
+}
+
+void Application::Timer3Timer() {
+  // The heartbeat.  The gauge poll comes first: the alarm dispatch in the
+  // link's part decides on this beat's answer.
+  alarm->PollGauges();
+  viewer->FollowSound();
+  link->Heartbeat();
+}
+
+void Application::Timer4Timer() {
+  link->dispatch.CountAlarmSecond();
+}
+
+void Application::VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame) {
+  // The frame intake first; then, at a site, the next picture follows the
+  // frame to the station.
+  video->Intake.VideoVideoFrameBmp(stamp, frame);
+  link->FrameTaken();
 }
 
 void Application::AppEvents1Exception(const std::string& message) {

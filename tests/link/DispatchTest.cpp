@@ -52,6 +52,17 @@ class DispatchTest : public LinkFixture {
   bool motion = false;
 };
 
+// The heartbeat polls the inputs before the dispatch looks at them: the
+// first beat of an alarm already starts counting the reaction delay.
+TEST_F(DispatchTest, TheFirstBeatOfAnAlarmStartsTheReactionDelay) {
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false)});
+  site().site().Armed = true;
+  motion = true;
+  Seconds(1);
+  EXPECT_FALSE(site().app->alarm->LastAllClear);
+  EXPECT_TRUE(site().app->Timer4.Enabled());
+}
+
 TEST_F(DispatchTest, AnAlarmShorterThanTheReactionDelayCallsNobody) {
   MakeSite({Abonent(1, "5550199", "msg.rmd", false)});
   site().site().Armed = true;
