@@ -164,7 +164,7 @@ void RecordPanel::StopRecording() {
   SetRecordingState(false);
 }
 
-void RecordPanel::Timer1Timer() {
+void RecordPanel::ProcessPendingFrame() {
   if (!Recording()) return;
   FrameIntake& in = intake_;
   if (in.FramePending) {

@@ -73,7 +73,10 @@ class RecordPanel {
   SwitcherPort& Switcher() { return *switcher_; }
 
   // --- handlers
-  void Timer1Timer();
+  // Timer1: the processing tick.
+  void Timer1Timer() { ProcessPendingFrame(); }
+  // The pending frame is compared, measured and perhaps recorded.
+  void ProcessPendingFrame();
   void RecordBtnClick();
   void RecFileNameChange();
   void RecFreqChange();

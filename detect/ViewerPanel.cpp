@@ -181,7 +181,7 @@ void ViewerPanel::ViewFreqChange() {
   timer2_.SetInterval(Session.nav.timerIntervalMs);
 }
 
-void ViewerPanel::Timer2Timer() {
+void ViewerPanel::StepPlayback() {
   const bool moved = Session.nav.Timer2Timer();
   SyncSlider();
   if (moved) ShowRecord(Session.nav.value);

@@ -66,7 +66,9 @@ class ViewerPanel {
   void ForwardButtonClick();   // after the button's Down changed
   void BackwardButtonClick();  // likewise
   void ViewFreqChange();
-  void Timer2Timer();
+  // Timer2: the next record while a play button is down.
+  void Timer2Timer() { StepPlayback(); }
+  void StepPlayback();
   void DrawChangeGraph();
 
   // The cameras' views must be laid out again (the list changed which are

@@ -265,31 +265,34 @@ bool SiteDispatch::ServerCall(const std::string& number) {
 }
 
 void SiteDispatch::VoiceModem1Event(ModemEvent event, TEventData data, int& result) {
+  if (event == ModemEvent::Dtmf && !l_.ServerMode()) TakeDtmfDigit(static_cast<char>(data.value));
+  // The last event on the status bar's second panel.
+  l_.ctx.journal.SetStatus(1,
+                           std::to_string(EventCode(event)) + " " + std::to_string(data.value) +
+                               " " + std::to_string(result),
+                           0, colors::clNavy, jkInfo, 0);
+}
+
+void SiteDispatch::TakeDtmfDigit(char digit) {
   LinkContext& c = l_.ctx;
   LinkState& st = l_.st;
-  if (event == ModemEvent::Dtmf && !l_.ServerMode()) {
-    st.DtmfBuffer += static_cast<char>(data.value);
-    const std::string& on = c.form.DefenceOnDTMF.Text();
-    const std::string& off = c.form.DefenceOffDTMF.Text();
-    // An empty code never matches: any key would arm or disarm.
-    if (!c.site.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
-      st.DtmfBuffer.clear();
-      if (c.defence.PollNow()) {
-        l_.VoiceModem1.PlayDTMF("3");
-        c.defence.RemoteSwitchMode();
-      } else {
-        l_.VoiceModem1.PlayDTMF("9*9*9*");
-      }
-    }
-    if (c.site.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
-      st.DtmfBuffer.clear();
+  st.DtmfBuffer += digit;
+  const std::string& on = c.form.DefenceOnDTMF.Text();
+  const std::string& off = c.form.DefenceOffDTMF.Text();
+  // An empty code never matches: any key would arm or disarm.
+  if (!c.site.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
+    st.DtmfBuffer.clear();
+    if (c.defence.PollNow()) {
+      l_.VoiceModem1.PlayDTMF("3");
       c.defence.RemoteSwitchMode();
+    } else {
+      l_.VoiceModem1.PlayDTMF("9*9*9*");
     }
   }
-  c.journal.SetStatus(1,
-                      std::to_string(EventCode(event)) + " " + std::to_string(data.value) + " " +
-                          std::to_string(result),
-                      0, colors::clNavy, jkInfo, 0);
+  if (c.site.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
+    st.DtmfBuffer.clear();
+    c.defence.RemoteSwitchMode();
+  }
 }
 
 void SiteDispatch::WaveTestClick() {

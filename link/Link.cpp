@@ -267,7 +267,7 @@ void LinkSubsystem::Drain(INetSocket& s, LinkAssembler& a) {
   }
 }
 
-void LinkSubsystem::CommPort1DataAvail(int count) {
+void LinkSubsystem::ReceiveDirectLine(int count) {
   while (count > 0 && CommPort1.InCount() > 0) {
     const std::size_t room = serialAssembler_.Space();
     const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);
@@ -573,7 +573,7 @@ bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
 
 // ---------------------------------------------------------------- modem
 
-void LinkSubsystem::VoiceModem1Read(const std::uint8_t* data, int count) {
+void LinkSubsystem::ReadModemStream(const std::uint8_t* data, int count) {
   // Only the data connection's bytes are pictures; command answers are not.
   if (!st.DataConnected || count <= 0 || carrierLost_) return;
   // The modem's "NO CARRIER" ends the connection: the bytes before it are

@@ -101,6 +101,9 @@ class SiteDispatch {
   bool RecordVoice(const std::string& file, bool onLine);
   bool ServerCall(const std::string& number);
   void VoiceModem1Event(ModemEvent event, TEventData data, int& result);
+  // A DTMF digit from the line: the arming and disarming codes are looked
+  // for among the digits so far.
+  void TakeDtmfDigit(char digit);
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();
@@ -222,7 +225,10 @@ class LinkSubsystem {
   bool SendCommand(bool armed, int index);
   void ServerAddressesChange();
   void ClientComPortChange(bool fromServerControl);
-  void VoiceModem1Read(const std::uint8_t* data, int count);
+  void VoiceModem1Read(const std::uint8_t* data, int count) { ReadModemStream(data, count); }
+  // Bytes the modem read: during a data connection the picture stream, up
+  // to the modem's "NO CARRIER".
+  void ReadModemStream(const std::uint8_t* data, int count);
   // A data connection came about (the modem's "CONNECT" line) or ended.
   void DataConnectionUp(std::string connectLine);
   void DataConnectionDown();
@@ -263,7 +269,9 @@ class LinkSubsystem {
   void Accept(std::unique_ptr<INetSocket> s);
   void Drain(INetSocket& s, LinkAssembler& a);
   void SweepConnections();
-  void CommPort1DataAvail(int count);
+  void CommPort1DataAvail(int count) { ReceiveDirectLine(count); }
+  // The direct line's bytes into its assembler.
+  void ReceiveDirectLine(int count);
   void ClientConnected();
   // Opens the modem (kind 0) or the direct line (kind 1) on COM<port> and
   // journals whether it opened.
