@@ -190,8 +190,10 @@ void Gauges::EventComPortChange() {
     return;
   }
   const std::string t = name + " для получения сигналов с датчиков";
-  if (!lines_->Open(s_.ports.ComDevice(n))) {
-    journal_.ReportError("Ошибка открытия порта " + t + " !", jcGaugePortOpen, 1);
+  if (const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n)); !opened) {
+    // The system's reason in the same line, as for every port.
+    journal_.ReportError("Ошибка открытия порта " + t + " (" + opened.reason + ") !",
+                         jcGaugePortOpen, 1);
     return;
   }
   lines_->Close();

@@ -21,11 +21,12 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   lines_->Close();
   const std::string what = device + " для управления видеокоммутатором";
   // Judged on the device just opened, not on the one before.
-  if (!lines_->Open(ports_.ComDevice(n))) {
+  if (const DeviceResult opened = lines_->Open(ports_.ComDevice(n)); !opened) {
     port_ = 0;
     m.kind = SwitcherMessage::Error;
     m.code = jcSwitcherPortOpen;
-    m.text = "Ошибка открытия порта " + what + " !";
+    // The system's reason in the same line, as for every port.
+    m.text = "Ошибка открытия порта " + what + " (" + opened.reason + ") !";
     return m;
   }
   port_ = n;

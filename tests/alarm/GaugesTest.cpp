@@ -281,12 +281,14 @@ TEST_F(GaugesTest, PortCheckReportsConflictsAndOpenFailures) {
   form().EventComPort.SetValue(4);         // the switcher's
   com->present = false;
   form().EventComPort.SetValue(5);
-  EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
-                             "Порт Com2: зарезервирован для связи с сервером !",
-                             "Порт Com4: зарезервирован для управления видеокоммутатором !",
-                             "Ошибка открытия порта Com5: для получения сигналов с датчиков !"}));
-  EXPECT_EQ(app->journal.Status()[0].text,
-            "Ошибка открытия порта Com5: для получения сигналов с датчиков !");
+  // A port that does not open says why, in the same line.
+  const std::string failed = "Ошибка открытия порта Com5: для получения сигналов с датчиков (" +
+                             loop.ports.ComDevice(5) + ": " + std::strerror(ENOENT) + ") !";
+  EXPECT_EQ(Logged(),
+            (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
+                   "Порт Com2: зарезервирован для связи с сервером !",
+                   "Порт Com4: зарезервирован для управления видеокоммутатором !", failed}));
+  EXPECT_EQ(app->journal.Status()[0].text, failed);
   EXPECT_EQ(app->journal.Status()[0].color, colors::clRed);
   EXPECT_EQ(com->opens, com->closes);
   // The error codes go to the journal file.
@@ -335,7 +337,8 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
   EXPECT_TRUE(Poll());
   alarm().gauges.EventComPortChange();
   EXPECT_EQ(Logged(before),
-            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков !"}));
+            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков (" +
+                   std::string(name) + ": " + std::strerror(EBUSY) + ") !"}));
   int held = 0;
   ASSERT_EQ(::ioctl(holder.fd(), TIOCGEXCL, &held), 0);
   EXPECT_EQ(held, 1);

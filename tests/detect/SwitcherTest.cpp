@@ -88,7 +88,9 @@ TEST(Switcher, PortConflictsAndFailures) {
   log.clear();
   m = sw.Open({4, 1, false, 3});
   EXPECT_EQ(m.code, 18);
-  EXPECT_EQ(m.text, "Ошибка открытия порта Com4: для управления видеокоммутатором !");
+  EXPECT_EQ(m.text,
+            "Ошибка открытия порта Com4: для управления видеокоммутатором (/dev/missing4: " +
+                std::string(std::strerror(ENOENT)) + ") !");
   EXPECT_EQ(log, (std::vector<std::string>{"close", "open /dev/missing4"}));
   EXPECT_FALSE(sw.IsOpen());
   log.clear();
