@@ -474,7 +474,7 @@ TEST_F(SecureLinkTest, KeylessPeersAreToldApartAtTheirFirstBytes) {
 
 // ---------------------------------------------------------------- lines that restart
 
-struct SerialLineTest : SecureLinkTest {
+struct SecureSerialLineTest : SecureLinkTest {
   void SetUp() override { Connect(7, KeyOf(1), ChannelOptions::SerialLine()); }
   // The site's status goes across and arrives.
   void ExpectStatusArrives(std::uint8_t n) {
@@ -485,7 +485,7 @@ struct SerialLineTest : SecureLinkTest {
   }
 };
 
-TEST_F(SerialLineTest, AStationRestartedIsShakenHandsWithAgain) {
+TEST_F(SecureSerialLineTest, AStationRestartedIsShakenHandsWithAgain) {
   ASSERT_TRUE(station.ch->Established());
   ExpectStatusArrives(1);
   // A new station on the line knows nothing of the session: the next
@@ -501,7 +501,7 @@ TEST_F(SerialLineTest, AStationRestartedIsShakenHandsWithAgain) {
   EXPECT_TRUE(site.faults.empty());
 }
 
-TEST_F(SerialLineTest, ASiteRestartedBeginsANewSession) {
+TEST_F(SecureSerialLineTest, ASiteRestartedBeginsANewSession) {
   MakeSite(7, KeyOf(1), ChannelOptions::SerialLine());
   site.ch->Start(now);
   Pump();
@@ -512,7 +512,7 @@ TEST_F(SerialLineTest, ASiteRestartedBeginsANewSession) {
   EXPECT_TRUE(station.faults.empty());
 }
 
-TEST_F(SerialLineTest, NoiseOnTheLineCostsOneSessionAndIsJournaledOnce) {
+TEST_F(SecureSerialLineTest, NoiseOnTheLineCostsOneSessionAndIsJournaledOnce) {
   for (int i = 0; i < 3; ++i) {
     bool once = true;
     toStation = [&once](Bytes& b, std::size_t) {
@@ -546,7 +546,7 @@ TEST_F(SerialLineTest, NoiseOnTheLineCostsOneSessionAndIsJournaledOnce) {
   ExpectStatusArrives(8);
 }
 
-TEST_F(SerialLineTest, ASilentStationIsRetriedAndAWrongKeyReportedOnce) {
+TEST_F(SecureSerialLineTest, ASilentStationIsRetriedAndAWrongKeyReportedOnce) {
   // Nobody at the other end: a new hello after the deadline, each time.
   MakeSite(7, KeyOf(1), ChannelOptions::SerialLine());
   site.ch->Start(now);
@@ -582,7 +582,7 @@ TEST_F(SerialLineTest, ASilentStationIsRetriedAndAWrongKeyReportedOnce) {
   ExpectStatusArrives(9);
 }
 
-TEST_F(SerialLineTest, AKeylessSiteOnTheLineIsReportedAndNotActedOn) {
+TEST_F(SecureSerialLineTest, AKeylessSiteOnTheLineIsReportedAndNotActedOn) {
   MakeStation(ChannelOptions::SerialLine());
   for (int i = 0; i < 3; ++i) Deliver(station, BuildCommand(true, 0));
   EXPECT_TRUE(station.plain.empty());
