@@ -1,5 +1,6 @@
 #include "platform/FfmpegLog.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -20,7 +21,34 @@ struct LogState {
   SecretRedactor redactor;
   FfmpegLogSink sink;
   FfmpegLogLevel level = FfmpegLogLevel::Error;
+  // Standard error takes at most kLinesPerMinute lines a minute: a camera
+  // sending damaged pictures for months must not flood the system's log.
+  std::chrono::steady_clock::time_point minute{};
+  int lines = 0, leftOut = 0;
 };
+
+constexpr int kLinesPerMinute = 30;
+
+void ToStandardError(LogState& s, const std::string& line) {
+  const auto now = std::chrono::steady_clock::now();
+  int leftOut = 0;
+  bool write = false;
+  {
+    std::lock_guard lk(s.mu);
+    if (now - s.minute > std::chrono::minutes(1)) {
+      leftOut = s.leftOut;
+      s.minute = now;
+      s.lines = s.leftOut = 0;
+    }
+    write = s.lines < kLinesPerMinute;
+    if (write)
+      ++s.lines;
+    else
+      ++s.leftOut;
+  }
+  if (leftOut > 0) std::fprintf(stderr, "ffmpeg: (%d lines left out)\n", leftOut);
+  if (write) std::fprintf(stderr, "ffmpeg: %s\n", line.c_str());
+}
 
 LogState& State() {
   static LogState* state = new LogState;  // outlives every thread that may log
@@ -63,7 +91,7 @@ void Hook(void* avcl, int level, const char* fmt, va_list vl) {
   if (sink)
     sink(ours, out);
   else
-    std::fprintf(stderr, "ffmpeg: %s\n", out.c_str());
+    ToStandardError(s, out);
 }
 
 void SetLibraryLevel(FfmpegLogLevel level) {
