@@ -341,6 +341,7 @@ TEST(RtspCamera, H264OverTcpAndUdp) {
   udp.transport = NetTransport::Udp;
   WatchedCamera a(d, QuickConfig(server.Url(), 176, 144)), b(d, udp);
   a.camera->Start();
+  ASSERT_TRUE(a.WaitFrames(1, 10000));
   b.camera->Start();
   ASSERT_TRUE(PumpUntil(
       d, [&] { return a.frames >= 5 && b.frames >= 5; }, 10000))

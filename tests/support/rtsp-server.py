@@ -47,7 +47,9 @@ def main():
     )
     factory = GstRtspServer.RTSPMediaFactory()
     factory.set_launch(launch)
-    factory.set_shared(True)
+    # A pipeline of its own for every client: shared media races when
+    # clients of both transports arrive at once.
+    factory.set_shared(False)
 
     if args.user:
         auth = GstRtspServer.RTSPAuth()
