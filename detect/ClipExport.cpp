@@ -203,6 +203,12 @@ ClipExportResult ClipExporter::Export(const ClipExportRequest& req, const Progre
 
   RecordingReader reader;
   if (IoResult r = reader.Open(req.pairName); !r) return fail(r.reason);
+  // The clip is renamed over the output at the end: never over the recording.
+  for (const std::string& own : {reader.DscName(), BinNameFor(reader.DscName())}) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(own, req.output, ec))
+      return fail("the clip would replace the recording \"" + own + "\"");
+  }
 
   // The records asked for, in time order.
   std::vector<Selected> sel;

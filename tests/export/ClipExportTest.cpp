@@ -334,6 +334,12 @@ TEST_F(ClipExportTest, CancelAndFailureLeaveNothingBehind) {
   EXPECT_FALSE(res.ok());
   EXPECT_NE(res.error.find("no such folder"), std::string::npos) << res.error;
 
+  // Never over the recording itself.
+  r.output = dir.file("rec.bin");
+  res = Run(r);
+  EXPECT_FALSE(res.ok());
+  EXPECT_NE(res.error.find("rec.bin"), std::string::npos) << res.error;
+
   r.output = dir.file("clip.mkv");
   r.pairName = dir.file("missing.dsc");
   res = ClipExporter(writers).Export(r);
