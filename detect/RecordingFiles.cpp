@@ -116,6 +116,7 @@ void RecordingPair::Close() {
   CloseFd(dsc_);
   CloseFd(bin_);  // also drops the writer's lock
   ring_ = false;
+  resumeChecked_ = false;
   slots_.clear();
 }
 
@@ -209,9 +210,10 @@ IoResult RecordingPair::StartNextPair() {
   return IoResult::Fail("Нет свободного имени для файла записи " + Quoted(baseName_));
 }
 
-bool RecordingPair::LoadSlots() {
+bool RecordingPair::LoadSlots(std::vector<double>* times) {
   const std::int32_t count = RecordCount();
   slots_.assign(static_cast<std::size_t>(count), Slot{});
+  if (times) times->assign(static_cast<std::size_t>(count), 0.0);
   std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int32_t>(count, 4096)) *
                                 kDescriptorSize);
   for (std::int32_t first = 0; first < count; first += 4096) {
@@ -223,8 +225,41 @@ bool RecordingPair::LoadSlots() {
       const FrameDescriptor d =
           DecodeDescriptor(buf.data() + static_cast<std::size_t>(i) * kDescriptorSize);
       slots_[static_cast<std::size_t>(first + i)] = {d.offset, d.length, d.kind == kKindPicture};
+      if (times) (*times)[static_cast<std::size_t>(first + i)] = d.captureTime;
     }
   }
+  return true;
+}
+
+bool RecordingPair::ResumeAfterNewest() {
+  std::vector<double> times;
+  if (!LoadSlots(&times)) return false;
+  // A pair that has gone round holds the newest records first (1..k) and
+  // the older round after them, so the capture time drops right after the
+  // newest record.  A clock set back (summer time ending) drops the time
+  // too, but inside a round the pictures lie back to back; at the end of
+  // the newest round they rarely do, so such a drop is preferred.
+  const std::size_t n = slots_.size();
+  std::size_t newest = n;
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (!(times[i + 1] < times[i])) continue;
+    const bool backToBack = slots_[i].offset + slots_[i].length == slots_[i + 1].offset;
+    if (newest == n) newest = i;
+    if (!backToBack) {
+      newest = i;
+      break;
+    }
+  }
+  const bool sane = newest < n && slots_[newest].offset >= 0 && slots_[newest].length >= 0 &&
+                    slots_[newest].offset + slots_[newest].length <= kMaxBinBytes;
+  if (!sane) {
+    // Not gone round yet: the next record follows the last one.
+    slots_.clear();
+    return true;
+  }
+  ring_ = true;
+  ringSlot_ = static_cast<std::int32_t>(newest) + 2;
+  ringPos_ = slots_[newest].offset + slots_[newest].length;
   return true;
 }
 
@@ -248,6 +283,14 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   if (!IsOpen()) return r;
   if (data == nullptr) len = 0;
 
+  // A pair written round and round before (another run, or chosen again)
+  // goes on after its newest record, never over it.
+  if (policy_.action == VolumeLimitAction::Wrap && policy_.limitBytes > 0 && !ring_ &&
+      !resumeChecked_) {
+    resumeChecked_ = true;
+    if (!ResumeAfterNewest())
+      return Fail(r, "Ошибка чтения файла " + Quoted(dscName_) + ": " + SysError());
+  }
   std::int32_t count = RecordCount();
   std::int64_t binSize = BinSize();
   if (binSize < 0) return Fail(r, "Ошибка чтения файла " + Quoted(binName_) + ": " + SysError());

@@ -28,7 +28,14 @@ void SiteDispatch::TickSteps(bool quiet) {
     if (!app.Timer4.Enabled()) app.Timer4.SetEnabled(true);
     trigger = st.Timer4Tag >= app.form.DefenceOffDelay.Value();
   }
-  if (!site.Armed) return;
+  if (!site.Armed) {
+    // Disarmed: the dispatch is over, and so is its sound recording.
+    if (site.DispatchActive || (l_.Player() && l_.Player()->Recording())) {
+      site.DispatchActive = false;
+      if (IMediaPlayer* p = l_.Player(); p && p->Recording()) p->Save();
+    }
+    return;
+  }
 
   TAbonentArray& ab = app.settings.Abonents;
   const int count = std::min(app.settings.AbonentsCount, kMaxAbonents);
@@ -56,6 +63,9 @@ void SiteDispatch::TickSteps(bool quiet) {
   }
   if (!site.DispatchActive) return;
   for (int i = 1; i <= count; ++i) {
+    // A disarm (by DTMF during the call before, by the station, at the
+    // keyboard) ends the dispatch at once: nobody else is called.
+    if (!Dispatching()) return;
     TAbonentRecord& a = ab[static_cast<std::size_t>(i)];
     try {
       const TDateTime t = app.services().clock.Now();
@@ -67,18 +77,24 @@ void SiteDispatch::TickSteps(bool quiet) {
         l_.ModemProfile1.DialTimeOut = a.WaitAnswerTimeout;
         struct Clear {
           LinkState& st;
+          bool& calling;
           ~Clear() {
+            calling = false;
             // A voice call is over when it returns; a data call to the
             // station lasts until its connection ends.
             if (!st.DataConnected) st.CallInProgress = false;
           }
-        } clear{st};
+        } clear{st, dispatchCall_};
+        dispatchCall_ = true;
+        callStopped_ = false;
         if (a.ConnectToServerMode)
           a.Reached = ServerCall(a.PhoneNumber);
         else
           a.Reached = VoiceCall(a.VoiceFile, true, a.PhoneNumber);
       }
       app.services().pump.ProcessEvents();
+      // DTMF digits the call left queued in the modem count before the next.
+      if (!l_.VoiceModem1.InUse()) l_.VoiceModem1.ProcessEvents();
       if (app.Closing) return;
       if (!a.Reached && app.services().clock.Now() - st.AlarmStart > a.RecallTime * kOneMinute)
         a.GaveUp = true;
@@ -88,6 +104,17 @@ void SiteDispatch::TickSteps(bool quiet) {
       app.journal.ReportError(e.what(), 20, 1);
     }
   }
+}
+
+bool SiteDispatch::Dispatching() const {
+  const SiteStatus& site = l_.app.alarm->Status;
+  return site.Armed && site.DispatchActive;
+}
+
+void SiteDispatch::StopCallIfDisarmed() {
+  if (!dispatchCall_ || callStopped_ || Dispatching()) return;
+  callStopped_ = true;
+  l_.VoiceModem1.Stop();
 }
 
 void SiteDispatch::ServiceCall() {
@@ -186,8 +213,10 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
     m.SetDevice(onLine ? 2 : l_.ModemProfile1.PlayDevice);
     if (!number.empty()) {
       app.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", 2, 1);
+      l_.ApplyDialMode();
       dialled = m.Dial(number) == 0;
     }
+    if (dialled && callStopped_) dialled = false;  // disarmed meanwhile: nothing to say
     if (dialled) {
       m.Wait(2000);
       app.video->Video.SetPreview(true);
@@ -219,6 +248,7 @@ bool SiteDispatch::ServerCall(const std::string& number) {
   l_.ModemProfile1.DialTimeOut = 90;
   if (!number.empty()) {
     app.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", 2, 1);
+    l_.ApplyDialMode();
     r = l_.VoiceModem1.Dial(number);
   }
   UnlockModem();
@@ -227,10 +257,10 @@ bool SiteDispatch::ServerCall(const std::string& number) {
     if (!number.empty()) app.journal.ShowStatus("Завершение соединения" + std::to_string(r), 2, 1);
   }
   if (r == 0 && !number.empty()) {
-    // The station answered: pictures go over this connection until the
-    // connection time-out ends it.
-    l_.st.DataConnected = true;
+    // The station answered: pictures go over this connection until it ends
+    // (the station hangs up) or its time-out ends it.
     l_.st.RingTime = app.services().clock.Now();
+    l_.DataConnectionUp(l_.ConnectLine().empty() ? std::string("CONNECT") : l_.ConnectLine());
   }
   return r == 0;
 }

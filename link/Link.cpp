@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -19,6 +22,12 @@ namespace {
 // frame is newer anyway, and a station that reads slowly is not flooded.
 constexpr std::size_t kPictureBacklog = 2u * 1024 * 1024;
 constexpr double kConnectionTimeout = 300 * kOneSecond;
+// A site on the direct line repeats its status this often, so that a
+// station started after it soon knows who is on the line.
+constexpr double kSerialStatusRepeat = 10 * kOneSecond;
+// Silence the modem needs around the escape sequence to take it as one.
+constexpr int kEscapeGuardMs = 1000;
+const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
 
 std::string ErrorText(const std::exception& e) {
   return std::string("Ошибка: ") + e.what() + " !";
@@ -29,20 +38,51 @@ LinkSubsystem::LinkSubsystem(Application& a)
     : app(a),
       dispatch(*this),
       station(*this),
+      ModemLogFile1(a.services().clock),
+      ModemLogFile2(a.services().clock),
       VoiceModem1(a.services().clock, a.services().dispatcher, a.services().ports),
       CommPort1(a.services().dispatcher, a.services().ports),
-      clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m); }),
-      serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m); }),
-      modemReceiver_([this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n); },
-                     [this](std::int64_t n) {
-                       app.journal.AddJournal("Ошибка: размер картинки " + std::to_string(n) +
-                                                  " байт превышает буфер приёма !",
-                                              0, 0, 0, 0, 33);
-                     }) {
+      clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
+      serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
+      modemReceiver_(
+          [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
+          [this](std::int64_t n) {
+            app.journal.AddJournal(
+                "Ошибка: размер картинки " + std::to_string(n) + " байт превышает буфер приёма !",
+                0, 0, 0, 0, 33);
+          }) {
+  // The voice modem as the main window sets it up: an SM56 on its line,
+  // PCM voice files without a header, recordings of at most 20 seconds,
+  // speaker off, and its log and trace in the data folder.
+  ModemProfile1.Port = 3;
   ModemProfile1.ModemName = "Motorola SM56";
+  ModemProfile1.ModemInitCmd = "ATL0";
+  ModemProfile1.ModemLogging = true;
+  ModemProfile1.RecCompression = 1;
+  ModemProfile1.RecMaxLen = 20;
+  ModemProfile1.DialMode = "P";
+  ModemProfile1.AnswerRecognition = true;
+  ModemProfile1.RawData = true;
+  ModemLogFile1.Title = "Zorvenix";
+  ModemLogFile2.Title = "Zorvenix";
   VoiceModem1.SetProfile(&ModemProfile1);
   VoiceModem1.SetDriver(&MotorolaSM561);
-  VoiceModem1.OnYield = [this] { app.services().pump.ProcessEvents(); };
+  VoiceModem1.SetLogFile(&ModemLogFile1);
+  VoiceModem1.SetTraceFile(&ModemLogFile2);
+  VoiceModem1.OnYield = [this] {
+    app.services().pump.ProcessEvents();
+    dispatch.StopCallIfDisarmed();
+  };
+  // During a data connection the stream is read as it arrives, not only on
+  // the heartbeat: a picture is not held up in the port's buffers.
+  VoiceModem1.Port()->OnDataAvail = [this](int) {
+    if (st.DataConnected && !VoiceModem1.InUse() && !readingData_) ReadDataConnection();
+  };
+  // The modem reports a data connection while dialling or answering too:
+  // the line is kept for the connection's journal entry.
+  VoiceModem1.OnReadString = [this](const std::string& line) {
+    if (line.rfind("CONNECT", 0) == 0) connectLine_ = line;
+  };
   VoiceModem1.OnEvent = [this](int ev, TEventData d, int& r) {
     dispatch.VoiceModem1Event(ev, d, r);
   };
@@ -66,11 +106,14 @@ LinkSubsystem::LinkSubsystem(Application& a)
 
   app.OnTimer3.push_back([this] { Timer3Timer(); });
   app.OnTimer4.push_back([this] { dispatch.Timer4Timer(); });
-  // At a site with the network link every frame is followed by a picture.
+  // At a site every frame is followed by a picture to the station: with the
+  // network link, and over a modem data connection while it is up.
   previousFrameHandler_ = app.video->Video.OnVideoFrameBmp;
   app.video->Video.OnVideoFrameBmp = [this](TDateTime t, const TPicture& frame) {
     if (previousFrameHandler_) previousFrameHandler_(t, frame);
-    if (!ServerMode() && CommKind() == 2) Button1Click();
+    if (ServerMode()) return;
+    const int kind = CommKind();
+    if (kind == 2 || (kind == 0 && st.DataConnected)) Button1Click();
   };
 }
 
@@ -86,6 +129,10 @@ LinkSubsystem::~LinkSubsystem() {
   VoiceModem1.OnYield = nullptr;
   VoiceModem1.OnEvent = nullptr;
   VoiceModem1.OnRead = nullptr;
+  VoiceModem1.OnReadString = nullptr;
+  VoiceModem1.Port()->OnDataAvail = nullptr;
+  VoiceModem1.SetLogFile(nullptr);
+  VoiceModem1.SetTraceFile(nullptr);
 }
 
 bool LinkSubsystem::ServerMode() const {
@@ -102,6 +149,15 @@ bool LinkSubsystem::Recording() const {
 
 std::string LinkSubsystem::SoundFile() const {
   return app.settings.DataDir() + "/Sound.wav";
+}
+
+std::vector<const LinkPeer*> LinkSubsystem::Peers() const {
+  std::vector<const LinkPeer*> out;
+  for (const auto& c : connections_)
+    if (!c.dead) out.push_back(&c.peer);
+  out.push_back(&serialPeer_);
+  out.push_back(&modemPeer_);
+  return out;
 }
 
 int LinkSubsystem::ConnectionCount() const {
@@ -121,10 +177,32 @@ void LinkSubsystem::ResetReceivedBytes() {
   for (int k = 1; k <= app.cameras.CameraCount(); ++k) ReceivedBytes(k) = 0;
 }
 
+void LinkSubsystem::ResetReceivedBytes(int objectId) {
+  const int i = station.FindObject(objectId);
+  if (i == 0) return;
+  const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+  for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
+    if (const TCameraInfo* cam = o.Cameras[static_cast<std::size_t>(k)])
+      ReceivedBytes(cam->Number) = 0;
+}
+
 // ---------------------------------------------------------------- start and stop
 
 void LinkSubsystem::OpenPorts() {
+  // The modem's log and trace lie in the data folder; they are there from
+  // the start, and written while the profile's logging is on.
+  ModemLogFile1.SetFileName(app.ModemLogPath);
+  ModemLogFile2.SetFileName(app.ModemTracePath);
+  for (const std::string& f : {app.ModemLogPath, app.ModemTracePath}) {
+    if (f.empty() || !ModemProfile1.ModemLogging) continue;
+    if (std::FILE* fp = std::fopen(f.c_str(), "ab")) std::fclose(fp);
+  }
+  ApplyDialMode();
   ClientComPortChange(ServerMode());
+}
+
+void LinkSubsystem::ApplyDialMode() {
+  ModemProfile1.DialMode = app.form.DialType.ItemIndex() == 0 ? "P" : "T";
 }
 
 void LinkSubsystem::StartNetwork() {
@@ -133,10 +211,9 @@ void LinkSubsystem::StartNetwork() {
   if (!ServerMode() || !net_) return;
   listener_ = net_->CreateListener();
   listener_->OnAccept = [this](std::unique_ptr<INetSocket> s) { Accept(std::move(s)); };
-  if (!listener_->Listen(app.settings.LinkPort))
-    app.journal.ReportError("Ошибка открытия порта " + std::to_string(app.settings.LinkPort) +
-                                " для связи с объектами !",
-                            12, 1);
+  // Reported only when the station's link is the network.
+  if (!listener_->Listen(app.settings.LinkPort) && CommKind() == 2)
+    app.journal.ReportError("Невозможно открыть серверный сокет !", 34, 1);
 }
 
 void LinkSubsystem::Shutdown() {
@@ -147,6 +224,14 @@ void LinkSubsystem::Shutdown() {
     c.socket->Close();
   }
   connections_.clear();
+  // The modem: what runs is told to stop, and a call still up is hung up.
+  if (VoiceModem1.IsOpen()) {
+    VoiceModem1.Stop();
+    if ((st.DataConnected || st.RingTime != 0) && VoiceModem1.Acquire(this)) {
+      HangUpLine();
+      VoiceModem1.Release();
+    }
+  }
   CommPort1.Close();
   VoiceModem1.Close();
 }
@@ -154,15 +239,17 @@ void LinkSubsystem::Shutdown() {
 // ---------------------------------------------------------------- sockets
 
 void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
-  connections_.push_back(Connection{
-      std::move(s), LinkAssembler([this](const LinkMessage& m) { HandleLinkMessage(m); })});
+  connections_.push_back(Connection{std::move(s), LinkPeer(), LinkAssembler(nullptr)});
   Connection& c = connections_.back();
+  c.peer.SetAddress(c.socket->PeerAddress());
+  c.assembler = LinkAssembler([this, &c](const LinkMessage& m) { HandleLinkMessage(m, c.peer); });
   c.socket->OnData = [this, &c] {
     if (!c.dead) Drain(*c.socket, c.assembler);
   };
   c.socket->OnDisconnect = [this, &c] {
     c.dead = true;
-    ResetReceivedBytes();
+    // The counters of the site that went, not those of every other site.
+    if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
     // The connection's own event is still running: it goes later.
     if (!sweepPosted_) {
       sweepPosted_ = true;
@@ -208,9 +295,9 @@ void LinkSubsystem::CommPort1DataAvail(int count) {
   }
 }
 
-void LinkSubsystem::HandleLinkMessage(const LinkMessage& m) {
+void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
   if (ServerMode()) {
-    station.HandleLinkMessage(m);
+    station.HandleLinkMessage(m, peer);
   } else if ((m.Type == link::mtArm && !app.alarm->Status.Armed) ||
              (m.Type == link::mtDisarm && app.alarm->Status.Armed)) {
     app.alarm->RemoteSwitchMode();
@@ -235,35 +322,34 @@ void LinkSubsystem::Button1Click() {
       client_ = net_->CreateClient();
       client_->OnData = [this] { Drain(*client_, clientAssembler_); };
       client_->OnError = [](const std::string&) {};
-      client_->OnConnected = [this] {
-        if (ServiceCallPending && SendPictureMessage(1)) ServiceCallPending = false;
-      };
+      client_->OnConnected = [this] { ClientConnected(); };
     }
     client_->Open(app.ClientSocketAddress, app.settings.LinkPort);  // a failure is ignored
   }
   if (ServerMode()) return;
   const bool armed = app.alarm->Status.Armed;
   if (!armed && !LastSentArmed) return;
-  LastSentArmed = armed;
+  if (armed) LastSentArmed = true;
   const int cams = app.cameras.CameraCount();
-  if (kind == 0 && st.DataConnected && cams > 0) {
-    // Over a modem connection: camera 1's picture, JPEG-coded, after its size.
-    if (TCamera* cam = app.cameras.GetAs<TCamera>(1); cam && !cam->CurrentPicture.Empty()) {
-      WriteStatusBlock(cam->CurrentPicture.Data());
-      if (!codec_) codec_ = std::make_unique<JpegCodec>();
-      const auto jpeg = codec_->EncodePicture(cam->CurrentPicture, 75, cam->Colored);
-      if (!jpeg.empty()) {
-        std::uint8_t n[4];
-        const auto size = static_cast<std::uint32_t>(jpeg.size());
-        for (int i = 0; i < 4; ++i) n[i] = static_cast<std::uint8_t>(size >> (8 * i));
-        VoiceModem1.WriteBytes(n, 4);
-        VoiceModem1.WriteBytes(jpeg.data(), static_cast<int>(jpeg.size()));
-      }
-    }
-  }
+  bool sent = false;
+  if (kind == 0 && st.DataConnected && cams > 0) sent = QueueModemPicture(Button1Tag % cams + 1);
   if (kind == 2 && client_ && client_->Connected() && cams > 0)
-    SendPictureMessage(Button1Tag % cams + 1);
+    sent = SendPictureMessage(Button1Tag % cams + 1);
+  // The picture that tells the station of the disarming must really go out:
+  // skipped (a full queue, no connection) it is due again with the next.
+  if (sent && !armed) LastSentArmed = false;
   ++Button1Tag;
+}
+
+void LinkSubsystem::ClientConnected() {
+  // A new connection: nothing of the old one's bytes counts, and the site
+  // introduces itself with its status, so that the station knows which
+  // Object this connection speaks for (and can send it commands).
+  clientAssembler_.Reset();
+  if (SendPictureMessage(1)) {
+    ServiceCallPending = false;
+    if (!app.alarm->Status.Armed) LastSentArmed = false;
+  }
 }
 
 bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
@@ -274,7 +360,9 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
       static_cast<std::size_t>(pic.Stride()) * static_cast<std::size_t>(pic.Height());
   if (size + link::kHeaderSize > static_cast<std::size_t>(link::kMaxLength) || size < 4)
     return false;
-  if (!overSerial && (!client_ || client_->Pending() > kPictureBacklog)) return false;
+  if (!overSerial && (!client_ || !client_->Connected() || client_->Pending() > kPictureBacklog))
+    return false;
+  if (overSerial && !CommPort1.IsOpen()) return false;
   WriteStatusBlock(pic.Data());
   // A whole picture would hold the direct line (115200 bit/s) for half a
   // minute: over it the message carries the status block alone.
@@ -301,22 +389,94 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   return ok;
 }
 
-void LinkSubsystem::SendCommand(bool armed, int index) {
+void LinkSubsystem::SerialStatus() {
+  if (ServerMode() || CommKind() != 1 || !CommPort1.IsOpen()) return;
+  std::array<std::uint8_t, 4> now{};
+  WriteStatusBlock(now.data());
+  const TDateTime t = app.services().clock.Now();
+  if (now == serialSent_ && serialSentAt_ != 0 && t - serialSentAt_ < kSerialStatusRepeat) return;
+  if (SendPictureMessage(1, true)) {
+    serialSent_ = now;
+    serialSentAt_ = t;
+    if (!app.alarm->Status.Armed) LastSentArmed = false;
+  }
+}
+
+bool LinkSubsystem::QueueModemPicture(int c) {
+  if (modemOutPos_ < modemOut_.size()) {
+    PumpModemPicture();  // the picture before is still going out
+    return false;
+  }
+  TCamera* cam = app.cameras.GetAs<TCamera>(c);
+  if (!cam || cam->CurrentPicture.Empty()) return false;
+  WriteStatusBlock(cam->CurrentPicture.Data());
+  if (!codec_) codec_ = std::make_unique<JpegCodec>();
+  const auto jpeg = codec_->EncodePicture(cam->CurrentPicture, 75, cam->Colored);
+  if (jpeg.empty()) return false;
+  // The stream itself is a count and a JPEG picture; the picture carries the
+  // site's ID, the camera and the status block in a comment segment.
+  PictureStatus status;
+  status.ObjectId = static_cast<std::uint8_t>(app.form.ObjNum.Value());
+  status.Camera = static_cast<std::uint8_t>(c);
+  WriteStatusBlock(status.Block);
+  const auto coded = AddStatusSegment(jpeg, status);
+  modemOut_.resize(4 + coded.size());
+  const auto size = static_cast<std::uint32_t>(coded.size());
+  for (int i = 0; i < 4; ++i)
+    modemOut_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(coded.begin(), coded.end(), modemOut_.begin() + 4);
+  modemOutPos_ = 0;
+  PumpModemPicture();
+  return true;
+}
+
+void LinkSubsystem::PumpModemPicture() {
+  // Never waits: the port takes what its output buffer has room for, the
+  // rest goes with the next frame or tick.
+  while (modemOutPos_ < modemOut_.size()) {
+    const int want = static_cast<int>(std::min<std::size_t>(modemOut_.size() - modemOutPos_, 4096));
+    const int n = VoiceModem1.WriteSome(modemOut_.data() + modemOutPos_, want);
+    if (n < 0) {
+      modemOut_.clear();
+      modemOutPos_ = 0;
+      return;
+    }
+    if (n == 0) return;
+    modemOutPos_ += static_cast<std::size_t>(n);
+  }
+}
+
+bool LinkSubsystem::SendCommand(bool armed, int index) {
   const auto cmd = BuildCommand(armed, index);
-  const int kind = app.form.ServerCommType.ItemIndex();
-  if (kind == 1) {
-    if (CommPort1.IsOpen()) CommPort1.Write(cmd.data(), static_cast<int>(cmd.size()));
-  } else if (kind == 2) {
-    for (auto& c : connections_) {
-      if (c.dead) continue;
-      try {
-        if (!c.socket->Send(cmd.data(), cmd.size()))
-          throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
-      } catch (const std::exception& e) {
-        app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
-      }
+  const int record = index + 1;
+  const TObjectRecord* o =
+      record >= 1 && record <= app.settings.ObjectsCount && record <= static_cast<int>(kMaxObjects)
+          ? &app.settings.Objects[static_cast<std::size_t>(record)]
+          : nullptr;
+  // Only the connection that speaks for the Object carries its command:
+  // a site's TCP connection, or the direct line a site speaks on.
+  int sent = 0;
+  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID &&
+      CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
+    ++sent;
+  for (auto& c : connections_) {
+    if (!o || c.dead || c.peer.ObjectId() != o->ID) continue;
+    try {
+      if (!c.socket->Send(cmd.data(), cmd.size()))
+        throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
+      ++sent;
+    } catch (const std::exception& e) {
+      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
     }
   }
+  if (sent == 0) {
+    const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
+    const std::string who =
+        o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
+    app.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !", 3,
+                           1);
+  }
+  return sent > 0;
 }
 
 void LinkSubsystem::ServerAddressesChange() {
@@ -350,42 +510,156 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   }
   CommPort1.Close();
   VoiceModem1.Close();
+  // Whatever comes on the line from now on is a new conversation.
+  serialAssembler_.Reset();
+  serialPeer_.Reset();
+  serialPeer_.SetAddress(name);
   const int kind = CommKind();
-  if (kind == 2) return;
+  if (kind != 2) OpenLinkPort(port, kind);
+  // A station may have a direct line to one site besides its modem or the
+  // network (a key of its settings file, 0 for none).
+  const auto direct =
+      static_cast<int>(app.settings.Ini().ReadInteger("Main", "DirectLineComPort", 0));
+  if (server && kind != 1 && direct >= 1 && direct <= 8 && !(kind == 0 && direct == port)) {
+    serialPeer_.SetAddress("Com" + std::to_string(direct) + ":");
+    OpenLinkPort(direct, 1);
+  }
+}
 
+void LinkSubsystem::OpenLinkPort(int port, int kind) {
+  const bool server = ServerMode();
+  const std::string name = "Com" + std::to_string(port) + ":";
   // The port must exist and take writing.
   const std::string device = app.services().ports.ComDevice(port);
+  std::string reason;
   const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   bool ok = fd >= 0;
-  if (fd >= 0) ::close(fd);
+  if (fd >= 0)
+    ::close(fd);
+  else
+    reason = device + ": " + std::strerror(errno);
+  // Journaled as open only when it really is.
   if (ok && kind == 0) {
     ModemProfile1.Port = port;
-    if (VoiceModem1.Open() == 0) {
+    if (VoiceModem1.Open() != 0) {
+      ok = false;
+      reason = port > 4 ? std::string("модем подключается только к Com1-Com4")
+                        : VoiceModem1.Port()->OpenError();
+    } else {
+      int init = -1;
       try {
         dispatch.LockModem();
-        VoiceModem1.Init();
+        init = VoiceModem1.Init();
         dispatch.UnlockModem();
       } catch (const ModemAbort&) {
       }
+      if (init != 0)
+        app.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", 4);
     }
   } else if (ok && kind == 1) {
-    if (port >= 1 && port <= 4) CommPort1.SetComNumber(static_cast<TComNumber>(port - 1));
-    CommPort1.SetBaudRate(br115200);
-    CommPort1.Open();
+    ok = OpenDirectLine(port, reason);
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
-  if (ok)
+  if (ok) {
     app.journal.ShowStatus("Порт " + text + " открыт", 1, 1);
-  else
-    app.journal.ReportError("Ошибка открытия порта " + text + " !", 12, 1);
+  } else {
+    // The system's reason in the same line, as for every port.
+    app.journal.ReportError(
+        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !", 12,
+        1);
+  }
+  serialSentAt_ = 0;
+  if (ok && kind == 1) SerialStatus();
+}
+
+bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
+  if (port < 1 || port > 8) {
+    reason = "нет такого порта";
+    return false;
+  }
+  CommPort1.SetComNumber(static_cast<TComNumber>(port - 1));
+  CommPort1.SetBaudRate(br115200);
+  CommPort1.Open();
+  if (CommPort1.IsOpen()) return true;
+  reason = CommPort1.OpenError();
+  return false;
 }
 
 // ---------------------------------------------------------------- modem
 
 void LinkSubsystem::VoiceModem1Read(const std::uint8_t* data, int count) {
   // Only the data connection's bytes are pictures; command answers are not.
-  if (!ServerMode() || !st.DataConnected || count <= 0) return;
-  modemReceiver_.Receive(data, static_cast<std::size_t>(count));
+  if (!st.DataConnected || count <= 0 || carrierLost_) return;
+  // The modem's "NO CARRIER" ends the connection: the bytes before it are
+  // the last of the stream.
+  std::string seen = carrierTail_;
+  seen.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
+  std::size_t take = static_cast<std::size_t>(count);
+  const auto at = seen.find(kNoCarrier);
+  if (at != std::string::npos) {
+    carrierLost_ = true;
+    take = at > carrierTail_.size() ? at - carrierTail_.size() : 0;
+  }
+  carrierTail_ =
+      seen.size() > kNoCarrier.size() ? seen.substr(seen.size() - kNoCarrier.size() + 1) : seen;
+  if (ServerMode() && take > 0) modemReceiver_.Receive(data, take);
+}
+
+void LinkSubsystem::DataConnectionUp(std::string connectLine) {
+  st.DataConnected = true;
+  carrierTail_.clear();
+  carrierLost_ = false;
+  connectLine_.clear();
+  if (ServerMode()) {
+    modemReceiver_.Reset();
+    modemPeer_.Reset();
+  }
+  std::string speed;
+  const auto sp = connectLine.find(' ');
+  if (sp != std::string::npos) {
+    const auto start = connectLine.find_first_not_of(' ', sp);
+    if (start != std::string::npos)
+      speed = connectLine.substr(start, connectLine.find(' ', start) - start);
+  }
+  app.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
+                             (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
+                         2, 1);
+}
+
+void LinkSubsystem::DataConnectionDown() {
+  st.DataConnected = false;
+  st.RingTime = 0;
+  st.CallInProgress = false;
+  carrierLost_ = false;
+  carrierTail_.clear();
+  modemOut_.clear();
+  modemOutPos_ = 0;
+  modemReceiver_.Reset();
+  modemPeer_.Reset();
+  app.journal.ShowStatus("Завершение соединения", 2, 1);
+}
+
+void LinkSubsystem::ReadDataConnection() {
+  // Every read raises the engine's data event (VoiceModem1Read): at the
+  // station the picture stream, at both ends the modem's "NO CARRIER".
+  readingData_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{readingData_};
+  std::uint8_t buf[4096];
+  for (int n = 0; n < 64 && !carrierLost_ && VoiceModem1.InputWaiting(); ++n)
+    if (VoiceModem1.ReadBytes(buf, sizeof buf) <= 0) break;
+  if (carrierLost_) DataConnectionDown();
+}
+
+void LinkSubsystem::Pause(int ms) {
+  IClock& clock = app.services().clock;
+  const std::uint64_t end = clock.TickMs() + static_cast<std::uint64_t>(ms);
+  while (clock.TickMs() < end) {
+    clock.Sleep(20);
+    app.services().pump.ProcessEvents();
+  }
 }
 
 // ---------------------------------------------------------------- heartbeat
@@ -399,63 +673,79 @@ void LinkSubsystem::Timer3Timer() {
   ++st.Timer3Tag;
   ConnectionTimeout();
   LineReader();
+  SerialStatus();
+  if (st.DataConnected) PumpModemPicture();
   if (app.settings.DebugMode) Button1Click();
   if (sweepPosted_) SweepConnections();
 }
 
 void LinkSubsystem::ConnectionTimeout() {
   if (st.RingTime == 0 || app.services().clock.Now() - st.RingTime <= kConnectionTimeout) return;
+  // The hang-up needs the modem to itself; in use, it waits for the next tick.
+  if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
+  HangUpLine();
+  if (VoiceModem1.IsOpen()) VoiceModem1.Release();
+  app.journal.ShowStatus("Завершение соединения", 2, 1);
+}
+
+void LinkSubsystem::HangUpLine() {
+  const bool data = st.DataConnected;
   st.DataConnected = false;
   st.RingTime = 0;
-  if (st.ModemDataMode && VoiceModem1.IsOpen()) {
-    VoiceModem1.WriteString("+++\r");
-    VoiceModem1.WriteString("ATH0\r");
+  modemOut_.clear();
+  modemOutPos_ = 0;
+  if (VoiceModem1.IsOpen()) {
+    if (st.ModemDataMode && data) {
+      // The escape to command mode: "+++" between two pauses with nothing
+      // sent, then the hang-up command; one carriage return after each.
+      for (int i = 0; i < 50 && VoiceModem1.OutputQueued() > 0; ++i) Pause(20);
+      Pause(kEscapeGuardMs);
+      VoiceModem1.WriteString("+++");
+      Pause(kEscapeGuardMs);
+      VoiceModem1.WriteString("ATH0");
+    } else if (st.ModemDataMode) {
+      VoiceModem1.WriteString("+++");
+      VoiceModem1.WriteString("ATH0");
+    }
+    VoiceModem1.HangUp();
   }
-  if (VoiceModem1.IsOpen()) VoiceModem1.HangUp();
+  carrierLost_ = false;
+  carrierTail_.clear();
+  modemReceiver_.Reset();
+  modemPeer_.Reset();
   st.CallInProgress = false;
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
 }
 
 void LinkSubsystem::LineReader() {
   if (VoiceModem1.InUse() || !VoiceModem1.IsOpen()) return;
   if (st.DataConnected) {
-    // A data connection is open: the station takes the picture stream.
-    // (every read raises the engine's data event, VoiceModem1Read)
-    if (ServerMode()) {
-      std::uint8_t buf[4096];
-      for (int n = 0; n < 64 && VoiceModem1.InputWaiting(); ++n)
-        if (VoiceModem1.ReadBytes(buf, sizeof buf) <= 0) break;
-    }
+    ReadDataConnection();
     VoiceModem1.ProcessEvents();
     return;
   }
   std::string line;
+  connectLine_.clear();
   if (VoiceModem1.InputWaiting() && VoiceModem1.ReadLine(line) != -1) {
     const TDateTime now = app.services().clock.Now();
     if (line.find("RING") != std::string::npos) {
       app.journal.ShowStatus("Входящий звонок !", 2, 1);
+      st.RingTime = now;
+      st.DtmfBuffer.clear();
       if (ServerMode()) {
         st.ModemDataMode = true;
         ResetReceivedBytes();
         modemReceiver_.Reset();
+        modemPeer_.Reset();
+        connectLine_.clear();
         VoiceModem1.AnswerPhone();
+        // Answering, the modem reports the connection itself.
+        if (!connectLine_.empty()) DataConnectionUp(connectLine_);
       } else {
         dispatch.EnterVoice();
         VoiceModem1.Command("AT+VLS=1", "OK");
       }
-      st.RingTime = now;
-      st.DtmfBuffer.clear();
     } else if (st.ModemDataMode && line.find("CONNECT") != std::string::npos) {
-      st.DataConnected = true;
-      std::string speed;
-      const auto sp = line.find(' ');
-      if (sp != std::string::npos) {
-        const auto start = line.find_first_not_of(' ', sp);
-        if (start != std::string::npos) speed = line.substr(start, line.find(' ', start) - start);
-      }
-      app.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
-                                 (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
-                             2, 1);
+      DataConnectionUp(line);
     }
   }
   VoiceModem1.ProcessEvents();

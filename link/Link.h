@@ -11,10 +11,13 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/Controls.h"
 #include "link/Protocol.h"
 #include "modem/CommPort.h"
+#include "modem/ModemLogFile.h"
 #include "modem/ModemProfile.h"
 #include "modem/MotorolaSM56.h"
 #include "modem/VoiceModem.h"
@@ -45,6 +48,40 @@ struct LinkState {
 // A refused modem lock: the operation is abandoned without a report.
 struct ModemAbort {};
 
+// One source of link messages at the station: a TCP connection, the direct
+// serial line or a modem data call.  A peer speaks for one Object: the first
+// picture message it sends binds it to that Object's ID, and a message for
+// any other Object on it is refused.  (An authenticated link would bind it
+// by its handshake instead.)
+class LinkPeer {
+ public:
+  static constexpr int kUnbound = -1;
+  explicit LinkPeer(std::string address = {}) : address_(std::move(address)) {}
+
+  const std::string& Address() const { return address_; }
+  void SetAddress(std::string a) { address_ = std::move(a); }
+  // The ID of the Object this peer speaks for; kUnbound until it is known.
+  int ObjectId() const { return objectId_; }
+  bool Bound() const { return objectId_ != kUnbound; }
+  void Bind(int objectId) { objectId_ = objectId; }
+  // A new connection on the same line: nothing is known of it any more.
+  void Reset() {
+    objectId_ = kUnbound;
+    unknownReported_ = foreignReported_ = false;
+  }
+
+  // Each kind of refusal is journaled once per connection, so a peer that
+  // keeps sending cannot flood the journal.
+  bool FirstUnknown() { return !std::exchange(unknownReported_, true); }
+  bool FirstForeign() { return !std::exchange(foreignReported_, true); }
+
+ private:
+  std::string address_;
+  int objectId_ = kUnbound;
+  bool unknownReported_ = false;
+  bool foreignReported_ = false;
+};
+
 class LinkSubsystem;
 
 // The site's alarm dispatch over the Abonents, voice calls, DTMF control and
@@ -65,6 +102,9 @@ class SiteDispatch {
   bool RecordVoice(const std::string& file, bool onLine);
   bool ServerCall(const std::string& number);
   void VoiceModem1Event(int event, TEventData data, int& result);
+  // A call of the dispatch is stopped at once when the site is disarmed in
+  // the middle of it (by DTMF, by the station or at the keyboard).
+  void StopCallIfDisarmed();
 
   void WaveTestClick();
   void WaveRecClick();
@@ -77,7 +117,11 @@ class SiteDispatch {
  private:
   void StartSoundRecording();
   void StopSound();
+  // The dispatch goes on only while the site is armed.
+  bool Dispatching() const;
   LinkSubsystem& l_;
+  bool dispatchCall_ = false;  // a call of the dispatch is being made
+  bool callStopped_ = false;   // and it has been told to stop
 };
 
 // The station: pictures and status of the sites, operator commands and the
@@ -86,19 +130,28 @@ class StationSide {
  public:
   explicit StationSide(LinkSubsystem& link);
 
-  void HandleLinkMessage(const LinkMessage& m);
+  // A complete message from peer; the message acts only on the Object the
+  // peer speaks for.
+  void HandleLinkMessage(const LinkMessage& m, LinkPeer& peer);
   void ObjectListBoxClickCheck(int index);
   void Supervise();
-  // A camera's picture arrived over the modem stream.
-  void ModemPicture(const std::uint8_t* jpeg, std::size_t size);
+  // A picture arrived over the modem stream of peer.
+  void ModemPicture(const std::uint8_t* jpeg, std::size_t size, LinkPeer& peer);
+  // Record number of the Object with this ID, 0 when there is none.
+  int FindObject(int id) const;
 
   // Object i has been reported overdue (0: not overdue).
   TDateTime NextOverdueReport(int i) const { return overdue_.at(static_cast<std::size_t>(i)); }
 
  private:
-  int FindObject(int id) const;
+  // Whether peer may speak for the Object with this ID (0: a camera of no
+  // Object); binds an unbound peer.  A refusal is journaled.
+  bool Admit(LinkPeer& peer, int id);
+  void ReportUnknown(LinkPeer& peer, int id);
+  void PlacePicture(TCamera* cam, const LinkMessage& m);
   void SignOfLife(int i);
   void HandleStatus(int i, const std::uint8_t* block);
+  bool AnyObjectArmed() const;
   LinkSubsystem& l_;
   // Per record number, with the ID it was kept for: records move when an
   // Object is deleted, and state kept for another Object does not count.
@@ -122,6 +175,7 @@ class LinkSubsystem {
   // --- components of the link
   TModemProfile ModemProfile1;
   TMotorolaSM56 MotorolaSM561;
+  TModemLogFile ModemLogFile1, ModemLogFile2;  // the modem's log and trace
   TVoiceModem VoiceModem1;
   TCommPort CommPort1;
 
@@ -130,6 +184,8 @@ class LinkSubsystem {
   TButton WaveTest{"WaveTest"}, WaveRec{"WaveRec"}, RecStopBtn{"RecStopBtn"};
   TSpinEdit ClientTestCallPeriod{"ClientTestCallPeriod", 30, 1, 10000};
   int Button1Tag = 0;
+  // A picture with the armed flag set went out, or the site was armed since:
+  // one more picture, carrying the cleared flag, is due after disarming.
   bool LastSentArmed = false;
   // A service call waits for the client socket to come up.
   bool ServiceCallPending = false;
@@ -146,6 +202,11 @@ class LinkSubsystem {
   std::string SoundFile() const;
 
   // --- start-up (steps 10, 16, 17) and shutdown (4, 6, 7)
+  // Start-up: the receive buffer allocated with the working buffers becomes
+  // the direct serial line's.
+  void AdoptReceiveBuffer(std::unique_ptr<std::uint8_t[]> buf) {
+    serialAssembler_.AdoptBuffer(std::move(buf));
+  }
   void OpenPorts();
   void StartNetwork();
   void Shutdown();
@@ -158,21 +219,37 @@ class LinkSubsystem {
   // --- link protocol
   void Button1Click();
   bool SendPictureMessage(int c, bool overSerial = false);
-  void SendCommand(bool armed, int index);
+  // The station's arm or disarm command for the Object at list position
+  // index, over the connection that speaks for that Object only; false (and
+  // journaled) when none is up.
+  bool SendCommand(bool armed, int index);
   void ServerAddressesChange();
   void ClientComPortChange(bool fromServerControl);
   void VoiceModem1Read(const std::uint8_t* data, int count);
+  // A data connection came about (the modem's "CONNECT" line) or ended.
+  void DataConnectionUp(std::string connectLine);
+  void DataConnectionDown();
+  // The modem reported the connection while dialling or answering.
+  const std::string& ConnectLine() const { return connectLine_; }
+  // The profile's dial mode from the dialling-type setting.
+  void ApplyDialMode();
   // Writes the site's status block into a picture's first four bytes.
   void WriteStatusBlock(std::uint8_t* p) const;
   // Received-bytes counter of camera k.
   long long& ReceivedBytes(int k) { return received_.at(static_cast<std::size_t>(k)); }
   void ResetReceivedBytes();
+  // Only the cameras of the Object with this ID.
+  void ResetReceivedBytes(int objectId);
 
   bool ServerMode() const;
   int CommKind() const;  // the link kind of this side
   INetClient* Client() const { return client_.get(); }
   INetListener* Listener() const { return listener_.get(); }
   int ConnectionCount() const;
+  // The station's peers: its connections, its serial line, its modem call.
+  std::vector<const LinkPeer*> Peers() const;
+  const LinkPeer& SerialPeer() const { return serialPeer_; }
+  const LinkPeer& ModemPeer() const { return modemPeer_; }
   // Messages handled by every assembler together.
   long long MessagesHandled() const;
   // Called after a message has been handled (tests and tools).
@@ -181,14 +258,34 @@ class LinkSubsystem {
  private:
   struct Connection {
     std::unique_ptr<INetSocket> socket;
+    LinkPeer peer;
     LinkAssembler assembler;
     bool dead = false;
   };
-  void HandleLinkMessage(const LinkMessage& m);
+  void HandleLinkMessage(const LinkMessage& m, LinkPeer& peer);
   void Accept(std::unique_ptr<INetSocket> s);
   void Drain(INetSocket& s, LinkAssembler& a);
   void SweepConnections();
   void CommPort1DataAvail(int count);
+  void ClientConnected();
+  // Opens the modem (kind 0) or the direct line (kind 1) on COM<port> and
+  // journals whether it opened.
+  void OpenLinkPort(int port, int kind);
+  // Opens CommPort1 on COM<port> for the direct line; false with the reason.
+  bool OpenDirectLine(int port, std::string& reason);
+  // The site's status over the direct line: when it changed, and now and
+  // then so that the station knows who is on the line.
+  void SerialStatus();
+  // The site's picture stream over a modem data connection: the next
+  // picture is coded when the one before has gone to the port.
+  bool QueueModemPicture(int c);
+  void PumpModemPicture();
+  // Reads what the modem sends during a data connection.
+  void ReadDataConnection();
+  // Ends a modem call: a data connection by the escape, then the hang-up.
+  void HangUpLine();
+  // Lets the loop run for ms, for the modem's escape guard time.
+  void Pause(int ms);
 
   std::function<void(TDateTime, const TPicture&)> previousFrameHandler_;
   INetFactory* net_ = nullptr;
@@ -196,9 +293,20 @@ class LinkSubsystem {
   std::unique_ptr<INetClient> client_;
   std::unique_ptr<INetListener> listener_;
   std::list<Connection> connections_;
+  LinkPeer serialPeer_{"Com"};
+  LinkPeer modemPeer_{"модем"};
+  LinkPeer stationPeer_;  // the site's one peer: its station
   LinkAssembler clientAssembler_;
   LinkAssembler serialAssembler_;
   ModemPictureReceiver modemReceiver_;
+  std::string connectLine_;  // the last "CONNECT" line the modem sent
+  std::string carrierTail_;  // the end of the data read before, for "NO CARRIER"
+  bool carrierLost_ = false;
+  bool readingData_ = false;
+  std::vector<std::uint8_t> modemOut_;  // count and JPEG of the picture going out
+  std::size_t modemOutPos_ = 0;
+  std::array<std::uint8_t, 4> serialSent_{};
+  TDateTime serialSentAt_ = 0;
   std::unique_ptr<JpegCodec> codec_;
   std::array<long long, 21> received_{};
   long long closedHandled_ = 0;

@@ -34,6 +34,63 @@ std::vector<std::uint8_t> BuildCommand(bool armed, int index) {
                      static_cast<std::uint8_t>(index + 1), 0);
 }
 
+namespace {
+// Comment segment: FF FE, a big-endian length that counts itself, our text.
+constexpr char kStatusTag[] = "ZvxSt";
+constexpr std::size_t kStatusTagSize = 5;
+constexpr std::size_t kStatusSegmentData = kStatusTagSize + 6;
+}  // namespace
+
+std::vector<std::uint8_t> AddStatusSegment(std::span<const std::uint8_t> jpeg,
+                                           const PictureStatus& status) {
+  if (jpeg.size() < 2 || jpeg[0] != 0xFF || jpeg[1] != 0xD8)
+    return std::vector<std::uint8_t>(jpeg.begin(), jpeg.end());
+  std::vector<std::uint8_t> out;
+  out.reserve(jpeg.size() + 4 + kStatusSegmentData);
+  out.insert(out.end(), jpeg.begin(), jpeg.begin() + 2);
+  const std::size_t length = 2 + kStatusSegmentData;
+  out.push_back(0xFF);
+  out.push_back(0xFE);
+  out.push_back(static_cast<std::uint8_t>(length >> 8));
+  out.push_back(static_cast<std::uint8_t>(length & 0xFF));
+  out.insert(out.end(), kStatusTag, kStatusTag + kStatusTagSize);
+  out.push_back(status.ObjectId);
+  out.push_back(status.Camera);
+  out.insert(out.end(), status.Block, status.Block + 4);
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+bool ReadStatusSegment(const std::uint8_t* jpeg, std::size_t size, PictureStatus& status) {
+  if (size < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return false;
+  std::size_t p = 2;
+  // Segments with a length, up to the start of the picture data.
+  while (p + 4 <= size && jpeg[p] == 0xFF) {
+    const std::uint8_t marker = jpeg[p + 1];
+    if (marker == 0xDA || marker == 0xD9) return false;
+    const std::size_t length = static_cast<std::size_t>(jpeg[p + 2]) << 8 | jpeg[p + 3];
+    if (length < 2 || p + 2 + length > size) return false;
+    if (marker == 0xFE && length == 2 + kStatusSegmentData &&
+        std::memcmp(jpeg + p + 4, kStatusTag, kStatusTagSize) == 0) {
+      const std::uint8_t* d = jpeg + p + 4 + kStatusTagSize;
+      status.ObjectId = d[0];
+      status.Camera = d[1];
+      std::memcpy(status.Block, d + 2, 4);
+      return true;
+    }
+    p += 2 + length;
+  }
+  return false;
+}
+
+void LinkAssembler::Reset() {
+  if (inPass_) return;
+  end_ = 0;
+  scan_ = 0;
+  length_ = 0;
+  searching_ = true;
+}
+
 std::uint8_t* LinkAssembler::WritePtr() {
   if (!buf_) buf_.reset(new std::uint8_t[link::kReceiveBufferSize]);
   return buf_.get() + end_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace zv {
@@ -57,8 +58,18 @@ class LinkAssembler {
   // taken in pieces).
   void Feed(const void* data, std::size_t count);
 
+  // Takes a receive buffer of kReceiveBufferSize bytes allocated elsewhere
+  // (at start-up) instead of allocating its own; ignored once it has one.
+  void AdoptBuffer(std::unique_ptr<std::uint8_t[]> buf) {
+    if (!buf_) buf_ = std::move(buf);
+  }
+
   std::size_t Held() const { return end_; }
   bool Searching() const { return searching_; }
+  // Forgets every byte held, as for a new connection: a half message of the
+  // old one must not take in the first bytes of the next.  Not while a
+  // message is being handled.
+  void Reset();
   long long Handled() const { return handled_; }
 
  private:
@@ -74,6 +85,20 @@ class LinkAssembler {
   long long handled_ = 0;
   bool inPass_ = false;
 };
+
+// The site's status as a picture of the modem stream carries it: a comment
+// segment right after the JPEG start marker, which decoders skip.
+struct PictureStatus {
+  std::uint8_t ObjectId = 0;   // the site's Object ID
+  std::uint8_t Camera = 0;     // the site's camera number, 1..
+  std::uint8_t Block[4] = {};  // armed flag, gauge enabled, gauge alarm, camera alarm masks
+};
+// The JPEG picture with the status segment added (unchanged when it does not
+// start with a JPEG start marker).
+std::vector<std::uint8_t> AddStatusSegment(std::span<const std::uint8_t> jpeg,
+                                           const PictureStatus& status);
+// Finds the status segment among the segments before the picture data.
+bool ReadStatusSegment(const std::uint8_t* jpeg, std::size_t size, PictureStatus& status);
 
 // The station's receiver of the modem picture stream: a 32-bit count and
 // that many JPEG bytes, picture after picture.

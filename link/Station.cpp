@@ -29,46 +29,89 @@ int StationSide::FindObject(int id) const {
   return 0;
 }
 
-void StationSide::HandleLinkMessage(const LinkMessage& m) {
+namespace {
+// A picture message as a site sends it: the status block at least, and the
+// fixed argument bytes.  Anything else is dropped whole and is no sign of
+// life of any Object.
+bool WellFormed(const LinkMessage& m) {
+  return m.Type == link::mtPicture && m.Arg3 == 0xFF && m.Arg4 == 0x00 && m.PayloadSize >= 4 &&
+         m.Payload != nullptr;
+}
+}  // namespace
+
+void StationSide::ReportUnknown(LinkPeer& peer, int id) {
+  if (!peer.FirstUnknown()) return;
+  l_.app.journal.ShowStatus("Данные неизвестного объекта №" + std::to_string(id) + " (" +
+                                peer.Address() + ") отброшены !",
+                            3, 1);
+}
+
+bool StationSide::Admit(LinkPeer& peer, int id) {
+  if (!peer.Bound()) {
+    if (id != 0) peer.Bind(id);
+    return true;
+  }
+  if (peer.ObjectId() == id) return true;
+  // One connection speaks for one Object: a site cannot report for another.
+  if (peer.FirstForeign())
+    l_.app.journal.ShowStatus("Соединение " + peer.Address() + " объекта №" +
+                                  std::to_string(peer.ObjectId()) + " передаёт данные объекта №" +
+                                  std::to_string(id) + ": отклонено !",
+                              3, 1);
+  return false;
+}
+
+void StationSide::PlacePicture(TCamera* cam, const LinkMessage& m) {
   Application& app = l_.app;
-  // The Object by the site's ID, and the picture into that Object's camera;
-  // without a known ID the camera number is taken as the station's own.
-  int obj = m.Arg1 != 0 ? FindObject(m.Arg1) : 0;
+  if (!cam || cam->CurrentPicture.Empty()) return;
+  try {
+    TPicture& pic = cam->CurrentPicture;
+    const std::size_t n = std::min(m.PayloadSize, pic.SizeBytes());
+    try {
+      std::memcpy(pic.Data(), m.Payload, n);
+    } catch (const std::exception& e) {
+      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 36);
+    }
+    l_.ReceivedBytes(cam->Number) += static_cast<long long>(m.PayloadSize);
+    app.video->Intake.FramePending = true;
+    app.video->Intake.ReadyForFrame = false;
+    try {
+      cam->Repaint();
+    } catch (const std::exception& e) {
+      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 37);
+    }
+  } catch (const std::exception& e) {
+    app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 38);
+  }
+}
+
+void StationSide::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
+  Application& app = l_.app;
+  if (!WellFormed(m)) return;
+  int obj = 0;  // record number of the Object the message acts on
   TCamera* cam = nullptr;
-  if (obj > 0) {
+  if (m.Arg1 != 0) {
+    // The site's Object ID: its picture goes into that Object's camera.  An
+    // ID the directory does not know acts on no Object at all.
+    obj = FindObject(m.Arg1);
+    if (obj == 0) {
+      ReportUnknown(peer, m.Arg1);
+      return;
+    }
     const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(obj)];
     if (m.Arg2 >= 1 && m.Arg2 <= o.Cams && m.Arg2 <= kMaxCamsPerObject)
       cam = dynamic_cast<TCamera*>(o.Cameras[m.Arg2]);
   } else {
+    // No ID: the camera number is the station's own, and the Object is the
+    // one whose ID that camera carries.
     if (m.Arg2 >= 1 && m.Arg2 <= CameraTable::kMaxCameras) cam = app.cameras.GetAs<TCamera>(m.Arg2);
     if (!cam) return;  // no such camera: dropped
-    if (cam->ObjID >= 0 && cam->ObjID <= kMaxObjects)
-      obj = cam->ObjID;
-    else
-      obj = -1;  // the picture is shown, its status is not followed
+    obj = FindObject(cam->ObjID);
   }
-  if (cam && !cam->CurrentPicture.Empty()) {
-    try {
-      TPicture& pic = cam->CurrentPicture;
-      const std::size_t n = std::min(m.PayloadSize, pic.SizeBytes());
-      try {
-        std::memcpy(pic.Data(), m.Payload, n);
-      } catch (const std::exception& e) {
-        app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 36);
-      }
-      l_.ReceivedBytes(cam->Number) += static_cast<long long>(m.PayloadSize);
-      app.video->Intake.FramePending = true;
-      app.video->Intake.ReadyForFrame = false;
-      try {
-        cam->Repaint();
-      } catch (const std::exception& e) {
-        app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 37);
-      }
-    } catch (const std::exception& e) {
-      app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 38);
-    }
-  }
-  if (obj <= 0 || m.PayloadSize < 4) return;
+  const int id = obj > 0 ? app.settings.Objects[static_cast<std::size_t>(obj)].ID : 0;
+  if (!Admit(peer, id)) return;
+  PlacePicture(cam, m);
+  if (obj <= 0) return;  // the picture is shown, its status is not followed
   SignOfLife(obj);
   HandleStatus(obj, m.Payload);
 }
@@ -154,9 +197,17 @@ void StationSide::HandleStatus(int i, const std::uint8_t* block) {
     list.SetChecked(i - 1, false);
     PlayBeepPattern(s, "s50;g200");
     app.journal.ShowStatus("Снятие с охраны объекта " + ObjectText(o), 2, 1);
-    if (l_.Recording()) app.form.RecordBtn.Click();
+    // Recording goes on while any other Object is armed.
+    if (l_.Recording() && !AnyObjectArmed()) app.form.RecordBtn.Click();
   }
   o.ArmedBefore = o.ArmedNow;
+}
+
+bool StationSide::AnyObjectArmed() const {
+  const Settings& s = l_.app.settings;
+  for (int i = 1; i <= s.ObjectsCount && i <= kMaxObjects; ++i)
+    if (s.Objects[static_cast<std::size_t>(i)].ArmedNow) return true;
+  return false;
 }
 
 void StationSide::ObjectListBoxClickCheck(int index) {
@@ -194,20 +245,43 @@ void StationSide::Supervise() {
   }
 }
 
-void StationSide::ModemPicture(const std::uint8_t* jpeg, std::size_t size) {
+void StationSide::ModemPicture(const std::uint8_t* jpeg, std::size_t size, LinkPeer& peer) {
   Application& app = l_.app;
-  TCamera* cam = app.cameras.GetAs<TCamera>(1);
-  if (!cam) return;
-  try {
-    JpegCodec codec;
-    if (!codec.DecodePicture(cam->CurrentPicture, jpeg, size, true))
-      throw std::runtime_error(codec.LastError().empty() ? "картинка не декодирована"
-                                                         : codec.LastError());
-    l_.ReceivedBytes(1) += static_cast<long long>(size);
-    cam->Repaint();
-  } catch (const std::exception& e) {
-    app.journal.ReportError(e.what(), 33, 1);
+  // A site that sends its status with the picture is found by its ID, and
+  // the picture goes into that Object's camera; without it every modem
+  // picture is the station's camera 1.
+  PictureStatus status;
+  const bool withStatus = ReadStatusSegment(jpeg, size, status) && status.ObjectId != 0;
+  int obj = 0;
+  TCamera* cam = nullptr;
+  if (withStatus) {
+    obj = FindObject(status.ObjectId);
+    if (obj == 0) {
+      ReportUnknown(peer, status.ObjectId);
+      return;
+    }
+    if (!Admit(peer, status.ObjectId)) return;
+    const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(obj)];
+    if (status.Camera >= 1 && status.Camera <= o.Cams && status.Camera <= kMaxCamsPerObject)
+      cam = dynamic_cast<TCamera*>(o.Cameras[status.Camera]);
+  } else {
+    cam = app.cameras.GetAs<TCamera>(1);
   }
+  if (cam) {
+    try {
+      JpegCodec codec;
+      if (!codec.DecodePicture(cam->CurrentPicture, jpeg, size, true))
+        throw std::runtime_error(codec.LastError().empty() ? "картинка не декодирована"
+                                                           : codec.LastError());
+      l_.ReceivedBytes(cam->Number) += static_cast<long long>(size);
+      cam->Repaint();
+    } catch (const std::exception& e) {
+      app.journal.ReportError(e.what(), 33, 1);
+    }
+  }
+  if (obj <= 0) return;
+  SignOfLife(obj);
+  HandleStatus(obj, status.Block);
 }
 
 }  // namespace zv

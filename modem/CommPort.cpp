@@ -1,6 +1,7 @@
 #include "modem/CommPort.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -106,8 +107,10 @@ void TCustomCommPort::Open() {
   inCount_ = 0;
 
   devicePath_ = ports_.ComDevice(static_cast<int>(comNumber_) + 1);
+  openError_.clear();
   device_ = factory_();
   if (!device_ || !device_->Open(devicePath_)) {
+    openError_ = devicePath_ + ": " + (device_ ? std::strerror(errno) : "no device");
     device_.reset();
     outBuf_.clear();
     inBuf_.clear();
@@ -116,6 +119,7 @@ void TCustomCommPort::Open() {
   // A setting the device refuses is not silently replaced by another one.
   lineAccepted_ = ApplyLine();
   if (!lineAccepted_) {
+    openError_ = devicePath_ + ": line settings refused";
     device_->Close();
     device_.reset();
     outBuf_.clear();

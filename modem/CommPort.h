@@ -19,7 +19,7 @@
 
 namespace zv {
 
-enum TComNumber { cnCOM1, cnCOM2, cnCOM3, cnCOM4 };
+enum TComNumber { cnCOM1, cnCOM2, cnCOM3, cnCOM4, cnCOM5, cnCOM6, cnCOM7, cnCOM8 };
 enum TBaudRate {
   br110,
   br300,
@@ -114,6 +114,9 @@ class TCustomCommPort {
   bool Ring() const { return ring_.load(); }
   // The device path used by the last Open.
   const std::string& DevicePath() const { return devicePath_; }
+  // Why the last Open failed ("/dev/ttyS4: Permission denied"); empty after
+  // an Open that succeeded.
+  const std::string& OpenError() const { return openError_; }
   // False when the last Open, or a setter while open, had a line setting refused.
   bool LineAccepted() const { return lineAccepted_; }
 
@@ -152,6 +155,7 @@ class TCustomCommPort {
   DeviceFactory factory_;
   std::unique_ptr<ISerialDevice> device_;
   std::string devicePath_;
+  std::string openError_;
 
   TComNumber comNumber_ = cnCOM2;
   TBaudRate baudRate_ = br19200;

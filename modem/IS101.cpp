@@ -65,7 +65,11 @@ int TIS101::WriteRaw(const std::string& bytes) {
 
 int TIS101::AnswerPhone() {
   if (!CheckModem("AnswerPhone", true)) return -1;
-  return Cmd(PickPhoneCmd, PickPhoneAnsw) == maUser ? maOk : maError;
+  if (!dataMode_) return Cmd(PickPhoneCmd, PickPhoneAnsw) == maUser ? maOk : maError;
+  // Answering a data call, the modem reports the connection ("CONNECT" or
+  // "CONNECT <rate>"), or that none came about.
+  const int r = Cmd(PickPhoneCmd, PickPhoneAnsw + "|CONNECT|NO CARRIER");
+  return r == maUser || r == maUser + 1 ? maOk : maError;
 }
 
 int TIS101::HangUp() {
@@ -75,12 +79,16 @@ int TIS101::HangUp() {
 
 int TIS101::VoiceModeOn() {
   if (!CheckModem("VoiceModeOn", true)) return -1;
-  return Cmd(VoiceModeOnCmd, VoiceModeOnAnsw) == maUser ? 0 : -1;
+  if (Cmd(VoiceModeOnCmd, VoiceModeOnAnsw) != maUser) return -1;
+  dataMode_ = false;
+  return 0;
 }
 
 int TIS101::VoiceModeOff() {
   if (!CheckModem("VoiceModeOff", true)) return -1;
-  return Cmd(VoiceModeOffCmd, VoiceModeOffAnsw) == maUser ? 0 : -1;
+  if (Cmd(VoiceModeOffCmd, VoiceModeOffAnsw) != maUser) return -1;
+  dataMode_ = true;
+  return 0;
 }
 
 int TIS101::RestoreVoiceMode() {
@@ -102,6 +110,7 @@ int TIS101::HandleEvent(int, TEventData) {
 int TIS101::SwitchToDataFax(const std::string& faxClass) {
   if (!CheckModem("SwitchToDataFax", true)) return -1;
   if (Modem()->CommandFmt(SwitchModeCmd, SwitchModeAnsw, {faxClass}) != maUser) return -1;
+  dataMode_ = faxClass == "0";
   return Cmd("AT", "OK") == maUser ? 0 : -1;
 }
 
@@ -214,6 +223,9 @@ int TIS101::Dial(const std::string& number) {
   const std::uint64_t limit =
       p.DialTimeOut > 0 ? static_cast<std::uint64_t>(p.DialTimeOut) * 1000 : 0;
   const std::uint64_t start = m.Clock().TickMs();
+  // In data mode the call is through when the modem reports the connection
+  // ("CONNECT" or "CONNECT <rate>"); "NO CARRIER" means it did not come about.
+  const std::string answers = dataMode_ ? cmd + "|CONNECT|NO CARRIER" : cmd;
   bool known = false;
   int outcome = 0;
   for (;;) {
@@ -231,8 +243,16 @@ int TIS101::Dial(const std::string& number) {
         m.SetState(msIdle);
         return -1;
       }
-      const int code = m.MatchAnswer(line, cmd);
+      const int code = m.MatchAnswer(line, answers);
       switch (code) {
+        case maUser + 1:  // CONNECT, in data mode
+          known = true;
+          outcome = 0;
+          break;
+        case maUser + 2:  // NO CARRIER, in data mode
+          known = true;
+          outcome = kStopped;
+          break;
         case maUser:
         case maEmpty:
         case maRinging:

@@ -48,6 +48,9 @@ class TIS101 : public TNoModem {
   int DrainEvents();
   int WaitLoop(const std::string* answers, int timeoutMs);
 
+  // The modem is in data mode (its state after power-up and after leaving
+  // voice mode): a dial or an answer ends with "CONNECT".
+  bool dataMode_ = true;
   bool stopDialing_ = false;
   bool stopPlaying_ = false;
   bool stopRecording_ = false;

@@ -483,6 +483,24 @@ int TVoiceModem::WriteString(const std::string& s) {
   return WriteChar('\r');
 }
 
+int TVoiceModem::WriteSome(const void* buffer, int count) {
+  if (count <= 0) return 0;
+  const int n = port_ ? port_->Write(buffer, count) : -1;
+  if (n < 0) {
+    Log(4, "Could not write buffer to modem");
+    lastError_ = 13;
+    return -1;
+  }
+  if (n > 0 && OnWrite)
+    Raise("Write: ", [&] { OnWrite(static_cast<const std::uint8_t*>(buffer), n); });
+  lastError_ = 0;
+  return n;
+}
+
+int TVoiceModem::OutputQueued() const {
+  return port_ && port_->IsOpen() ? port_->OutCount() : 0;
+}
+
 bool TVoiceModem::InputWaiting() {
   return port_ && port_->DataAvailable();
 }
@@ -492,13 +510,26 @@ void TVoiceModem::PurgeOutput() {
 }
 
 int TVoiceModem::Flush(int timeoutMs) {
+  // A peer that never stops sending (a picture stream, a line full of
+  // noise) must not hold the caller: FlushNow gives up after a bound, and
+  // the window's messages run while the input drains.
   const std::uint64_t start = clock_.TickMs();
+  const std::uint64_t limit =
+      timeoutMs > 0 ? static_cast<std::uint64_t>(timeoutMs) : kFlushNowLimitMs;
+  std::uint64_t lastYield = start;
   std::string line;
   for (;;) {
-    if (timeoutMs > 0 && clock_.TickMs() - start >= static_cast<std::uint64_t>(timeoutMs)) break;
+    const std::uint64_t now = clock_.TickMs();
+    if (now - start >= limit) break;
+    if (now - lastYield >= kFlushYieldMs) {
+      lastYield = now;
+      Yield();
+    }
     if (!InputWaiting()) {
       clock_.Sleep(static_cast<unsigned>(
           std::max(0, Profile()->PortStatusDelay + Profile()->PortReadDelay)));
+      Yield();
+      lastYield = clock_.TickMs();
       if (!InputWaiting()) {
         if (timeoutMs == 0) break;
         continue;

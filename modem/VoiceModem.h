@@ -155,8 +155,17 @@ class TVoiceModem {
   int ReadBytes(void* buffer, int count);
   int ReadChar(char& c);
   int ReadLine(std::string& line);
+  // Discards what the modem sends, for timeoutMs, or with 0 until a pause in
+  // the input but never longer than kFlushNowLimitMs.
   int Flush(int timeoutMs);
   int FlushNow() { return Flush(0); }
+  static constexpr std::uint64_t kFlushNowLimitMs = 1000;
+  static constexpr std::uint64_t kFlushYieldMs = 50;
+  // Offers the bytes to the port once, without waiting: the count it took
+  // (0 while its output buffer is full), or -1 when the port failed.
+  int WriteSome(const void* buffer, int count);
+  // Bytes queued for the modem and not yet written to the device.
+  int OutputQueued() const;
   // Received bytes are waiting in the port.
   bool InputWaiting();
   // Discards what is queued for the modem and not yet sent.

@@ -95,7 +95,13 @@ void QtNetSocket::Close() {
 }
 
 std::string QtNetSocket::PeerAddress() const {
-  return s_ ? s_->peerAddress().toString().toStdString() : std::string();
+  if (!s_) return std::string();
+  // An IPv4 peer of a dual-stack listener is shown as plain IPv4.
+  QHostAddress a = s_->peerAddress();
+  bool v4 = false;
+  const quint32 ip = a.toIPv4Address(&v4);
+  if (v4) a = QHostAddress(ip);
+  return a.toString().toStdString() + ":" + std::to_string(s_->peerPort());
 }
 
 QtNetListener::QtNetListener() {

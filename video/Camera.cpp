@@ -6,6 +6,7 @@
 #include "app/Application.h"
 #include "app/IniFile.h"
 #include "app/Text.h"
+#include "detect/Rounding.h"
 #include "video/Bmp.h"
 #include "video/VideoInput.h"
 
@@ -189,7 +190,7 @@ CameraOverlay TCamera::Overlay(int w, int h) const {
       for (int r = 0; r < ZoneGrid::kRows; ++r)
         if (Zones.on[c][r]) o.outlines.push_back(screen[c][r]);
   } else if (video_.Recording() && !video_.PlaybackPageShown() &&
-             ChangeValue >= ChangesEventPercent) {
+             IsMotionLevel(ChangesEventPercent, ChangeValue)) {
     for (int c = 0; c < ZoneGrid::kCols; ++c)
       for (int r = 0; r < ZoneGrid::kRows; ++r)
         if (Zones.alarm[c][r]) o.outlines.push_back(screen[c][r]);
@@ -203,8 +204,14 @@ void TCamera::RenameClick() {
   if (!app.services().dialogs.InputQuery(Description, "Новое название:", text)) return;
   Description = text;
   Hint = text;
-  if (!ClientMode() && ObjID >= 0 && ObjID < static_cast<int>(app.settings.Objects.size()))
-    Hint += "\r\n" + app.settings.Objects[static_cast<std::size_t>(ObjID)].Name;
+  // The Object that carries this camera's ID (IDs are not record numbers).
+  if (!ClientMode())
+    for (int i = 1;
+         i <= app.settings.ObjectsCount && i < static_cast<int>(app.settings.Objects.size()); ++i)
+      if (app.settings.Objects[static_cast<std::size_t>(i)].ID == ObjID) {
+        Hint += "\r\n" + app.settings.Objects[static_cast<std::size_t>(i)].Name;
+        break;
+      }
   TCheckListBox& list = app.form.CamViewListBox;
   for (int i = 0; i < list.Count(); ++i)
     if (list.Object(i) == static_cast<TCameraInfo*>(this)) list.SetText(i, text);

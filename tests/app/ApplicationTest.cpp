@@ -42,7 +42,9 @@ TEST_F(AppFixture, StartAndStopInAnEmptyFolder) {
     // The site's modem port (Com2) is not there on the fake platform.
     EXPECT_EQ(JournalTexts(*a),
               (std::vector<std::string>{
-                  "Старт программы...", "Ошибка открытия порта Com2: для связи с сервером !",
+                  "Старт программы...",
+                  "Ошибка открытия порта Com2: для связи с сервером "
+                  "(/nonexistent-zorvenix-ports/COM2: No such file or directory) !",
                   "Программа запущена", "Завершение программы...", "Программа завершена"}));
     EXPECT_EQ(a->journal.View()[0].text.substr(0, 5), "    1");
   }

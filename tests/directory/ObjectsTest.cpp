@@ -1,5 +1,7 @@
 // The station's directory of Objects: showing, storing, the camera count,
 // IDs, adding, deleting with the Object's cameras, the limits.
+#include <map>
+
 #include "DirectoryFixture.h"
 #include "link/Link.h"
 
@@ -194,17 +196,20 @@ TEST_F(ObjectsTest, AfterDeletingASiteTheOthersPicturesLandInTheirOwnCameras) {
 
   // A picture message from site `id`, its camera `c`, armed, every byte `fill`
   // after the status block.
-  auto send = [this](int id, int c, std::uint8_t fill) {
+  std::map<int, LinkPeer> peers;  // every site on its own connection
+  auto send = [this, &peers](int id, int c, std::uint8_t fill) {
     std::vector<std::uint8_t> p(cam(1)->CurrentPicture.SizeBytes(), fill);
     p[0] = 1;
     p[1] = p[2] = p[3] = 0;
     LinkMessage m;
     m.Length = static_cast<std::int32_t>(p.size() + 19);
+    m.Type = link::mtPicture;
     m.Arg1 = static_cast<std::uint8_t>(id);
     m.Arg2 = static_cast<std::uint8_t>(c);
+    m.Arg3 = 0xFF;
     m.Payload = p.data();
     m.PayloadSize = p.size();
-    app->link->station.HandleLinkMessage(m);
+    app->link->station.HandleLinkMessage(m, peers[id]);
   };
   auto filled = [this](int k) { return cam(k)->CurrentPicture.Bytes().at(100); };
   send(3, 1, 0x33);  // Гамма, now record 2

@@ -8,6 +8,7 @@
 
 #include "link/LinkFixture.h"
 #include "support/ModemSim.h"
+#include "support/PhoneExchange.h"
 
 namespace zv::test {
 namespace {
@@ -136,11 +137,54 @@ TEST_F(DispatchTest, ServiceCallGoesToTheStationOnceAPeriod) {
   EXPECT_TRUE(b_->HasLine("Установка на охрану объекта №1(Склад)"));
 }
 
+// A player that only says whether it records and counts the saves.
+class SoundRecorder final : public IMediaPlayer {
+ public:
+  bool Playing() const override { return false; }
+  bool Recording() const override { return recording; }
+  void Stop() override {}
+  bool Save() override {
+    ++saves;
+    recording = false;
+    return true;
+  }
+  bool StartRecording(const std::string&, std::string&) override { return recording = true; }
+  bool recording = false;
+  int saves = 0;
+};
+
+TEST_F(DispatchTest, ADisarmInTheMiddleOfTheDispatchEndsItAtOnce) {
+  SoundRecorder sound;
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false), Abonent(2, "5550100", "msg.rmd", false)}, 2,
+           "RecordSound.Checked=1\r\n");
+  site().link().SetMediaPlayer(&sound);
+  site().app->alarm->RemoteSwitchMode();
+  ASSERT_TRUE(site().site().Armed);
+  motion = true;
+  // The station's disarm command arrives while the first Abonent is called.
+  loop.onPump = [this] {
+    if (Ab(1).Attempts == 1 && site().site().Armed) site().app->alarm->RemoteSwitchMode();
+  };
+  Seconds(12);
+  loop.onPump = nullptr;
+  ASSERT_EQ(Ab(1).Attempts, 1);
+  EXPECT_FALSE(site().site().Armed);
+  EXPECT_EQ(Ab(2).Attempts, 0);  // not even within the same tick
+  Seconds(120);
+  EXPECT_EQ(Ab(2).Attempts, 0);
+  EXPECT_EQ(Ab(1).Attempts, 1);
+  EXPECT_FALSE(Dispatching());
+  EXPECT_EQ(sound.saves, 1);  // the alarm sound is kept, and no longer recorded
+  EXPECT_FALSE(sound.recording);
+}
+
 TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
   MakeSite({}, 1, "UseSwitcher.Checked=1\r\nSwitcherComPort.Value=4\r\n");
   TFormModel& f = site().app->form;
-  // Errors 12 at start-up already: COM2 is missing.
-  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com2: для связи с сервером !"));
+  // Errors 12 at start-up already: COM2 is missing, and the system says why.
+  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com2: для связи с сервером (" +
+                             site().dir.path().string() +
+                             "/missing-com2: No such file or directory) !"));
   f.ClientComPort.SetValue(4);
   EXPECT_TRUE(site().HasLine("Порт Com4: зарезервирован для управления видеокоммутатором !"));
   f.UseGaugesOnCom.SetChecked(true);
@@ -152,6 +196,32 @@ TEST_F(DispatchTest, LinkPortConflictsAndAMissingPortAreReported) {
   const std::size_t lines = site().Lines();
   f.ServerComPort.SetValue(6);
   EXPECT_EQ(site().Lines(), lines);
+}
+
+// A port is journaled as open only when it really opened: a device that is
+// there but is no serial line (here a plain file) is refused by the open
+// itself, after the test for its presence passed.
+TEST_F(DispatchTest, APortIsOpenOnlyWhenItReallyOpened) {
+  TempDir files;
+  const std::string plain = files.file("not-a-tty");
+  WriteFile(plain, "");
+  comPaths[3] = plain;
+  comPaths[5] = plain;
+  MakeSite({}, 1, "ClientComPort.Value=3\r\n");
+  EXPECT_FALSE(site().link().CommPort1.IsOpen());
+  EXPECT_FALSE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  EXPECT_TRUE(site().HasLine("Ошибка открытия порта Com3: для связи с сервером (" + plain +
+                             ": Inappropriate ioctl for device) !"));
+  // The voice modem the same, and on Com5 it cannot be at all.
+  TFormModel& f = site().app->form;
+  f.ClientCommType.SetItemIndex(0);
+  f.ClientComPort.SetValue(5);
+  f.ClientComPort.SetValue(3);
+  EXPECT_FALSE(site().link().VoiceModem1.IsOpen());
+  EXPECT_FALSE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  EXPECT_TRUE(
+      site().HasLine("Ошибка открытия порта Com5: для связи с сервером (модем подключается только "
+                     "к Com1-Com4) !"));
 }
 
 TEST_F(DispatchTest, AnEmptyDtmfCodeNeverArmsOrDisarms) {
@@ -178,6 +248,7 @@ class ModemDispatchTest : public DispatchTest {
     sim.Answer("ATQ0V1", {"OK"});
     sim.Answer("AT&R1\\Q3", {"OK"});
     sim.Answer("ATX4", {"OK"});
+    sim.Answer("ATL0", {"OK"});
   }
   void Opened(Program& p) {
     ASSERT_TRUE(sim.WaitDone());
@@ -295,6 +366,8 @@ TEST_F(ModemDispatchTest, StationAnswersInDataModeTakesThePictureStreamAndCloses
   ASSERT_TRUE(sim.WaitDone());
   EXPECT_TRUE(b_->HasLine("Завершение соединения"));
   EXPECT_FALSE(b_->link().st.DataConnected);
+  // One carriage return after the escape and after each command.
+  EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
 }
 
 }  // namespace
@@ -317,6 +390,10 @@ TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) 
   MakeSite({}, 1, "ClientComPort.Value=3\r\n");
   ASSERT_TRUE(site().link().CommPort1.IsOpen());
   EXPECT_TRUE(site().HasLine("Порт Com3: для связи с сервером открыт"));
+  // The site says who is on the line as soon as it is open.
+  ASSERT_TRUE(sim.WaitReceived(23));
+  EXPECT_EQ(sim.Received().substr(0, 6), "ZvxCmd");
+  EXPECT_EQ(static_cast<unsigned char>(sim.Received()[19]), 0);  // disarmed
   // An arm command with garbage before it and a disarm command in the same burst.
   const auto arm = BuildCommand(true, 0), disarm = BuildCommand(false, 0);
   std::string burst = "noise";
@@ -333,14 +410,66 @@ TEST_F(SerialLineTest, CommandsArriveOverTheLineAndTheServiceCallSendsAPicture) 
 
   site().link().dispatch.ServiceCall();
   // The status block alone: a whole picture would hold the line for half a minute.
-  ASSERT_TRUE(sim.WaitReceived(23));
-  const std::string got = sim.Received();
+  ASSERT_TRUE(sim.WaitReceived(46));
+  const std::string got = sim.Received().substr(23);
   EXPECT_EQ(got.size(), 23u);
   EXPECT_EQ(got.substr(0, 6), "ZvxCmd");
   EXPECT_EQ(got[6], 23);
   EXPECT_EQ(static_cast<unsigned char>(got[11]), 1);  // the site's ObjNum
   EXPECT_EQ(static_cast<unsigned char>(got[19]), 1);  // armed
   EXPECT_TRUE(site().HasLine("Режим охраны снят"));
+}
+
+}  // namespace
+}  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+TEST_F(SerialLineTest, TheDirectLineOpensTheChosenPortAlsoOnCom5ToCom8) {
+  ModemSim other;
+  comPaths[6] = other.SlavePath();
+  MakeSite({}, 1, "ClientComPort.Value=3\r\n");
+  ASSERT_TRUE(sim.WaitReceived(23));
+  site().app->form.ClientComPort.SetValue(6);
+  EXPECT_EQ(site().link().CommPort1.DevicePath(), other.SlavePath());
+  EXPECT_TRUE(site().HasLine("Порт Com6: для связи с сервером открыт"));
+  ASSERT_TRUE(other.WaitReceived(23));  // the site's status, over the new line
+  EXPECT_EQ(other.Received().substr(0, 6), "ZvxCmd");
+}
+
+}  // namespace
+}  // namespace zv::test
+
+namespace zv::test {
+namespace {
+
+// A station whose modem is its link, with a direct cable to one site
+// besides: that site is followed and gets its commands over the cable.
+class DirectLineTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    const auto [station, site] = exchange.AddCable();
+    comPaths[3] = station;
+    comPaths[5] = site;
+    loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+  }
+  PhoneExchange exchange;
+};
+
+TEST_F(DirectLineTest, AStationWithAModemFollowsASiteOnItsDirectLine) {
+  b_ = StationOf(1, "[Object1]\r\nName=Касса\r\nID=4\r\nCams=1\r\n", "ServerComPort.Value=2\r\n", 0,
+                 1, "DirectLineComPort=3\r\n");
+  EXPECT_TRUE(b_->HasLine("Порт Com3: для связи с объектами открыт"));
+  a_ = Site(4, 1, {}, 1, {}, "ClientComPort.Value=5\r\n");
+  // The site says who it is as soon as its line is open.
+  ASSERT_TRUE(PumpUntil([&] { return b_->link().SerialPeer().ObjectId() == 4; }));
+  TCheckListBox& list = b_->app->form.ObjectListBox;
+  list.SetChecked(0, true);
+  list.OnClickCheck(0);
+  ASSERT_TRUE(PumpUntil([&] { return site().site().Armed; }));
+  Seconds(1);  // the site's next tick reports its new status
+  ASSERT_TRUE(PumpUntil([&] { return b_->HasLine("Установка на охрану объекта №4(Касса)"); }));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,13 +49,16 @@ struct Program {
 
 class LinkFixture : public ::testing::Test {
  protected:
-  // COM3 may be a simulated modem (com3Path); every other port is missing.
+  // COM3 may be a simulated modem (com3Path), any port a path of comPaths;
+  // every other port is missing.
   std::string PortsSection(const std::string& dir) const {
     std::string s = "[Ports]\r\n";
-    for (int i = 1; i <= 8; ++i)
-      s += "COM" + std::to_string(i) + "=" +
-           (i == 3 && !com3Path.empty() ? com3Path : dir + "/missing-com" + std::to_string(i)) +
-           "\r\n";
+    for (int i = 1; i <= 8; ++i) {
+      std::string path = dir + "/missing-com" + std::to_string(i);
+      if (i == 3 && !com3Path.empty()) path = com3Path;
+      if (auto it = comPaths.find(i); it != comPaths.end()) path = it->second;
+      s += "COM" + std::to_string(i) + "=" + path + "\r\n";
+    }
     for (int i = 1; i <= 3; ++i)
       s += "LPT" + std::to_string(i) + "=" + dir + "/missing-lpt" + std::to_string(i) + "\r\n";
     return s;
@@ -62,20 +66,27 @@ class LinkFixture : public ::testing::Test {
 
   // A station with Objects 1 ("Склад", 2 cameras) and 2 ("Офис", 1 camera).
   std::unique_ptr<Program> Station(const std::string& extraForm = {}, int commType = 2) {
+    return StationOf(2,
+                     "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n"
+                     "Gauges=\"Дверь\",\"Окно\",\"Подвал\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
+                     "TestCallPeriod=30\r\n"
+                     "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n",
+                     extraForm, commType);
+  }
+  // A station with the given [Object<n>] sections.
+  std::unique_ptr<Program> StationOf(int count, const std::string& objects,
+                                     const std::string& extraForm = {}, int commType = 2,
+                                     int linkPort = 1, const std::string& extraMain = {}) {
     auto p = std::make_unique<Program>();
     const std::string d = p->dir.path().string();
     WriteFile(p->dir.file("Zorvenix.ini"),
-              "[Main]\r\nServerMode=1\r\nObjectsCount=2\r\nLinkPort=1\r\n"
-              "[MainForm]\r\nServerCommType.ItemIndex=" +
-                  std::to_string(commType) + "\r\n" + extraForm +
-                  "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n"
-                  "Gauges=\"Дверь\",\"Окно\",\"Подвал\",\"4\",\"5\",\"6\",\"7\",\"8\"\r\n"
-                  "TestCallPeriod=30\r\n"
-                  "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n" +
-                  PortsSection(d));
+              "[Main]\r\nServerMode=1\r\nObjectsCount=" + std::to_string(count) +
+                  "\r\nLinkPort=" + std::to_string(linkPort) + "\r\n" + extraMain +
+                  "[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(commType) + "\r\n" +
+                  extraForm + objects + PortsSection(d));
     Start(*p);
     // An ephemeral port instead of the configured one.
-    if (p->link().Listener()) {
+    if (p->link().Listener() && linkPort == 1) {
       EXPECT_TRUE(p->link().Listener()->Listen(0));
     }
     return p;
@@ -138,12 +149,15 @@ class LinkFixture : public ::testing::Test {
   void TearDown() override {
     for (auto* p : {&a_, &b_})
       if (*p) (*p)->app->FormClose();
+    for (auto& p : more_) p->app->FormClose();
   }
 
   std::string com3Path;
+  std::map<int, std::string> comPaths;
   FakeLoop loop;
   ui::QtNetFactory net;
   std::unique_ptr<Program> a_, b_;
+  std::vector<std::unique_ptr<Program>> more_;
 };
 
 }  // namespace zv::test

@@ -2,6 +2,7 @@
 // its journal lines and beep patterns, operator commands and the service-call
 // supervision.
 #include <algorithm>
+#include <map>
 
 #include "app/Utils.h"
 #include "link/LinkFixture.h"
@@ -31,17 +32,24 @@ class StationTest : public LinkFixture {
     p[3] = cams;
     return p;
   }
-  void Send(int objId, int cam, const Bytes& payload) {
+  static LinkMessage Msg(int objId, int cam, const Bytes& payload,
+                         std::uint8_t type = link::mtPicture, std::uint8_t arg3 = 0xFF) {
     LinkMessage m;
     m.Length = static_cast<std::int32_t>(payload.size() + 19);
-    m.Type = link::mtPicture;
+    m.Type = type;
     m.Arg1 = static_cast<std::uint8_t>(objId);
     m.Arg2 = static_cast<std::uint8_t>(cam);
-    m.Arg3 = 0xFF;
+    m.Arg3 = arg3;
     m.Payload = payload.data();
     m.PayloadSize = payload.size();
-    st().link().station.HandleLinkMessage(m);
+    return m;
   }
+  void SendOn(LinkPeer& peer, int objId, int cam, const Bytes& payload) {
+    st().link().station.HandleLinkMessage(Msg(objId, cam, payload), peer);
+  }
+  // Every site on its own connection.
+  void Send(int objId, int cam, const Bytes& payload) { SendOn(peers[objId], objId, cam, payload); }
+  std::map<int, LinkPeer> peers;
   void Status(int objId, bool armed, std::uint8_t mask, std::uint8_t state, std::uint8_t cams) {
     Send(objId, 1, Payload(armed, mask, state, cams));
   }
@@ -149,13 +157,73 @@ TEST_F(StationTest, SitesAreFoundByTheirIdAndFollowedEvenWithoutACamera) {
   Send(0, 1, Payload(false, 0, 0, 0, 0x11));
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x11);
   Send(0, 9, Payload(true, 0, 0, 0, 0x11));
-  Send(55, 1, Payload(false, 0, 0, 0, 0x22));  // unknown ID: the station's camera 1
-  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x22);
   // A short payload fills only what it brings.
   Send(1, 1, Bytes{0, 0, 0, 0, 0x99});
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[4], 0x99);
-  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x22);
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x11);
   EXPECT_EQ(st().Lines(), lines + 1);
+}
+
+// IDs and record numbers part after deletions and edits: record 1 holds the
+// Object with ID 4 here, and nothing is found through record 4.
+TEST_F(StationTest, AnObjectIsFoundByItsIdNeverByItsRecordNumber) {
+  TObjectRecord& o = st().app->settings.Objects[1];
+  o.ID = 4;
+  for (int k = 1; k <= 2; ++k) st().camera(k)->ObjID = 4;
+  const std::size_t lines = st().Lines();
+  Send(0, 2, Payload(true, 0, 0, 0, 0x44));  // no ID: station camera 2, Object ID 4
+  EXPECT_EQ(st().camera(2)->CurrentPicture.Data()[10], 0x44);
+  Send(4, 1, Payload(true, 0, 0, 0x01));  // the same Object by its ID
+  EXPECT_EQ(st().Logged(lines), (std::vector<std::string>{
+                                    "Установка на охрану объекта №4(Склад)",
+                                    "Сработка по видеокамере \"Ворота\" на объекте №4(Склад) !"}));
+  EXPECT_TRUE(st().app->form.ObjectListBox.Checked(0));
+}
+
+TEST_F(StationTest, UnknownIdsActOnNothingAndAreJournaledOncePerConnection) {
+  Send(0, 1, Payload(false, 0, 0, 0, 0x11));
+  const std::size_t lines = st().Lines(), beeps = loop.speaker.beeps.size();
+  peers[55].SetAddress("127.0.0.1:40001");
+  for (int i = 0; i < 3; ++i) Send(55, 1, Payload(true, 0xFF, 0xFF, 0xFF, 0x22));
+  EXPECT_EQ(
+      st().Logged(lines),
+      (std::vector<std::string>{"Данные неизвестного объекта №55 (127.0.0.1:40001) отброшены !"}));
+  EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[10], 0x11);  // no camera took it
+  EXPECT_FALSE(st().app->form.RecordBtn.Down());
+  EXPECT_EQ(loop.speaker.beeps.size(), beeps);
+  // The same ID on another connection is journaled again, once.
+  LinkPeer other("127.0.0.1:40002");
+  for (int i = 0; i < 2; ++i) SendOn(other, 55, 1, Payload(true, 0, 0, 0));
+  EXPECT_EQ(st().Lines(), lines + 2);
+}
+
+TEST_F(StationTest, AConnectionSpeaksForOneObjectOnly) {
+  LinkPeer& one = peers[1];
+  one.SetAddress("127.0.0.1:40003");
+  Status(1, true, 0, 0, 0);
+  ASSERT_EQ(one.ObjectId(), 1);
+  const std::size_t lines = st().Lines();
+  // The same connection claims Object 2, twice: refused, journaled once.
+  for (int i = 0; i < 2; ++i) SendOn(one, 2, 1, Payload(true, 0, 0, 0, 0x66));
+  EXPECT_EQ(st().Logged(lines),
+            (std::vector<std::string>{
+                "Соединение 127.0.0.1:40003 объекта №1 передаёт данные объекта №2: отклонено !"}));
+  EXPECT_NE(st().camera(3)->CurrentPicture.Data()[10], 0x66);
+  EXPECT_FALSE(Obj(2).ArmedNow);
+  // Its own Object is still followed.
+  Status(1, false, 0, 0, 0);
+  EXPECT_TRUE(st().HasLine("Снятие с охраны объекта №1(Склад)"));
+}
+
+TEST_F(StationTest, RecordingStopsOnlyWhenNoObjectIsArmed) {
+  Status(1, true, 0, 0, 0);
+  Status(2, true, 0, 0, 0);
+  ASSERT_TRUE(st().app->form.RecordBtn.Down());
+  Status(2, false, 0, 0, 0);
+  EXPECT_TRUE(st().app->form.RecordBtn.Down());  // Object 1 is still armed
+  EXPECT_TRUE(st().HasLine("Снятие с охраны объекта №2(Офис)"));
+  Status(1, false, 0, 0, 0);
+  EXPECT_FALSE(st().app->form.RecordBtn.Down());
 }
 
 TEST_F(StationTest, OverdueServiceCallIsJournaledOncePerPeriodAndItsReturnOnce) {
@@ -179,14 +247,22 @@ TEST_F(StationTest, OverdueServiceCallIsJournaledOncePerPeriodAndItsReturnOnce) 
   EXPECT_EQ(overdue(), 1);
   loop.RunFor(2 * 60 * 1000);  // one more period
   EXPECT_EQ(overdue(), 2);
-  // Any message of the site is a sign of life.
+  // Garbage is no sign of life: a message of another type, or with the
+  // picture message's fixed bytes wrong.
+  const Bytes p = Payload(true, 0, 0, 0);
+  st().link().station.HandleLinkMessage(Msg(1, 1, p, link::mtArm), peers[1]);
+  st().link().station.HandleLinkMessage(Msg(1, 1, p, link::mtPicture, 0x00), peers[1]);
+  loop.RunFor(30 * 60 * 1000);
+  EXPECT_EQ(overdue(), 3);
+  EXPECT_FALSE(Obj(1).ArmedNow);
+  // A well-formed picture message of the site is a sign of life.
   Status(1, true, 0, 0, 0);
   const auto logged = st().Logged(lines);
   EXPECT_EQ(
       std::count(logged.begin(), logged.end(), "Возобновлены служебные звонки с объекта \"Склад\""),
       1);
   loop.RunFor(31 * 60 * 1000);
-  EXPECT_EQ(overdue(), 2);
+  EXPECT_EQ(overdue(), 3);
 }
 
 TEST_F(StationTest, OverdueStateDoesNotFollowARecordToAnotherObject) {

@@ -124,10 +124,6 @@ TEST_F(Sm56, DialOutcomes) {
   EXPECT_EQ(modem.Dial("5550199"), kStopped);
   EXPECT_EQ(events.back().first, 0x200D);
 
-  sim.Answer("ATDT5550199", {"CONNECT 2400"});
-  EXPECT_EQ(modem.Dial("5550199"), -1);
-  EXPECT_EQ(modem.LastError(), 16);
-
   profile.DialTimeOut = 1;
   sim.OnLine("ATDT5550199");  // and then silence
   const auto t = std::chrono::steady_clock::now();
@@ -135,6 +131,33 @@ TEST_F(Sm56, DialOutcomes) {
   EXPECT_GE(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(900));
   EXPECT_EQ(events.back().first, 0x2021);
   EXPECT_EQ(modem.GetState(), msIdle);
+  EXPECT_TRUE(sim.Errors().empty());
+}
+
+// A data call is through when the modem reports the connection, with or
+// without its rate; in voice mode the same line is an unexpected answer.
+TEST_F(Sm56, DataCallsConnectAndAnswersReportTheConnection) {
+  OpenModem();
+  sim.Answer("ATDP5550100", {"CONNECT 33600"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
+  sim.Answer("ATDP5550100", {"CONNECT"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
+  sim.Answer("ATDP5550100", {"NO CARRIER"});
+  EXPECT_EQ(modem.Dial("5550100"), kStopped);
+  sim.Answer("ATA", {"CONNECT 33600"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x200A);
+  sim.Answer("ATA", {"NO CARRIER"});
+  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+
+  sim.Answer("AT+FCLASS=8", {"OK"});
+  ASSERT_EQ(modem.VoiceModeOn(), 0);
+  sim.Answer("ATDP5550100", {"CONNECT 2400"});
+  EXPECT_EQ(modem.Dial("5550100"), -1);
+  EXPECT_EQ(modem.LastError(), 16);
+  sim.Answer("AT+FCLASS=0", {"OK"});
+  ASSERT_EQ(modem.VoiceModeOff(), 0);
+  sim.Answer("ATDP5550100", {"CONNECT 2400"});
+  EXPECT_EQ(modem.Dial("5550100"), 0);
   EXPECT_TRUE(sim.Errors().empty());
 }
 
@@ -268,16 +291,18 @@ TEST_F(Sm56, LineAndModeCommands) {
   OpenModem();
   sim.Answer("ATA", {"OK"});
   EXPECT_EQ(modem.AnswerPhone(), 0x200A);
-  sim.Answer("ATA", {"NO CARRIER", "ERROR"});
+  sim.Answer("ATA", {"NO CARRIER"});  // nobody on the line: the answer ends there
   EXPECT_EQ(modem.AnswerPhone(), 0x2003);
   sim.Answer("AT+FCLASS=8", {"OK"});
   EXPECT_EQ(modem.RestoreVoiceMode(), 0);
+  sim.Answer("ATA", {"NO CARRIER", "ERROR"});  // in voice mode only OK answers
+  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
   sim.Answer("AT+FCLASS=0", {"OK"});
   EXPECT_EQ(modem.VoiceModeOff(), 0);
   sim.Answer("AT+FCLASS=2", {"OK"});
   sim.Answer("AT", {"OK"});
   EXPECT_EQ(modem.SwitchToDataFax("2"), 0);
-  EXPECT_EQ(sim.Received(), "ATA\rATA\rAT+FCLASS=8\rAT+FCLASS=0\rAT+FCLASS=2\rAT\r");
+  EXPECT_EQ(sim.Received(), "ATA\rATA\rAT+FCLASS=8\rATA\rAT+FCLASS=0\rAT+FCLASS=2\rAT\r");
   EXPECT_TRUE(Logged(1, "Answering Call"));
   EXPECT_TRUE(Logged(2, "Restoring voice mode"));
   EXPECT_TRUE(Logged(2, "Leaving voice mode"));

@@ -3,9 +3,12 @@
 // the driver registry, opening and closing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
+#include <thread>
 
 #include "ModemFixture.h"
+#include "Pump.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
 
@@ -192,6 +195,30 @@ TEST_F(Engine, InvalidAnswerFlushesAndFails) {
   EXPECT_EQ(modem.CommandFmt("AT%d%s", "OK", {1}), 0x4000);
   EXPECT_EQ(modem.LastError(), 17);
   EXPECT_TRUE(Logged(4, "Invalid command format params"));
+}
+
+// A peer that keeps sending (a picture stream on a data connection) must not
+// hold the caller of a flush: it gives up after its bound, letting the
+// window's messages run meanwhile.
+TEST_F(Engine, FlushOfAnEndlessStreamIsBoundedAndYields) {
+  OpenModem();
+  const auto t = std::chrono::steady_clock::now();
+  std::atomic<bool> flushed{false}, quiet{false};
+  std::thread talker([&] {
+    while (!flushed && std::chrono::steady_clock::now() - t < std::chrono::seconds(3))
+      sim.Send(std::string(512, 'x'));
+    quiet = true;
+  });
+  ASSERT_TRUE(PumpUntil(dispatcher, [&] { return modem.InputWaiting(); }));
+  int yields = 0;
+  modem.OnYield = [&] { ++yields; };
+  EXPECT_EQ(modem.FlushNow(), 0);
+  const auto took = std::chrono::steady_clock::now() - t;
+  flushed = true;
+  while (!quiet) modem.FlushNow();  // the talker's last send may wait for room
+  talker.join();
+  EXPECT_LT(took, std::chrono::milliseconds(2500));
+  EXPECT_GE(yields, 5);
 }
 
 TEST_F(Engine, EchoedCommandsAreChecked) {

@@ -232,6 +232,10 @@ TEST_F(CameraTest, ServerCamerasHaveTheShortMenuAndObjectColouredFrames) {
   EXPECT_TRUE(c->Menu[TCamera::miSaveFrame].Visible);
   EXPECT_EQ(c->Overlay(100, 100).frameColor, 0x800080u);  // 5: purple
   EXPECT_FALSE(c->Overlay(100, 100).zoneSetup);
+  // Renamed, its hint names the Object with its ID (in record 1, not 5).
+  loop.dialogs.inputs.push_back("Ворота");
+  c->RenameClick();
+  EXPECT_EQ(c->Hint, "Ворота\r\nДача");
   // Changing the count is the site's business only, and so is capturing.
   app->form.CamerasAmount.SetValue(1);
   EXPECT_EQ(app->cameras.CameraCount(), 2);
