@@ -2,6 +2,7 @@
 // monitoring station (server mode), chosen by the settings file.
 //
 //   zorvenix [--dir DIR] [--seconds N] [--page CAPTION] [--screenshot FILE]
+//   zorvenix --export PAIR.dsc --camera N [--from T] [--to T] [--h264] OUT
 //
 // The options are described in ui/StartOptions.cpp and in docs/zorvenix.1.
 #include <sys/socket.h>
@@ -22,6 +23,7 @@
 #include "platform/Clock.h"
 #include "platform/Speaker.h"
 #include "ui/CameraView.h"
+#include "ui/ExportMain.h"
 #include "ui/Guard.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMediaPlayer.h"
@@ -53,6 +55,8 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // A clip export needs no window, and so no display.
+  if (zv::ui::ExportAsked(argc, argv)) return zv::ui::ExportMain(argc, argv);
   zv::ui::ZvApplication qapp(argc, argv);
   zv::ui::StartOptions opt;
   QString error;
