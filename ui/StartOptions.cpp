@@ -12,6 +12,9 @@ const char* StartUsage() {
          "  --page CAPTION     open the settings panel at the page with this caption\n"
          "  --screenshot FILE  once every camera view shows a picture, write a picture of\n"
          "                     the window to FILE (PNG) and close\n"
+         "  --web-passwd NAME  set the web view password of account NAME (read from the\n"
+         "                     standard input) and end; with --web-objects LIST (* for\n"
+         "                     every Object, or the owner's Object IDs: 3,5) and --dir DIR\n"
          "  --version          print the program's version\n"
          "  --help             print this text\n";
 }
