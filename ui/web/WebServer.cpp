@@ -182,8 +182,7 @@ bool WebServer::Start(const remote::WebSettings& settings, const std::string& us
 
 void WebServer::Stop() {
   poll_->stop();
-  for (auto& s : sockets_) s->ws->abort();
-  sockets_.clear();
+  while (!sockets_.empty()) Drop(0, "server stopped");
   if (server_) journal_("Веб-доступ закрыт", 1);
   server_.reset();
   sessions_.clear();
@@ -230,6 +229,10 @@ void WebServer::Routes() {
     tickets_[ticket] = {token.toStdString(), Now()};
     return JsonReply(QByteArray::fromStdString("{\"ticket\":\"" + ticket + "\"}"));
   });
+  // The WebSocket's upgrade is taken over by the server only for a request
+  // that a route handles: this one answers nothing itself.
+  s.route("/ws", QHttpServerRequest::Method::Get,
+          [](const QHttpServerRequest&, QHttpServerResponder&&) {});
   s.route("/api/objects", QHttpServerRequest::Method::Get,
           [this](const QHttpServerRequest& r) { return Objects(r); });
   s.route("/api/objects/<arg>/cameras/<arg>/picture", QHttpServerRequest::Method::Get,
@@ -422,6 +425,15 @@ QHttpServerResponse WebServer::Arm(int id, bool arm, const QHttpServerRequest& r
   return JsonReply("{}");
 }
 
+void WebServer::Drop(std::size_t i, const char* why) {
+  std::unique_ptr<Socket> s = std::move(sockets_[i]);
+  sockets_.erase(sockets_.begin() + static_cast<std::ptrdiff_t>(i));
+  // Closing emits the socket's signals at once: ours are cut first.
+  QObject::disconnect(s->ws.get(), nullptr, this, nullptr);
+  s->ws->close(QWebSocketProtocol::CloseCodePolicyViolated, why);
+  s->ws.release()->deleteLater();
+}
+
 void WebServer::NewSockets() {
   while (server_ && server_->hasPendingWebSocketConnections()) {
     std::unique_ptr<QWebSocket> ws = server_->nextPendingWebSocketConnection();
@@ -473,9 +485,7 @@ void WebServer::Poll() {
     auto sess = sessions_.find(s.token);
     const WebAccount* a = sess == sessions_.end() ? nullptr : accounts_.Find(sess->second.user);
     if (!a) {
-      s.ws->close(QWebSocketProtocol::CloseCodePolicyViolated, "session ended");
-      s.ws.release()->deleteLater();
-      sockets_.erase(sockets_.begin() + static_cast<std::ptrdiff_t>(i));
+      Drop(i, "session ended");
       continue;
     }
     ++i;

@@ -100,6 +100,8 @@ class WebServer : public QObject {
   // The camera's picture as JPEG (cached per serial); empty when none.
   QByteArray Jpeg(int id, int camera, std::uint64_t serial);
   void NewSockets();
+  // Closes and forgets socket i.
+  void Drop(std::size_t i, const char* why);
   void Poll();
   bool Locked(const std::string& key, qint64 now) const;
   void Failed(const std::string& key, qint64 now);
