@@ -13,8 +13,11 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <iostream>
 
 #include "app/Application.h"
 #include "app/DataFolder.h"
@@ -31,6 +34,7 @@
 #include "ui/QtPlatform.h"
 #include "ui/StartOptions.h"
 #include "ui/ZvApplication.h"
+#include "ui/web/PasswordCommand.h"
 
 namespace {
 
@@ -57,6 +61,21 @@ int main(int argc, char** argv) {
   }
   // A clip export needs no window, and so no display.
   if (zv::ui::ExportAsked(argc, argv)) return zv::ui::ExportMain(argc, argv);
+  // The web view's password is set without the window system.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (zv::web::WantsPasswordCommand(args)) {
+    std::error_code ec;
+    const std::string programDir =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+    const auto folder = [&](const std::string& dir, std::string& error) {
+      const char* xdg = std::getenv("XDG_CONFIG_HOME");
+      const char* home = std::getenv("HOME");
+      return zv::ChooseDataFolder(
+          {dir, programDir, ZV_INSTALL_BINDIR, xdg ? xdg : "", home ? home : ""}, error);
+    };
+    return zv::web::RunPasswordCommand(args, folder, std::cin, std::cout, std::cerr,
+                                       ::isatty(STDIN_FILENO) != 0);
+  }
   zv::ui::ZvApplication qapp(argc, argv);
   zv::ui::StartOptions opt;
   QString error;
