@@ -16,9 +16,14 @@ struct Section {
   std::vector<std::pair<std::string, std::string>> values;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// Names compare without regard to letter case, as registry names do.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string Trim(const std::string& s) {
@@ -81,9 +86,8 @@ bool Load(const std::string& path, std::vector<Section>& sections) {
 }
 
 Section* Find(std::vector<Section>& sections, const std::string& name) {
-  // Key paths, like registry keys, ignore letter case.
   for (auto& s : sections)
-    if (Lower(s.name) == Lower(name)) return &s;
+    if (SameName(s.name, name)) return &s;
   return nullptr;
 }
 
@@ -121,7 +125,7 @@ bool TKeyStore::WriteKey(const std::string& rootKey, const std::string& keyPath,
     if (k.empty() || k.find_first_of("=\r\n") != std::string::npos) continue;
     bool set = false;
     for (auto& kv : s->values)
-      if (Lower(kv.first) == Lower(k)) {
+      if (SameName(kv.first, k)) {
         kv.second = v;
         set = true;
       }
