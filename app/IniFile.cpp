@@ -38,7 +38,12 @@ bool IniFile::Load() {
   if (!f) return false;
   std::ostringstream ss;
   ss << f.rdbuf();
-  std::string text = ss.str();
+  LoadFromBytes(ss.str());
+  return true;
+}
+
+void IniFile::LoadFromBytes(std::string text) {
+  wasCp1251_ = false;
   if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
       static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
     text.erase(0, 3);
@@ -47,7 +52,6 @@ bool IniFile::Load() {
     wasCp1251_ = true;
   }
   LoadFromText(text);
-  return true;
 }
 
 void IniFile::LoadFromText(const std::string& text) {

@@ -57,6 +57,14 @@ class LinkAssembler {
   // taken in pieces).
   void Feed(const void* data, std::size_t count);
 
+  // Forgets every byte held, as for a new connection: nothing of an old
+  // stream may complete a message of the next one.  Not while handling.
+  void Reset() {
+    end_ = scan_ = 0;
+    length_ = 0;
+    searching_ = true;
+  }
+
   std::size_t Held() const { return end_; }
   bool Searching() const { return searching_; }
   long long Handled() const { return handled_; }
