@@ -236,6 +236,9 @@ void LinkSubsystem::Button1Click() {
       client_->OnData = [this] { Drain(*client_, clientAssembler_); };
       client_->OnError = [](const std::string&) {};
       client_->OnConnected = [this] {
+        // Nothing of a lost connection (half a command) may complete a
+        // message of the new one.
+        clientAssembler_.Reset();
         if (ServiceCallPending && SendPictureMessage(1)) ServiceCallPending = false;
       };
     }
@@ -371,6 +374,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   } else if (ok && kind == 1) {
     if (port >= 1 && port <= 4) CommPort1.SetComNumber(static_cast<TComNumber>(port - 1));
     CommPort1.SetBaudRate(br115200);
+    serialAssembler_.Reset();  // a new line: no old bytes complete its messages
     CommPort1.Open();
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
