@@ -43,8 +43,9 @@ void View(ViewerSession& s, PictureLoader& loader, std::int32_t upTo) {
           "every record within the count can be prepared");
     if (check != ViewerSession::Check::Show) continue;
     const auto status = loader.Load(s.Reader(), d, pic, d.colored);
-    if (status != PictureLoader::BadSize)
-      Check(pic.Width() == std::max<int>(d.width, 0) && pic.Height() == std::max<int>(d.height, 0),
+    // (A record without a size shows its JPEG at the JPEG's own size.)
+    if (status != PictureLoader::BadSize && d.width > 0 && d.height > 0)
+      Check(pic.Width() == d.width && pic.Height() == d.height,
             "the picture takes the record's size");
     DrawTimeStamp(pic, FormatDateTimeLong(d.captureTime));
   }
