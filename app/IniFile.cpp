@@ -44,8 +44,10 @@ bool IniFile::Load() {
 
 void IniFile::LoadFromBytes(std::string text) {
   wasCp1251_ = false;
-  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
+  // Every byte-order mark: an editor that adds one to a file that has one
+  // leaves two, and the second would hide the first section's header.
+  while (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+         static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
     text.erase(0, 3);
   if (!IsValidUtf8(text)) {
     text = Cp1251ToUtf8(text);
