@@ -69,7 +69,12 @@ bool Load(const std::string& path, std::vector<Section>& sections) {
   if (!f) return false;
   std::string line;
   Section* cur = nullptr;
+  bool first = true;
   while (std::getline(f, line)) {
+    // A file saved by an editor may start with byte-order marks: they are
+    // not part of the first key's header.
+    for (; first && line.rfind("\xEF\xBB\xBF", 0) == 0;) line.erase(0, 3);
+    first = false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string t = Trim(line);
     if (t.empty() || t[0] == ';') continue;
