@@ -1,6 +1,7 @@
 #include "alarm/Gauges.h"
 
 #include "app/Utils.h"
+#include "detect/Rounding.h"
 
 namespace zv {
 
@@ -14,8 +15,7 @@ std::string Quoted(const std::string& s) {
 }  // namespace
 
 bool IsCameraMotion(const CameraMotionInput& in) {
-  return in.reactionEnabled && in.changeValue > 0 &&
-         RoundHalfEven(in.eventPercent) <= in.changeValue;
+  return in.reactionEnabled && IsMotionLevel(in.eventPercent, in.changeValue);
 }
 
 Gauges::Gauges(Services& services, Journal& journal, TFormModel& form, Settings& settings,
@@ -33,6 +33,10 @@ Gauges::Gauges(Services& services, Journal& journal, TFormModel& form, Settings&
 
 std::string Gauges::ComPortName(int n) {
   return "Com" + std::to_string(n) + ":";
+}
+
+std::string Gauges::LptPortName(int n) {
+  return "LPT" + std::to_string(n);
 }
 
 void Gauges::Show(TCheckBox& b, bool normal) {
@@ -69,14 +73,35 @@ void Gauges::GaugeStep(TCheckBox& b, TEdit& e, int k, bool& allClear) {
 }
 
 void Gauges::PollParallel(bool& allClear) {
-  std::uint8_t reg = 0;
-  if (!form_.UseGaugesOnLpt.Checked() ||
-      !lpt_->ReadStatus(s_.ports.LptDevice(form_.EventLPTPort.Value()), reg)) {
-    // Not in use, or the port cannot be read here: colours and latches stay.
+  auto notInUse = [this] {
+    // Colours and latches stay as they were.
     status_.GaugeEnabledMask &= static_cast<std::uint8_t>(~kParallelBits);
     status_.GaugeAlarmMask &= static_cast<std::uint8_t>(~kParallelBits);
+  };
+  if (!form_.UseGaugesOnLpt.Checked()) {
+    lptFailure_.clear();
+    notInUse();
     return;
   }
+  const int n = form_.EventLPTPort.Value();
+  const std::string device = s_.ports.LptDevice(n);
+  const ParallelRead read = lpt_->Read(device);
+  // Held by another driver (a print job): the gauges keep their last state,
+  // as serial gauges on a busy port do.
+  if (read.status == ParallelRead::Busy) return;
+  const std::string t = LptPortName(n) + " для получения сигналов с датчиков";
+  if (read.status == ParallelRead::Failed) {
+    // Told once, with the reason: gauges that are never read are no guard.
+    const std::string why = device + ": " + read.error;
+    if (lptFailure_ != why)
+      journal_.ReportError("Ошибка открытия порта " + t + " (" + why + ") !", 15, 1);
+    lptFailure_ = why;
+    notInUse();
+    return;
+  }
+  if (!lptFailure_.empty()) journal_.ShowStatus("Порт " + t + " открыт", 1, 1);
+  lptFailure_.clear();
+  const std::uint8_t reg = read.value;
   // Each input is normal while its pin is low; Busy comes inverted.
   Show(form_.NotAck, !(reg & 0x40));
   Show(form_.Busy, reg & 0x80);

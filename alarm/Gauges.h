@@ -49,6 +49,8 @@ class Gauges {
 
   // "Com" + n + ":", the name the port goes by in the texts.
   static std::string ComPortName(int n);
+  // "LPT" + n.
+  static std::string LptPortName(int n);
 
   void SetModemLines(std::unique_ptr<IModemLines> lines) { lines_ = std::move(lines); }
   void SetParallelStatus(std::unique_ptr<IParallelStatus> lpt) { lpt_ = std::move(lpt); }
@@ -76,6 +78,9 @@ class Gauges {
   std::unique_ptr<IModemLines> lines_;
   std::unique_ptr<IParallelStatus> lpt_;
   std::array<bool, 8> latch_{};
+  // Why the parallel port could not be read, as last journaled ("" when it
+  // could, or is not in use).
+  std::string lptFailure_;
   std::array<bool, CameraTable::kMaxCameras + 1> quiet_;
 };
 

@@ -6,9 +6,11 @@
 
 #include "alarm/AlarmInputs.h"
 #include "detect/RecordPanel.h"
+#include "detect/Rounding.h"
+#include "detect/Viewer.h"
 #include "detect/ViewerPanel.h"
-#include "link/Link.h"
 #include "directory/Directory.h"
+#include "link/Link.h"
 #include "video/VideoInput.h"
 
 namespace zv {
@@ -112,10 +114,11 @@ void Application::FormCreate() {
   journal.ResetStatus();
   journal.AddJournal("Старт программы...", 0);
 
-  // 2. Working buffers.
+  // 2. Working buffers: the viewer's read buffer and the link's receive
+  // buffer (its read and write positions start at its beginning).
   try {
-    FrameReadBuffer.assign(1000000, 0);
-    ReceiveBuffer.assign(2100000, 0);
+    FrameReadBuffer.assign(kReadBufferSize, 0);
+    link->AdoptReceiveBuffer(std::make_unique<std::uint8_t[]>(link::kReceiveBufferSize));
   } catch (const std::bad_alloc&) {
     const std::string msg = "Для работы программы не хватает оперативной памяти !";
     journal.AddJournal(msg, 4);
@@ -126,8 +129,7 @@ void Application::FormCreate() {
   // 3. Display check.  4. Numbers are always written with ".".
   DisplayCheck();
 
-  // 5. Buffer positions, status texts, capture size.
-  ReceiveReadPos = ReceiveWritePos = 0;
+  // 5. Status texts, capture size.
   journal.ResetStatus();
   CaptureWidth = 352;
   CaptureHeight = 288;
@@ -144,6 +146,9 @@ void Application::FormCreate() {
     ShapeForServer();
   else
     ShapeForClient();
+  // The pair restored with the settings was opened before any camera
+  // existed: its record is shown now that they do.
+  if (viewer->Session.IsOpen()) viewer->ShowRecord(viewer->Session.nav.value);
 
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();
@@ -168,7 +173,7 @@ void Application::FormCreate() {
 
   // 15. Timers.
   const double freq = form.RecFreq.Value() > 0 ? form.RecFreq.Value() : 100.0;
-  Timer1.SetInterval(static_cast<unsigned>(std::lround(60000.0 / freq)));
+  Timer1.SetInterval(static_cast<unsigned>(RoundToEven(60000.0 / freq)));
   Timer1.SetEnabled(true);
   Timer3.SetInterval(1000);
   Timer3.SetEnabled(true);
@@ -197,8 +202,6 @@ void Application::FormClose() {
   cameras.FreeAll();
   FrameReadBuffer.clear();
   FrameReadBuffer.shrink_to_fit();
-  ReceiveBuffer.clear();
-  ReceiveBuffer.shrink_to_fit();
   journal.AddJournal("Программа завершена", 0);
 }
 

@@ -59,17 +59,17 @@ class Application {
   std::string ClientSocketAddress;
   char DialMode = 'P';
   int CaptureWidth = 352, CaptureHeight = 288;
-  std::vector<unsigned char> FrameReadBuffer;  // playback reads
-  std::vector<unsigned char> ReceiveBuffer;    // link assembler
-  std::size_t ReceiveReadPos = 0, ReceiveWritePos = 0;
+  // The viewer reads coded pictures into it; allocated at start-up.  (The
+  // link's receive buffer, allocated with it, is the link's from then on.)
+  std::vector<unsigned char> FrameReadBuffer;
 
   // Handlers of the heartbeat and the processing tick; subsystems chain
   // their work in here as they are attached.
   std::vector<std::function<void()>> OnTimer1, OnTimer2, OnTimer3, OnTimer4;
 
   // Subsystems, built after everything above and taken down before it.
-  std::unique_ptr<VideoInput> video;  // capture device and cameras
-  std::unique_ptr<AlarmInputs> alarm;  // gauges, camera alarms, defence mode
+  std::unique_ptr<VideoInput> video;    // capture device and cameras
+  std::unique_ptr<AlarmInputs> alarm;   // gauges, camera alarms, defence mode
   std::unique_ptr<RecordPanel> record;  // processing tick, recording page, switcher
   std::unique_ptr<ViewerPanel> viewer;  // playback page
   std::unique_ptr<LinkSubsystem> link;  // site-station link, alarm dispatch, station side

@@ -217,6 +217,10 @@ class TCheckListBox : public TControl {
   std::function<void(int)> OnClickCheck;  // a tick changed by the user
   bool OwnerDraw = false;
 
+  // Items stand in this many columns, top to bottom; 0 is a single column.
+  int Columns() const { return columns_; }
+  void SetColumns(int n) { Update(columns_, n < 0 ? 0 : n); }
+
   const std::vector<Item>& Items() const { return items_; }
   int Count() const { return static_cast<int>(items_.size()); }
   int ItemIndex() const { return index_; }
@@ -276,6 +280,7 @@ class TCheckListBox : public TControl {
   bool InRange(int i) const { return i >= 0 && i < Count(); }
   std::vector<Item> items_;
   int index_ = -1;
+  int columns_ = 0;
 };
 using TListBox = TCheckListBox;
 

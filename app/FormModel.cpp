@@ -58,6 +58,10 @@ TFormModel::TFormModel() {
   RecordBtn.SetCaption("Запись");
   Button1.SetVisible(false);
   RecordSound.SetCaption("Запись звука при сработке");
+  // A control starts as the page that shows it has it (docs/settings.md):
+  // "Все камеры" and "Запись звука при сработке" are ticked.
+  AllCams.SetChecked(true);
+  RecordSound.SetChecked(true);
   LiveVideo.SetCaption("Живое видео");
   VideoFormatBtn.SetCaption("Формат видео...");
   VideoSourceBtn.SetCaption("Источник видео...");

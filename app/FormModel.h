@@ -99,7 +99,7 @@ struct TFormModel {
   TSpinEdit CamerasAmount{"CamerasAmount", 1, 1, 8};
   TSpinEdit SwitchDelay{"SwitchDelay", 400, 0, 10000};
   TSpinEdit VideoDriver{"VideoDriver", 0, 0, 8};
-  TSpinEdit FilterDeep{"FilterDeep", 32, 0, 255};
+  TSpinEdit FilterDeep{"FilterDeep", 32, 0, 0};  // no limits: the handler checks 0..255
   TCheckBox LiveVideo{"LiveVideo"};
   TButton VideoFormatBtn{"VideoFormatBtn"};
   TButton VideoSourceBtn{"VideoSourceBtn"};

@@ -1,6 +1,7 @@
 #include "app/Text.h"
 
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -198,23 +199,28 @@ std::string Trim(std::string_view s) {
 
 std::string FormatFloat(double v) {
   if (!std::isfinite(v)) return "0";
+  // to_chars never consults the locale: the settings file holds "0.02"
+  // whatever language the machine speaks.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.15g", v);
-  std::string s = buf;
-  for (char& c : s)
-    if (c == ',') c = '.';
-  return s;
+  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  if (r.ec != std::errc()) return "0";
+  return std::string(buf, r.ptr);
 }
 
 bool ParseFloat(std::string_view s, double& out) {
   std::string t = Trim(s);
+  if (!t.empty() && t[0] == '+') {
+    t.erase(0, 1);
+    if (!t.empty() && (t[0] == '+' || t[0] == '-')) return false;
+  }
   if (t.empty()) return false;
   for (char& c : t)
     if (c == ',') c = '.';
-  // strtod follows the C locale, which the program never changes.
-  char* end = nullptr;
-  const double v = std::strtod(t.c_str(), &end);
-  if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
+  // from_chars, unlike strtod, reads "." under every locale (a machine set
+  // to a decimal-comma language included).
+  double v = 0;
+  const auto r = std::from_chars(t.data(), t.data() + t.size(), v, std::chars_format::general);
+  if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v)) return false;
   out = v;
   return true;
 }

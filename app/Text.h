@@ -22,10 +22,10 @@ std::string AsciiUpper(std::string s);
 
 std::string Trim(std::string_view s);
 // Decimal text of a double with "." as separator and no trailing zeros
-// ("0.02", "100", "0.001").
+// ("0.02", "100", "0.001"), whatever the machine's locale.
 std::string FormatFloat(double v);
-// Parses a decimal number with "." (a "," is accepted too); false when the
-// text is not a number.
+// Parses a decimal number with "." (a "," is accepted too), whatever the
+// machine's locale; false when the text is not a number.
 bool ParseFloat(std::string_view s, double& out);
 
 }  // namespace zv

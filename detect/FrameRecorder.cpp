@@ -18,13 +18,23 @@ FrameResult FrameRecorder::ProcessFrame(DetectState& cam, int camera, int frameW
   d.height = static_cast<std::int16_t>(frameHeight);
   d.kind = kKindPicture;
   d.format = kFormatRaw;
-  if (cam.frameCounter != 1) {
-    if (cam.zones.frameWidth != frameWidth || cam.zones.frameHeight != frameHeight)
-      cam.zones.UpdateFrameGeometry(frameWidth, frameHeight);
+  if (cam.zones.frameWidth != frameWidth || cam.zones.frameHeight != frameHeight)
+    cam.zones.UpdateFrameGeometry(frameWidth, frameHeight);
+  // A picture of another size than the one before it (a new capture format,
+  // another device or source) cannot be compared with it: the comparison
+  // starts again, and this frame counts as the camera's first.  Nothing of
+  // the old size is kept: no change level, no alarm zones.
+  const bool restart =
+      cam.previous.Width() != cam.current.Width() || cam.previous.Height() != cam.current.Height();
+  if (cam.frameCounter != 1 && !restart) {
     r.level = detector_.CompareAndMeasure(cam.previous, cam.current, cam.difference, filter,
                                           cam.zones, cam.changesEventPercent);
     r.compared = true;
     cam.changeValue = r.level;
+  } else if (cam.frameCounter != 1) {
+    cam.changeValue = 0;
+    cam.zones.ClearResults();
+    MatchBitmap(cam.current, cam.difference);
   }
   d.changeLevel = r.level;
   r.recorded = ShouldRecordFrame(cam.recordingMode, cam.ignoreChangesPercent, r.level);

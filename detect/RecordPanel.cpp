@@ -137,9 +137,27 @@ TCamera* RecordPanel::WriteCamera() const {
 }
 
 void RecordPanel::SetRecordingState(bool on) {
+  const bool stopping = RecordingOn && !on;
   RecordingOn = on;
   app_.form.RecordBtn.SetCaption(on ? "Стоп" : "Запись");
   app_.form.RecordBtn.SetDown(on);
+  if (stopping) ForgetMotion();
+}
+
+void RecordPanel::ForgetMotion() {
+  // Without measuring there is no motion: a change level left from the last
+  // processed frame must neither keep the site from being armed again nor
+  // raise an alarm.  The next recording compares from a fresh first frame,
+  // not with a picture from before the stop.
+  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
+    TCamera* cam = app_.cameras.GetAs<TCamera>(k);
+    if (!cam) continue;
+    cam->ChangeValue = 0;
+    cam->Zones.ClearResults();
+    cam->PreviousPicture.SetSize(0, 0);
+    cam->Repaint();
+  }
+  DrawChangeBar();
 }
 
 void RecordPanel::StopRecording() {
@@ -313,8 +331,9 @@ void RecordPanel::FilterDeepChange() {
     FilterThreshold = *t;
     return;
   }
-  // A range error: reported like any escaped exception, threshold unchanged.
-  app_.AppEvents1Exception(std::to_string(v) + " is not a valid value (0..255)");
+  // A range error: reported as the exception handler reports one (the spin
+  // has no limits of its own), and the threshold stays as it was.
+  app_.AppEvents1Exception("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
 }
 
 void RecordPanel::SwitcherComPortChange() {

@@ -78,6 +78,8 @@ class RecordPanel {
   void StopRecording();
   void HandleWrite(const AppendResult& w);
   void SetRecordingState(bool on);
+  // Recording stopped: the cameras' measurements are over.
+  void ForgetMotion();
 
   Application& app_;
   FrameRecorder recorder_;

@@ -13,6 +13,12 @@
 namespace zv {
 namespace {
 
+// Cuts a file back after a failed write; the write's own error is the one
+// reported, so a failure here adds nothing.
+void CutBack(int fd, std::int64_t size) {
+  if (::ftruncate(fd, static_cast<off_t>(size)) != 0) return;
+}
+
 constexpr std::int64_t kRecord = static_cast<std::int64_t>(kDescriptorSize);
 // Offsets and lengths are signed 32-bit fields of the descriptor.
 constexpr std::int64_t kMaxBinBytes = std::numeric_limits<std::int32_t>::max();
@@ -110,6 +116,7 @@ void RecordingPair::Close() {
   CloseFd(dsc_);
   CloseFd(bin_);  // also drops the writer's lock
   ring_ = false;
+  resumeChecked_ = false;
   slots_.clear();
 }
 
@@ -203,9 +210,10 @@ IoResult RecordingPair::StartNextPair() {
   return IoResult::Fail("Нет свободного имени для файла записи " + Quoted(baseName_));
 }
 
-bool RecordingPair::LoadSlots() {
+bool RecordingPair::LoadSlots(std::vector<double>* times) {
   const std::int32_t count = RecordCount();
   slots_.assign(static_cast<std::size_t>(count), Slot{});
+  if (times) times->assign(static_cast<std::size_t>(count), 0.0);
   std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::int32_t>(count, 4096)) *
                                 kDescriptorSize);
   for (std::int32_t first = 0; first < count; first += 4096) {
@@ -217,8 +225,41 @@ bool RecordingPair::LoadSlots() {
       const FrameDescriptor d =
           DecodeDescriptor(buf.data() + static_cast<std::size_t>(i) * kDescriptorSize);
       slots_[static_cast<std::size_t>(first + i)] = {d.offset, d.length, d.kind == kKindPicture};
+      if (times) (*times)[static_cast<std::size_t>(first + i)] = d.captureTime;
     }
   }
+  return true;
+}
+
+bool RecordingPair::ResumeAfterNewest() {
+  std::vector<double> times;
+  if (!LoadSlots(&times)) return false;
+  // A pair that has gone round holds the newest records first (1..k) and
+  // the older round after them, so the capture time drops right after the
+  // newest record.  A clock set back (summer time ending) drops the time
+  // too, but inside a round the pictures lie back to back; at the end of
+  // the newest round they rarely do, so such a drop is preferred.
+  const std::size_t n = slots_.size();
+  std::size_t newest = n;
+  for (std::size_t i = 0; i + 1 < n; ++i) {
+    if (!(times[i + 1] < times[i])) continue;
+    const bool backToBack = slots_[i].offset + slots_[i].length == slots_[i + 1].offset;
+    if (newest == n) newest = i;
+    if (!backToBack) {
+      newest = i;
+      break;
+    }
+  }
+  const bool sane = newest < n && slots_[newest].offset >= 0 && slots_[newest].length >= 0 &&
+                    slots_[newest].offset + slots_[newest].length <= kMaxBinBytes;
+  if (!sane) {
+    // Not gone round yet: the next record follows the last one.
+    slots_.clear();
+    return true;
+  }
+  ring_ = true;
+  ringSlot_ = static_cast<std::int32_t>(newest) + 2;
+  ringPos_ = slots_[newest].offset + slots_[newest].length;
   return true;
 }
 
@@ -242,6 +283,14 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   if (!IsOpen()) return r;
   if (data == nullptr) len = 0;
 
+  // A pair written round and round before (another run, or chosen again)
+  // goes on after its newest record, never over it.
+  if (policy_.action == VolumeLimitAction::Wrap && policy_.limitBytes > 0 && !ring_ &&
+      !resumeChecked_) {
+    resumeChecked_ = true;
+    if (!ResumeAfterNewest())
+      return Fail(r, "Ошибка чтения файла " + Quoted(dscName_) + ": " + SysError());
+  }
   std::int32_t count = RecordCount();
   std::int64_t binSize = BinSize();
   if (binSize < 0) return Fail(r, "Ошибка чтения файла " + Quoted(binName_) + ": " + SysError());
@@ -296,7 +345,7 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   if (length > 0 && !WriteAll(bin_, data, len, pos)) {
     const std::string why = SysError();
     // Do not leave half a picture at the end of the file.
-    if (!ring_) (void)::ftruncate(bin_, static_cast<off_t>(binSize));
+    if (!ring_) CutBack(bin_, binSize);
     return Fail(r, "Ошибка записи в файл " + Quoted(binName_) + ": " + why);
   }
   d.recordNumber = slot;
@@ -305,7 +354,7 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   const DescriptorBytes bytes = EncodeDescriptor(d);
   if (!WriteAll(dsc_, bytes.data(), bytes.size(), static_cast<std::int64_t>(slot - 1) * kRecord)) {
     const std::string why = SysError();
-    if (slot > count) (void)::ftruncate(dsc_, static_cast<off_t>(count * kRecord));
+    if (slot > count) CutBack(dsc_, count * kRecord);
     return Fail(r, "Ошибка записи в файл " + Quoted(dscName_) + ": " + why);
   }
   if (ring_) {

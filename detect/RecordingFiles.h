@@ -95,7 +95,11 @@ class RecordingPair {
   AppendResult Fail(AppendResult r, std::string reason);
   std::int64_t BinSize() const;
   IoResult StartNextPair();
-  bool LoadSlots();
+  // Reads every record's place (and, when asked, its capture time).
+  bool LoadSlots(std::vector<double>* times = nullptr);
+  // Finds where a pair that has gone round continues: after its newest
+  // record.  False when the ".dsc" cannot be read.
+  bool ResumeAfterNewest();
   void MarkOverwritten(std::int32_t slot, std::int64_t from, std::int64_t to);
 
   int dsc_ = -1;
@@ -110,6 +114,7 @@ class RecordingPair {
   // Wrapping: where the next record and picture go once the pair has gone
   // round, and what every slot holds (for the records it overwrites).
   bool ring_ = false;
+  bool resumeChecked_ = false;
   std::int32_t ringSlot_ = 1;
   std::int64_t ringPos_ = 0;
   struct Slot {

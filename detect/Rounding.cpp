@@ -28,8 +28,12 @@ bool ShouldRecordFrame(int recordingMode, double ignorePercent, int level) {
   return false;
 }
 
+bool IsMotionLevel(double eventPercent, int level) {
+  return level > 0 && RoundToEven(eventPercent) <= level;
+}
+
 bool ShouldBeepOnMotion(bool reactionEnabled, double eventPercent, int level) {
-  return reactionEnabled && level > 0 && RoundToEven(eventPercent) <= level;
+  return reactionEnabled && IsMotionLevel(eventPercent, level);
 }
 
 }  // namespace zv

@@ -15,9 +15,14 @@ constexpr int kRecordOnChange = 1;
 // Round(ignorePercent) <= level; any other mode never.
 bool ShouldRecordFrame(int recordingMode, double ignorePercent, int level);
 
-// Whether a recorded frame sounds the motion beep: reaction on and
-// Round(eventPercent) <= level.  A level of 0 never beeps: a frame with no
-// change at all is not motion, whatever the threshold rounds to.
+// Whether a change level is motion at a camera's event threshold:
+// Round(eventPercent) <= level, halves to even.  A level of 0 is never
+// motion: a frame with no change at all is quiet, whatever the threshold
+// rounds to.  The motion beep, the camera alarm and the alarm outlines on
+// the view all decide by this.
+bool IsMotionLevel(double eventPercent, int level);
+
+// Whether a recorded frame sounds the motion beep: reaction on and motion.
 bool ShouldBeepOnMotion(bool reactionEnabled, double eventPercent, int level);
 
 constexpr unsigned kMotionBeepHz = 1500;

@@ -149,13 +149,14 @@ PictureLoader::Status PictureLoader::Load(const RecordingReader& reader, const F
     return reader.ReadPicture(d.offset, target.Data(), target.SizeBytes()) ? Loaded : ReadFailed;
   }
   if (d.length <= 0) return NoData;
-  if (static_cast<std::size_t>(d.length) > buffer_.size()) return TooLong;
+  std::vector<std::uint8_t>& buffer = *buffer_;
+  if (static_cast<std::size_t>(d.length) > buffer.size()) return TooLong;
   const std::size_t len = static_cast<std::size_t>(d.length);
-  if (!reader.ReadPicture(d.offset, buffer_.data(), len)) return ReadFailed;
+  if (!reader.ReadPicture(d.offset, buffer.data(), len)) return ReadFailed;
   if (d.format == kFormatZlib)
-    return InflatePicture(target, buffer_.data(), len, scratch_) ? Loaded : DecodeFailed;
+    return InflatePicture(target, buffer.data(), len, scratch_) ? Loaded : DecodeFailed;
   // Format 2, and any other, is JPEG.
-  return codec_.DecodePicture(target, buffer_.data(), len, colored) ? Loaded : DecodeFailed;
+  return codec_.DecodePicture(target, buffer.data(), len, colored) ? Loaded : DecodeFailed;
 }
 
 // ---------------------------------------------------------------------------

@@ -93,14 +93,22 @@ class PictureLoader {
     ReadFailed,    // the .bin is shorter than the descriptor says
     DecodeFailed,  // corrupt JPEG or zlib data: the picture stays as it was
   };
-  explicit PictureLoader(JpegCodec& codec) : codec_(codec), buffer_(kReadBufferSize) {}
+  // With a block of its own, or reading into buffer (the program's read
+  // buffer, allocated at start-up); a picture longer than the buffer is
+  // never read.
+  explicit PictureLoader(JpegCodec& codec) : codec_(codec), own_(kReadBufferSize), buffer_(&own_) {}
+  PictureLoader(JpegCodec& codec, std::vector<std::uint8_t>& buffer)
+      : codec_(codec), buffer_(&buffer) {}
+  PictureLoader(const PictureLoader&) = delete;
+  PictureLoader& operator=(const PictureLoader&) = delete;
   // target takes the descriptor's size; colored: the showing camera's flag.
   Status Load(const RecordingReader& reader, const FrameDescriptor& d, TPicture& target,
               bool colored);
 
  private:
   JpegCodec& codec_;
-  std::vector<std::uint8_t> buffer_;
+  std::vector<std::uint8_t> own_;
+  std::vector<std::uint8_t>* buffer_;
   std::vector<std::uint8_t> scratch_;
 };
 

@@ -19,7 +19,8 @@ TColor SiteColor(int k) {
   return kColors[((k % 12) + 12) % 12];
 }
 
-ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader_(codec) {
+ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec)
+    : app_(app), loader_(codec, app.FrameReadBuffer) {
   TFormModel& f = app.form;
   f.ViewFileName.Filter = "Файлы видеозаписей (*.dsc)|*.dsc|Все файлы (*.*)|*.*";
   f.BackwardButton.SetCaption("<<");
@@ -28,7 +29,6 @@ ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec) : app_(app), loader
   f.ForwardButton.SetCaption(">>");
   f.ViewCamsExpand.SetCaption("<");
   f.AllCams.SetCaption("Все камеры");
-  f.AllCams.SetChecked(true);
   f.PlaySound.SetCaption("Прослушать");
   f.StopSound.SetCaption("Стоп");
   f.MaxValueLabel.SetCaption("1");
@@ -220,6 +220,8 @@ void ViewerPanel::PointAt(const std::string& dscName) {
 
 void ViewerPanel::Layout() {
   app_.video->ViewPanelResize();
+  // A list filled after the panel was laid out gets its columns now.
+  CamViewPanelResize(camViewPanelWidth_);
 }
 
 int ViewerPanel::SiteOfCamera(int cameraNumber) const {
@@ -315,6 +317,17 @@ void ViewerPanel::ViewCamsExpandClick() {
   f.ObjViewPanel.SetVisible(!down);
   // The camera items lose or regain their site prefix.
   f.CamViewListBox.Changed();
+  // Wider columns while the site list is hidden (the panel's own resize
+  // follows on screen).
+  CamViewPanelResize(camViewPanelWidth_);
+}
+
+void ViewerPanel::CamViewPanelResize(int panelWidth) {
+  camViewPanelWidth_ = panelWidth;
+  TCheckListBox& list = app_.form.CamViewListBox;
+  if (list.Count() == 0 || panelWidth < 0) return;
+  const int n = CamViewColumns(panelWidth);
+  if (n != list.Columns()) list.SetColumns(n);
 }
 
 int ViewerPanel::CamViewColumns(int panelWidth) const {

@@ -74,6 +74,9 @@ class ViewerPanel {
   void ViewCamsExpandClick();
   // The camera list's column count for a panel width (0: single column).
   int CamViewColumns(int panelWidth) const;
+  // The camera list's panel was resized: its column count follows the width
+  // (a filled list only; set only when it changes).
+  void CamViewPanelResize(int panelWidth);
   ListItemLook ObjViewItem(int i, bool selected) const;
   ListItemLook CamViewItem(int i, bool selected) const;
 
@@ -96,6 +99,7 @@ class ViewerPanel {
   IMediaPlayer* player_ = nullptr;
   bool syncing_ = false;
   bool renaming_ = false;
+  int camViewPanelWidth_ = -1;  // unknown until the panel is laid out
   std::minstd_rand random_{12345};
 };
 

@@ -42,6 +42,12 @@ struct ZoneGrid {
       }
   }
 
+  // Forgets what the last measurement left (changes and alarm flags).
+  void ClearResults() {
+    for (auto& col : alarm) std::fill(std::begin(col), std::end(col), false);
+    for (auto& col : changes) std::fill(std::begin(col), std::end(col), 0);
+  }
+
   void SetAll(bool value) {
     for (auto& col : on) std::fill(std::begin(col), std::end(col), value);
   }

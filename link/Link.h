@@ -146,6 +146,11 @@ class LinkSubsystem {
   std::string SoundFile() const;
 
   // --- start-up (steps 10, 16, 17) and shutdown (4, 6, 7)
+  // Start-up: the receive buffer allocated with the working buffers becomes
+  // the direct serial line's.
+  void AdoptReceiveBuffer(std::unique_ptr<std::uint8_t[]> buf) {
+    serialAssembler_.AdoptBuffer(std::move(buf));
+  }
   void OpenPorts();
   void StartNetwork();
   void Shutdown();

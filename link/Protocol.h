@@ -64,6 +64,11 @@ class LinkAssembler {
     length_ = 0;
     searching_ = true;
   }
+  // Takes a receive buffer of kReceiveBufferSize bytes allocated elsewhere
+  // (at start-up) instead of allocating its own; ignored once it has one.
+  void AdoptBuffer(std::unique_ptr<std::uint8_t[]> buf) {
+    if (!buf_) buf_ = std::move(buf);
+  }
 
   std::size_t Held() const { return end_; }
   bool Searching() const { return searching_; }

@@ -294,14 +294,22 @@ CameraViews* AttachCameraViews(QWidget* viewPanel, QWidget* livePanel, Applicati
 
 namespace {
 
+// At a site every camera has had its own frames; at the station every shown
+// camera has had a picture from its site.
 bool AllViewsLive(Application& app) {
   const int n = app.cameras.CameraCount();
-  if (n == 0 || !app.video || app.video->Intake.FramesTaken() < 2LL * n) return false;
+  if (n == 0 || !app.video) return false;
+  const bool station = app.settings.ServerMode;
+  if (!station && app.video->Intake.FramesTaken() < 2LL * n) return false;
   for (int k = 1; k <= n; ++k) {
     const TCamera* cam = app.video->Camera(k);
     if (!cam) return false;
+    if (station && !cam->Visible()) continue;
+    // The first four bytes carry the site's status block when the picture
+    // is sent, also in a picture that has not been taken yet.
     const auto& b = cam->CurrentPicture.Bytes();
-    if (std::all_of(b.begin(), b.end(), [](std::uint8_t v) { return v == 0; })) return false;
+    if (b.size() <= 4 || std::all_of(b.begin() + 4, b.end(), [](std::uint8_t v) { return v == 0; }))
+      return false;
   }
   return true;
 }

@@ -6,15 +6,19 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
+#include <QMoveEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/Bind.h"
 #include "ui/CameraView.h"
+#include "ui/pages/Layout.h"
 #include "ui/pages/Pages.h"
 
 namespace zv::ui {
@@ -81,6 +85,9 @@ TForm1::TForm1(Application& app, QWidget* parent) : QMainWindow(parent), app_(ap
   watch(app.frame.CloseRequested, [this] { close(); });
   watch(app.journal.StatusChanged, [this] { RenderStatus(); });
   for (TTabSheet* p : pageOrder_) watch(p->Changed, [this] { RenderPageTabs(); });
+  // A page that needs more (or less) height at the window's width.
+  for (PageArea* area : findChildren<PageArea*>())
+    connect(area, &PageArea::NeededHeightChanged, this, [this] { RenderLayout(); });
   // While the site is armed the settings pages are out of reach; the arming
   // button in the corner stays.
   watch(app.form.PageControl1.Changed, [this] {
@@ -159,7 +166,15 @@ void TForm1::BuildStatusBar() {
     auto* l = new QLabel(bar);
     l->setObjectName(QString("StatusPanel%1").arg(i));
     l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    l->setFixedWidth(widths[i]);
+    // Panel 0 takes what the other two leave (the bar's width less 191), and
+    // never holds the window wider than the screen.
+    if (i == 0) {
+      l->setMinimumWidth(0);
+      l->setMaximumWidth(widths[i]);
+      l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    } else {
+      l->setFixedWidth(widths[i]);
+    }
     bar->addWidget(l, i == 0 ? 1 : 0);
     status_[static_cast<std::size_t>(i)] = l;
   }
@@ -186,9 +201,60 @@ void TForm1::RenderLayout() {
     QSignalBlocker block(pages_);
     pages_->setCurrentIndex(idx);
   }
-  adjustPanel_->setFixedHeight(app_.frame.AdjustPanelHeight());
+  adjustPanel_->setFixedHeight(PanelHeight());
   const auto w = app_.frame.StatusPanelWidths();
-  if (status_[0] && w[0] > 0) status_[0]->setFixedWidth(w[0]);
+  if (status_[0] && w[0] > 0) status_[0]->setMaximumWidth(w[0]);
+}
+
+int TForm1::PanelHeight() const {
+  // The core counts a 22-pixel tab row; the tabs here are as high as the
+  // style makes them.
+  const int tabRow = pages_->tabBar()->sizeHint().height();
+  if (app_.frame.Collapsed()) return tabRow;
+  int h = app_.frame.AdjustPanelHeight() - MainFrame::kCollapsedHeight + tabRow;
+  // The page is shown whole where the window leaves room for it ...
+  if (const auto* area = qobject_cast<const PageArea*>(pages_->currentWidget())) {
+    const int frame =
+        2 * pages_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, pages_);
+    h = std::max(h, tabRow + frame + 2 + area->NeededHeight());
+  }
+  // ... and the cameras keep a share of the window; beyond that it scrolls.
+  const int room = centralWidget() ? centralWidget()->height() - kMinViewHeight : h;
+  return std::max(tabRow, std::min(h, room));
+}
+
+void TForm1::StorePlacement() {
+  TFormModel& f = app_.form;
+  const Qt::WindowStates st = windowState();
+  f.WindowState = st & Qt::WindowMaximized ? 2 : st & Qt::WindowMinimized ? 1 : 0;
+  const QRect normal = (st & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+                           ? normalGeometry()
+                           : geometry();
+  if (normal.width() > 0 && normal.height() > 0) {
+    f.NormLeft = normal.x();
+    f.NormTop = normal.y();
+    f.NormWidth = normal.width();
+    f.NormHeight = normal.height();
+  }
+}
+
+void TForm1::RestorePlacement() {
+  const TFormModel& f = app_.form;
+  QRect r(f.NormLeft, f.NormTop, f.NormWidth, f.NormHeight);
+  const QScreen* s = screen();
+  const QRect avail = s ? s->availableGeometry() : QRect(0, 0, 800, 600);
+  // Never larger than the screen, never off it.
+  r.setWidth(std::clamp(r.width(), 1, avail.width()));
+  r.setHeight(std::clamp(r.height(), 1, avail.height()));
+  if (f.NormLeft >= 0 && f.NormTop >= 0 && avail.intersects(r)) {
+    r.moveLeft(std::min(r.left(), avail.right() - r.width() + 1));
+    r.moveTop(std::min(r.top(), avail.bottom() - r.height() + 1));
+    setGeometry(r);
+  } else {
+    resize(r.size());
+  }
+  // A window closed minimised comes back as a normal one.
+  if (f.WindowState == 2) setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 void TForm1::RenderStatus() {
@@ -209,6 +275,7 @@ void TForm1::RenderStatus() {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+  StorePlacement();
   app_.FormClose();
   e->accept();
 }
@@ -229,6 +296,7 @@ bool TForm1::eventFilter(QObject* obj, QEvent* e) {
 }
 
 void TForm1::showEvent(QShowEvent* e) {
+  if (!activated_) RestorePlacement();  // the settings are loaded by now
   QMainWindow::showEvent(e);
   if (!activated_) {
     activated_ = true;
@@ -241,11 +309,19 @@ void TForm1::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
   if (statusBar()) app_.frame.StatusBar1Resize(statusBar()->width());
   app_.frame.AdjustPanelResize(adjustPanel_->width(), 22);
-  if (!isMaximized() && !isMinimized()) {
-    app_.form.NormWidth = width();
-    app_.form.NormHeight = height();
-  }
+  if (activated_) StorePlacement();
   livePanel_->setGeometry(0, 0, 352, 288);
+  RenderLayout();  // the room left for the page changed
+}
+
+void TForm1::moveEvent(QMoveEvent* e) {
+  QMainWindow::moveEvent(e);
+  if (activated_) StorePlacement();
+}
+
+void TForm1::changeEvent(QEvent* e) {
+  QMainWindow::changeEvent(e);
+  if (e->type() == QEvent::WindowStateChange && activated_) StorePlacement();
 }
 
 }  // namespace zv::ui

@@ -15,6 +15,9 @@ namespace zv::ui {
 class TForm1 : public QMainWindow {
   Q_OBJECT
  public:
+  // Height the camera area keeps when a page wants more of the window.
+  static constexpr int kMinViewHeight = 120;
+
   explicit TForm1(Application& app, QWidget* parent = nullptr);
   ~TForm1() override;
 
@@ -32,6 +35,8 @@ class TForm1 : public QMainWindow {
   bool eventFilter(QObject* obj, QEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  void moveEvent(QMoveEvent* e) override;
+  void changeEvent(QEvent* e) override;
 
  private:
   void BuildMenu();
@@ -40,6 +45,14 @@ class TForm1 : public QMainWindow {
   void RenderLayout();
   void RenderStatus();
   void RenderPageTabs();
+  // The settings panel's height on screen: the core's height with the
+  // style's tab row, at least the page's own height where the window has
+  // room for it.
+  int PanelHeight() const;
+  // The window's placement, kept in the form for the settings ("ShowCmd",
+  // "NormPos"), and put back at the first show.
+  void StorePlacement();
+  void RestorePlacement();
 
   Application& app_;
   QWidget* viewPanel_ = nullptr;

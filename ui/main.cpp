@@ -1,17 +1,13 @@
 // Zorvenix: one program for a protected site (client mode) and for the
 // monitoring station (server mode), chosen by the settings file.
 //
-//   zorvenix [--dir DIR] [--seconds N] [--screenshot FILE]
+//   zorvenix [--dir DIR] [--seconds N] [--page CAPTION] [--screenshot FILE]
 //
-// --dir DIR    keep the settings file, the journal and the modem logs in DIR
-// --seconds N  close the window (running the whole shutdown) after N seconds
-// --screenshot FILE  once every camera view shows a picture, write a picture
-//              of the window to FILE and close it
+// The options are described in ui/StartOptions.cpp and in docs/zorvenix.1.
 #include <sys/socket.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
@@ -20,6 +16,7 @@
 #include <exception>
 
 #include "app/Application.h"
+#include "app/DataFolder.h"
 #include "detect/ViewerPanel.h"
 #include "link/Link.h"
 #include "platform/Clock.h"
@@ -30,6 +27,7 @@
 #include "ui/QtMediaPlayer.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
+#include "ui/StartOptions.h"
 #include "ui/ZvApplication.h"
 
 namespace {
@@ -41,49 +39,37 @@ void OnSignal(int) {
   [[maybe_unused]] ssize_t n = ::write(gSignalFd[0], &c, 1);
 }
 
-bool DirWritable(const QString& dir) {
-  QFileInfo fi(dir);
-  return fi.isDir() && fi.isWritable();
-}
-
-QString ResolveDataDir(const QString& explicitDir) {
-  if (!explicitDir.isEmpty()) {
-    QDir().mkpath(explicitDir);
-    return QDir(explicitDir).absolutePath();
-  }
-  const QString exeDir = QCoreApplication::applicationDirPath();
-  if (DirWritable(exeDir)) return exeDir;
-  QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (base.isEmpty()) base = QDir::homePath() + "/.config";
-  const QString dir = base + "/zorvenix";
-  QDir().mkpath(dir);
-  return dir;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  zv::ui::ZvApplication qapp(argc, argv);
-  QString dirArg;
-  int seconds = 0;
-  QString screenshot;
-  const QStringList args = qapp.arguments();
-  for (int i = 1; i < args.size(); ++i) {
-    if (args[i] == "--dir" && i + 1 < args.size()) {
-      dirArg = args[++i];
-    } else if (args[i] == "--screenshot" && i + 1 < args.size()) {
-      screenshot = args[++i];
-    } else if (args[i] == "--seconds" && i + 1 < args.size()) {
-      seconds = args[++i].toInt();
-    } else if (args[i] == "--help" || args[i] == "-h") {
-      std::printf("usage: zorvenix [--dir DIR] [--seconds N] [--screenshot FILE]\n");
+  // Answered before Qt starts, so that they need no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::printf("%s", zv::ui::StartUsage());
       return 0;
-    } else {
-      std::fprintf(stderr, "zorvenix: unknown argument %s\n", args[i].toLocal8Bit().constData());
-      return 2;
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("zorvenix %s\n", ZV_VERSION);
+      return 0;
     }
   }
-  const QString dataDir = ResolveDataDir(dirArg);
+  zv::ui::ZvApplication qapp(argc, argv);
+  zv::ui::StartOptions opt;
+  QString error;
+  if (!zv::ui::ParseStartOptions(qapp.arguments().mid(1), opt, error)) {
+    std::fprintf(stderr, "zorvenix: %s\n%s", error.toLocal8Bit().constData(), zv::ui::StartUsage());
+    return 2;
+  }
+  std::string folderError;
+  const QString dataDir = QString::fromStdString(zv::ChooseDataFolder(
+      {opt.dir.toStdString(), QCoreApplication::applicationDirPath().toStdString(),
+       ZV_INSTALL_BINDIR, qEnvironmentVariable("XDG_CONFIG_HOME").toStdString(),
+       qEnvironmentVariable("HOME").toStdString()},
+      folderError));
+  if (dataDir.isEmpty()) {
+    std::fprintf(stderr, "zorvenix: %s\n", folderError.c_str());
+    return 1;
+  }
   // The journal file is opened by its bare name in the working folder.
   QDir::setCurrent(dataDir);
 
@@ -129,13 +115,25 @@ int main(int argc, char** argv) {
   core.FormCreate();
   window.show();
 
-  if (!screenshot.isEmpty()) zv::ui::ScreenshotWhenLive(&window, core, screenshot);
-  if (seconds > 0) QTimer::singleShot(seconds * 1000, &window, [&window] { window.close(); });
+  int failed = 0;
+  if (!opt.page.isEmpty()) {
+    if (zv::TTabSheet* page = zv::ui::ShownPage(core, opt.page)) {
+      zv::ui::OpenPageWhenShown(&window, core, page);
+    } else {
+      std::fprintf(stderr, "zorvenix: no page \"%s\" in this mode\n",
+                   opt.page.toLocal8Bit().constData());
+      failed = 2;
+      QTimer::singleShot(0, &window, [&window] { window.close(); });
+    }
+  }
+  if (!opt.screenshot.isEmpty()) zv::ui::ScreenshotWhenLive(&window, core, opt.screenshot);
+  if (opt.seconds > 0)
+    QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
   const int rc = qapp.exec();
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;
   zv::ui::SetExceptionSink(nullptr);
-  return rc;
+  return failed ? failed : rc;
 }

@@ -6,6 +6,7 @@
 #include "app/Application.h"
 #include "app/IniFile.h"
 #include "app/Text.h"
+#include "detect/Rounding.h"
 #include "video/Bmp.h"
 #include "video/VideoInput.h"
 
@@ -189,7 +190,7 @@ CameraOverlay TCamera::Overlay(int w, int h) const {
       for (int r = 0; r < ZoneGrid::kRows; ++r)
         if (Zones.on[c][r]) o.outlines.push_back(screen[c][r]);
   } else if (video_.Recording() && !video_.PlaybackPageShown() &&
-             ChangeValue >= ChangesEventPercent) {
+             IsMotionLevel(ChangesEventPercent, ChangeValue)) {
     for (int c = 0; c < ZoneGrid::kCols; ++c)
       for (int r = 0; r < ZoneGrid::kRows; ++r)
         if (Zones.alarm[c][r]) o.outlines.push_back(screen[c][r]);

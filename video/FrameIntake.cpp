@@ -30,6 +30,14 @@ bool FrameIntake::TakeFrame(const TPicture& frame) {
   if (!cam) return false;
   cam->CurrentPicture = frame;
   ++taken_;
+  // A frame of another size (another device or source, a new format) is
+  // the capture's size from now on: the views take its shape.
+  if (!frame.Empty() &&
+      (frame.Width() != app_.CaptureWidth || frame.Height() != app_.CaptureHeight)) {
+    app_.CaptureWidth = frame.Width();
+    app_.CaptureHeight = frame.Height();
+    if (OnFrameSizeChanged) OnFrameSizeChanged();
+  }
   if (app_.frame.ActivePage() != &app_.form.TabSheet2) cam->Repaint();
   FramePending = true;
   ReadyForFrame = false;

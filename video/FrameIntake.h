@@ -29,6 +29,8 @@ class FrameIntake {
   std::function<bool()> IsRecording;
   // Steps the real switcher to camera n (the switcher port sets this).
   std::function<void(int)> SwitchCamera;
+  // The captured pictures changed their size (the views are tiled again).
+  std::function<void()> OnFrameSizeChanged;
   // A source that follows the switcher position (the emulated camera).
   ISwitchedSource* Follower = nullptr;
 

@@ -15,6 +15,7 @@ VideoInput::VideoInput(Application& a)
       emulator_(a.services().clock) {
   Intake.Follower = &emulator_;
   Intake.IsRecording = [this] { return Recording(); };
+  Intake.OnFrameSizeChanged = [this] { ViewPanelResize(); };
   Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& frame) {
     Intake.VideoVideoFrameBmp(stamp, frame);
   };

@@ -51,7 +51,9 @@ class FakeModemLines final : public IModemLines {
 
 struct ParallelState {
   bool present = true;
-  std::uint8_t status = 0x80;  // Busy high, all others low: all normal
+  std::string error = "Permission denied";  // why it cannot be read when not present
+  bool busy = false;                        // held by another driver
+  std::uint8_t status = 0x80;               // Busy high, all others low: all normal
   int reads = 0;
   std::string lastPath;
 };
@@ -59,12 +61,20 @@ struct ParallelState {
 class FakeParallel final : public IParallelStatus {
  public:
   explicit FakeParallel(std::shared_ptr<ParallelState> st) : st_(std::move(st)) {}
-  bool ReadStatus(const std::string& path, std::uint8_t& status) override {
+  ParallelRead Read(const std::string& path) override {
     st_->lastPath = path;
-    if (!st_->present) return false;
-    ++st_->reads;
-    status = st_->status;
-    return true;
+    ParallelRead r;
+    if (st_->busy) {
+      r.status = ParallelRead::Busy;
+    } else if (!st_->present) {
+      r.status = ParallelRead::Failed;
+      r.error = st_->error;
+    } else {
+      ++st_->reads;
+      r.status = ParallelRead::Ok;
+      r.value = st_->status;
+    }
+    return r;
   }
 
  private:

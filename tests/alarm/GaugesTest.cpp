@@ -2,7 +2,10 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "AlarmFixture.h"
 
@@ -98,7 +101,8 @@ TEST_F(GaugesTest, SwitchingGaugesOffAndOn) {
   EXPECT_EQ(Logged(before), (Lines{"Сработка - \"Спальня\" !"}));
 }
 
-TEST_F(GaugesTest, UnreadableOrUnusedParallelPortClearsItsBitsButKeepsColoursAndLatches) {
+TEST_F(GaugesTest, UnreadableBusyOrUnusedParallelPort) {
+  loop.ports.Set("LPT1", "/dev/parport0");
   form().UseGaugesOnLpt.SetChecked(true);
   form().NotError.SetChecked(true);
   form().ClientComPort.SetValue(1);
@@ -110,14 +114,37 @@ TEST_F(GaugesTest, UnreadableOrUnusedParallelPortClearsItsBitsButKeepsColoursAnd
   EXPECT_EQ(site().GaugeAlarmMask, 0x21);
   EXPECT_EQ(site().GaugeEnabledMask, 0x21);
 
-  lpt->present = false;  // absent or not accessible
-  const std::size_t before = JournalSize();
-  EXPECT_FALSE(Poll());  // the serial gauge is still in alarm
+  // Held by a print job: the parallel gauges stay as they were, quietly.
+  lpt->busy = true;
+  std::size_t before = JournalSize();
+  EXPECT_FALSE(Poll());
+  EXPECT_EQ(site().GaugeAlarmMask, 0x21);
+  EXPECT_EQ(site().GaugeEnabledMask, 0x21);
+  EXPECT_EQ(Logged(before), Lines{});
+  lpt->busy = false;
+
+  // Not accessible: its bits are cleared (colours and latches stay), and
+  // the reason is journaled once, however often the poll runs.
+  lpt->present = false;
+  for (int i = 0; i < 3; ++i) EXPECT_FALSE(Poll());  // the serial gauge is still in alarm
   EXPECT_EQ(site().GaugeAlarmMask, 0x20);
   EXPECT_EQ(site().GaugeEnabledMask, 0x20);
   EXPECT_EQ(form().NotError.FontColor(), Gauges::kAlarmColor);
   EXPECT_TRUE(alarm().gauges.Latched(0));
-  EXPECT_EQ(Logged(before), Lines{});
+  EXPECT_EQ(Logged(before), (Lines{"Ошибка открытия порта LPT1 для получения сигналов с датчиков "
+                                   "(/dev/parport0: Permission denied) !"}));
+  EXPECT_NE(app->journal.Status()[0].text.find("Permission denied"), std::string::npos);
+  // Readable again: said once; a later failure is told again.
+  lpt->present = true;
+  before = JournalSize();
+  Poll();
+  Poll();
+  lpt->present = false;
+  lpt->error = "No such file or directory";
+  Poll();
+  EXPECT_EQ(Logged(before), (Lines{"Порт LPT1 для получения сигналов с датчиков открыт",
+                                   "Ошибка открытия порта LPT1 для получения сигналов с датчиков "
+                                   "(/dev/parport0: No such file or directory) !"}));
 
   lpt->present = true;
   form().UseGaugesOnLpt.SetChecked(false);
@@ -125,7 +152,7 @@ TEST_F(GaugesTest, UnreadableOrUnusedParallelPortClearsItsBitsButKeepsColoursAnd
   EXPECT_TRUE(Poll());
   EXPECT_EQ(site().GaugeAlarmMask, 0);
   EXPECT_EQ(site().GaugeEnabledMask, 0);
-  EXPECT_EQ(lpt->reads, 1);
+  EXPECT_EQ(lpt->reads, 3);
 }
 
 TEST_F(GaugesTest, SerialGaugesReadCarrierDsrCtsAndOpenThePortOnEveryPoll) {
@@ -320,16 +347,68 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
   ::close(master);
 }
 
-TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeRead) {
+TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeReadAndSayWhy) {
   TempDir d;
-  LinuxParallelStatus lpt;
-  std::uint8_t reg = 0x5A;
-  EXPECT_FALSE(lpt.ReadStatus(d.file("parport9"), reg));
+  ParallelRead r = ReadParallelStatusNow(d.file("parport9"));
+  EXPECT_EQ(r.status, ParallelRead::Failed);
+  EXPECT_EQ(r.error, std::strerror(ENOENT));
   WriteFile(d.file("plain"), "x");
-  EXPECT_FALSE(lpt.ReadStatus(d.file("plain"), reg));
-  EXPECT_FALSE(lpt.ReadStatus("/dev/null", reg));
-  EXPECT_FALSE(lpt.ReadStatus("", reg));
-  EXPECT_EQ(reg, 0x5A);
+  r = ReadParallelStatusNow(d.file("plain"));
+  EXPECT_EQ(r.status, ParallelRead::Failed);
+  EXPECT_FALSE(r.error.empty());
+  EXPECT_EQ(ReadParallelStatusNow("/dev/null").status, ParallelRead::Failed);
+  EXPECT_EQ(ReadParallelStatusNow("").status, ParallelRead::Failed);
+  // The program's reader answers the same, from its own thread.
+  AsyncParallelStatus lpt;
+  EXPECT_EQ(lpt.Read(d.file("parport9")).error, std::strerror(ENOENT));
+}
+
+// A claim that does not return (another driver holds the port) never holds
+// the poll up: the read is busy until the claim ends, and the reader can be
+// destroyed meanwhile.
+TEST(ParallelDevice, AClaimThatWaitsNeverBlocksTheCaller) {
+  struct Gate {
+    std::mutex m;
+    std::condition_variable cv;
+    bool open = false;
+    int reads = 0;
+  };
+  auto gate = std::make_shared<Gate>();
+  auto reader = [gate](const std::string&) {
+    std::unique_lock<std::mutex> lk(gate->m);
+    ++gate->reads;
+    gate->cv.wait(lk, [&] { return gate->open; });
+    ParallelRead r;
+    r.status = ParallelRead::Ok;
+    r.value = 0x88;
+    return r;
+  };
+  auto lpt = std::make_unique<AsyncParallelStatus>(reader, 5);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(lpt->Read("/dev/parport0").status, ParallelRead::Busy);
+  {
+    std::lock_guard<std::mutex> lk(gate->m);
+    EXPECT_EQ(gate->reads, 1);  // one claim at a time
+    gate->open = true;
+  }
+  gate->cv.notify_all();
+  ParallelRead r;
+  for (int i = 0; i < 1000 && r.status != ParallelRead::Ok; ++i) r = lpt->Read("/dev/parport0");
+  EXPECT_EQ(r.status, ParallelRead::Ok);
+  EXPECT_EQ(r.value, 0x88);
+
+  // Stuck again, and the reader goes away: nobody waits for the claim.
+  {
+    std::lock_guard<std::mutex> lk(gate->m);
+    gate->open = false;
+  }
+  while (lpt->Read("/dev/parport0").status == ParallelRead::Ok) {
+  }
+  lpt.reset();
+  {
+    std::lock_guard<std::mutex> lk(gate->m);
+    gate->open = true;
+  }
+  gate->cv.notify_all();
 }
 
 }  // namespace

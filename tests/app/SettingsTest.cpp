@@ -37,6 +37,9 @@ TEST_F(SettingsFixture, NoFileGivesDefaults) {
   EXPECT_EQ(a.form.StoredProperties()[52].key, "AllCams.Checked");
   EXPECT_EQ(a.form.Edit(4).Text(), "Большая комн.");
   EXPECT_DOUBLE_EQ(a.form.ChangeLimit.Value(), 0.02);
+  // Both start as their pages show them.
+  EXPECT_TRUE(a.form.AllCams.Checked());
+  EXPECT_TRUE(a.form.RecordSound.Checked());
   EXPECT_TRUE(a.settings.SettingsLoaded);
 }
 

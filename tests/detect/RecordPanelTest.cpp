@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "alarm/AlarmInputs.h"
 #include "detect/RecordPanel.h"
 #include "detect/Rounding.h"
 #include "detect/ViewerPanel.h"
@@ -164,6 +165,10 @@ TEST_F(RecordPanelTest, FrameCycleRecordsDetectsMotionBeepsAndTheViewerFollows) 
   // Both formats play back.
   f.ViewSlider.SetValue(static_cast<int>(quiet.size()) + 1);
   EXPECT_EQ(v.Current.format, kFormatJpeg);
+  // Read through the program's read buffer, allocated at start-up.
+  ASSERT_EQ(app->FrameReadBuffer.size(), 1000000u);
+  EXPECT_EQ(app->FrameReadBuffer[0], 0xFF);
+  EXPECT_EQ(app->FrameReadBuffer[1], 0xD8);
   EXPECT_EQ(cam(1)->PlaybackPicture.Width(), 352);
   f.ViewSlider.SetValue(2);
   EXPECT_EQ(v.Current.format, kFormatRaw);
@@ -176,6 +181,90 @@ TEST_F(RecordPanelTest, FrameCycleRecordsDetectsMotionBeepsAndTheViewerFollows) 
   loop.RunFor(500);
   EXPECT_EQ(Records().size(), n);
   EXPECT_GT(video().Intake.FramesTaken(), taken);
+}
+
+// The capture changes its picture size while recording (another device or
+// source): the comparison starts again at the new size, every record keeps
+// its own size and length, no picture turns black, and motion is still seen.
+TEST_F(RecordPanelTest, PictureSizeChangeRestartsTheComparison) {
+  StartSite();
+  TFormModel& f = app->form;
+  f.Compression.SetChecked(false);
+  f.RecFreq.SetValue(600);
+  StartRecording();
+  loop.RunFor(600);
+  const std::size_t before = Records().size();
+  ASSERT_GE(before, 3u);
+  driver->w = 176;
+  driver->h = 144;
+  loop.RunFor(600);
+  driver->fill = 200;  // motion at the new size
+  loop.RunFor(600);
+  const auto all = Records();
+  ASSERT_GE(all.size(), before + 6);
+
+  RecordingReader reader;
+  ASSERT_TRUE(reader.Open(Dsc()));
+  bool moved = false;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const FrameDescriptor& d = all[i];
+    const int w = i < before ? 352 : 176, h = i < before ? 288 : 144;
+    ASSERT_EQ(d.width, w) << i;
+    ASSERT_EQ(d.height, h) << i;
+    ASSERT_EQ(d.length, TPicture::StrideFor(w) * h) << i;
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(d.length));
+    ASSERT_TRUE(reader.ReadPicture(d.offset, pixels.data(), pixels.size()));
+    EXPECT_TRUE(pixels[0] == 100 || pixels[0] == 200) << "record " << i + 1 << " is black";
+    EXPECT_EQ(pixels.back(), pixels[0]) << i;
+    if (i == before) {
+      EXPECT_EQ(d.changeLevel, 0);  // the first frame of the new size
+    }
+    moved = moved || d.changeLevel >= 100;
+  }
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(cam(1)->PreviousPicture.Width(), 176);
+  EXPECT_EQ(app->CaptureWidth, 176);
+  EXPECT_EQ(cam(1)->Zones.frameWidth, 176);
+}
+
+// Motion is measured only while recording.  Disarming stops recording in the
+// middle of motion: the last change level must not keep the site from being
+// armed again, and the next recording must not compare with a picture from
+// before the stop.
+TEST_F(RecordPanelTest, DisarmingInTheMiddleOfMotionLeavesNoStaleMotion) {
+  StartSite(1, "DefenceOnDelay.Value=0\n");
+  app->form.RecFileName.SetFileName(Dsc());
+  app->form.RecFreq.SetValue(600);
+  SiteStatus& site = app->alarm->Status;
+  app->form.SwitchModeBtn.Click();
+  ASSERT_TRUE(site.Armed);
+  ASSERT_TRUE(rec().Recording());
+  loop.RunFor(500);
+  driver->fill = 200;
+  for (int i = 0; i < 40 && cam(1)->ChangeValue == 0; ++i) loop.RunFor(10);
+  ASSERT_GT(cam(1)->ChangeValue, 0);  // motion right now
+  app->alarm->RemoteSwitchMode();     // disarmed by the station
+  ASSERT_FALSE(site.Armed);
+  EXPECT_FALSE(rec().Recording());
+  driver->fill = 100;  // the scene is as it was before the motion
+  loop.RunFor(3000);
+  EXPECT_EQ(cam(1)->ChangeValue, 0);
+  EXPECT_EQ(site.CameraAlarmMask, 0);
+
+  const int alarms = Journaled("Сработка по видеокамере", 3);
+  const std::size_t recorded = Records().size();
+  const std::size_t beeps = loop.speaker.beeps.size();
+  app->form.SwitchModeBtn.Click();
+  EXPECT_TRUE(site.Armed);
+  EXPECT_EQ(Journaled("Попытка постановки на охрану", 2), 0);
+  loop.RunFor(2000);
+  // Nothing is measured against the picture from before the stop.
+  const auto all = Records();
+  ASSERT_GT(all.size(), recorded);
+  EXPECT_EQ(all[recorded].changeLevel, 0);
+  EXPECT_EQ(Journaled("Сработка по видеокамере", 3), alarms);
+  EXPECT_EQ(site.CameraAlarmMask, 0);
+  EXPECT_EQ(loop.speaker.beeps.size() - beeps, 1u);  // the arming tone only
 }
 
 TEST_F(RecordPanelTest, ChangeBarFollowsTheWriteCameraAndItsThresholds) {
@@ -236,6 +325,17 @@ TEST_F(RecordPanelTest, PanelLoadsAndStoresTheWriteCamerasSettings) {
 
   f.FilterDeep.SetValue(10);
   EXPECT_EQ(rec().FilterThreshold, 10);
+  // The spin takes any number; outside 0..255 it is a range error, reported
+  // by the exception handler, and the threshold stays.
+  for (int v : {256, 300, -1}) {
+    f.FilterDeep.SetValue(v);
+    EXPECT_EQ(f.FilterDeep.Value(), v);
+    EXPECT_EQ(rec().FilterThreshold, 10);
+  }
+  EXPECT_EQ(Journaled("Ошибка: Порог фильтра 300 вне диапазона 0..255 !", 0, 1), 1);
+  EXPECT_EQ(Journaled("вне диапазона 0..255", 0, 1), 3);
+  f.FilterDeep.SetValue(255);
+  EXPECT_EQ(rec().FilterThreshold, 255);
 }
 
 TEST_F(RecordPanelTest, FailedWritesAreJournaledOnceAndRecordingGoesOn) {
@@ -261,6 +361,43 @@ TEST_F(RecordPanelTest, VolumeLimitStopsRecordingWithAJournalLine) {
   EXPECT_EQ(app->form.RecordBtn.Caption(), "Запись");
   EXPECT_EQ(Records().size(), 3u);
   EXPECT_EQ(Journaled("Запись остановлена", 2), 1);
+}
+
+// "Зациклить" with a limit of three raw pictures: after a restart the pair
+// goes on after its newest record, so the newest footage is the last to go.
+TEST_F(RecordPanelTest, WrapPairReopenedAfterARestartKeepsTheNewest) {
+  StartSite(1, "VolumeLimit.Value=1\nVolumeLimitType.ItemIndex=2\n");
+  app->form.Compression.SetChecked(false);
+  app->form.RecFreq.SetValue(600);
+  StartRecording();
+  while (rec().RecordsWritten < 8) loop.RunFor(50);
+  auto newestSlot = [&] {
+    const auto r = Records();
+    return static_cast<int>(std::max_element(r.begin(), r.end(),
+                                             [](const auto& a, const auto& b) {
+                                               return a.captureTime < b.captureTime;
+                                             }) -
+                            r.begin()) +
+           1;
+  };
+  const auto before = Records();
+  ASSERT_EQ(before.size(), 3u);
+  const int newest = newestSlot();
+  ASSERT_NE(newest, 3);  // gone round and stopped inside the pair
+  app->FormClose();
+
+  app.reset();
+  Start();  // the same folder, the saved settings
+  app->form.Compression.SetChecked(false);
+  ASSERT_TRUE(rec().FilesOpen());
+  app->form.RecordBtn.Click();
+  while (rec().RecordsWritten < 1) loop.RunFor(50);
+  const auto after = Records();
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(newestSlot(), newest + 1);  // the oldest record made room
+  const auto slot = static_cast<std::size_t>(newest - 1);
+  EXPECT_EQ(after[slot].captureTime, before[slot].captureTime);
+  EXPECT_EQ(after[slot].kind, kKindPicture);
 }
 
 TEST_F(RecordPanelTest, NextFileContinuesInANewPairAndTheViewerMovesAlong) {

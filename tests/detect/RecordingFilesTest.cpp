@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "detect/RecordingFiles.h"
@@ -364,6 +365,53 @@ TEST(RecordingPair, VolumeLimitWrapKeepsRecordsAtTheirPositions) {
     }
   }
   EXPECT_GT(wraps, 5);
+}
+
+// A pair that has gone round, closed (a restart, or chosen again) and opened
+// again goes on after its newest record: the newest survive, the oldest go
+// first.  A clock set back in the middle of the last round does not mislead it.
+TEST(RecordingPair, ReopenedWrapPairGoesOnAfterItsNewestRecord) {
+  TempDir dir;
+  const std::string name = dir.file("ring.dsc");
+  const std::int64_t limit = 20000;
+  std::mt19937 rng(7);
+  auto append = [&](RecordingPair& pair, int id, double time) {
+    auto pic = Bytes(300 + rng() % 2000, static_cast<std::uint8_t>(id));
+    FrameDescriptor d = Desc(id);
+    d.captureTime = time;
+    const AppendResult r = pair.Append(d, pic.data(), pic.size());
+    EXPECT_TRUE(r.ok()) << r.reason;
+    return d.recordNumber;
+  };
+  std::map<int, std::int32_t> slotOf;  // id -> record number
+  {
+    RecordingPair pair;
+    ASSERT_TRUE(pair.OpenOrCreate(name));
+    pair.SetVolumePolicy({limit, VolumeLimitAction::Wrap});
+    // The clock is set back a little (summer time ends) from id 58 on,
+    // inside the round that is written last.
+    for (int id = 1; id <= 60; ++id) slotOf[id] = append(pair, id, id < 58 ? id : id - 3.5);
+  }
+  ASSERT_GT(slotOf[60], 1);  // gone round, and not just at its start
+  int shown = 0;
+  CheckWrappedPair(name, limit, shown);
+
+  RecordingPair pair;
+  ASSERT_TRUE(pair.OpenOrCreate(name));
+  pair.SetVolumePolicy({limit, VolumeLimitAction::Wrap});
+  const std::int32_t next = append(pair, 61, 100);
+  EXPECT_EQ(next, slotOf[60] + 1);
+  append(pair, 62, 101);
+  CheckWrappedPair(name, limit, shown);
+  // The newest records of the first run are still there, whole.
+  RecordingReader reader;
+  ASSERT_TRUE(reader.Open(name));
+  for (int id = 58; id <= 60; ++id) {
+    FrameDescriptor d;
+    ASSERT_TRUE(reader.ReadDescriptor(slotOf[id], d));
+    EXPECT_EQ(d.kind, kKindPicture) << id;
+    EXPECT_EQ(d.changeLevel, id);
+  }
 }
 
 }  // namespace

@@ -162,6 +162,18 @@ TEST_F(ViewerPanelTest, TimeStampIsRightAlignedGreenAndClipped) {
   EXPECT_EQ(small.SizeBytes(), static_cast<std::size_t>(TPicture::StrideFor(8) * 5));
 }
 
+// The pair named in the settings is opened while they are read, before the
+// site's cameras exist: its first record is on camera 1 once start-up is done.
+TEST_F(ViewerPanelTest, ThePairRestoredAtStartShowsItsRecord) {
+  Make();
+  const std::string name = WritePair({0, 0});
+  WriteIni("[MainForm]\nCamerasAmount.Value=1\nViewFileName.FileName=" + name + "\n");
+  Start();
+  ASSERT_TRUE(viewer().Session.IsOpen());
+  EXPECT_EQ(cam(1)->PlaybackPicture.Width(), 32);
+  EXPECT_EQ(ShownFill(), 10);
+}
+
 TEST_F(ViewerPanelTest, CameraListShowsHidesAndColumns) {
   StartSite();
   TFormModel& f = app->form;
@@ -178,6 +190,17 @@ TEST_F(ViewerPanelTest, CameraListShowsHidesAndColumns) {
   EXPECT_EQ(viewer().CamViewColumns(350), 2);
   f.ViewCamsExpand.Click();
   EXPECT_EQ(f.ViewCamsExpand.Caption(), "<");
+
+  // The list's columns follow its panel's width.
+  viewer().CamViewPanelResize(350);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 3);
+  f.ViewCamsExpand.Click();  // wider columns while the site list is hidden
+  EXPECT_EQ(f.CamViewListBox.Columns(), 2);
+  viewer().CamViewPanelResize(150);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 0);
+  f.ViewCamsExpand.Click();
+  viewer().CamViewPanelResize(420);
+  EXPECT_EQ(f.CamViewListBox.Columns(), 4);
 
   // A site's camera list is a plain list in navy.
   EXPECT_EQ(viewer().CamViewItem(0, false).text, colors::clNavy);

@@ -114,6 +114,18 @@ TEST_F(AssemblerTest, EndlessGarbageStaysBoundedAndAMessageAfterItIsFound) {
   EXPECT_EQ(seen[0].arg2, 6);
 }
 
+// The buffer allocated at start-up is the one messages are collected in.
+TEST_F(AssemblerTest, ABufferHandedOverAtStartUpIsUsed) {
+  auto buf = std::make_unique<std::uint8_t[]>(link::kReceiveBufferSize);
+  std::uint8_t* raw = buf.get();
+  a.AdoptBuffer(std::move(buf));
+  a.AdoptBuffer(std::make_unique<std::uint8_t[]>(link::kReceiveBufferSize));  // has one already
+  EXPECT_EQ(a.WritePtr(), raw);
+  Feed(BuildCommand(false, 2));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].type, link::mtDisarm);
+}
+
 TEST_F(AssemblerTest, LargestMessagesBackToBackNeverOverrunTheBuffer) {
   const Bytes big = Picture(link::kMaxLength - 19, 1, 2);
   Bytes all;

@@ -120,6 +120,16 @@ TEST_F(CameraViewTest, AlarmZonesAreOutlinedOnlyWhileRecordingAboveTheEventLevel
   EXPECT_EQ(img.pixel(69, 69), kGrey);  // no cross
   c.ChangeValue = 1;
   EXPECT_EQ(Count(Render(c), zone, kRed), 0);
+  // The threshold is rounded halves to even, as for the motion alarm.
+  c.ChangesEventPercent = 2.5;  // rounds to 2
+  c.ChangeValue = 2;
+  EXPECT_GE(Count(Render(c), zone, kRed), 10);
+  c.ChangesEventPercent = 3.5;  // rounds to 4
+  c.ChangeValue = 3;
+  EXPECT_EQ(Count(Render(c), zone, kRed), 0);
+  c.ChangesEventPercent = 0.4;  // rounds to 0, but no change is no motion
+  c.ChangeValue = 0;
+  EXPECT_EQ(Count(Render(c), zone, kRed), 0);
 }
 
 TEST_F(CameraViewTest, ViewsArePlacedInThePanelAndShowTheEmulatedPictures) {

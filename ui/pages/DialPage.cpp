@@ -1,6 +1,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QVBoxLayout>
 
 #include "link/Link.h"
 #include "ui/Bind.h"
@@ -11,17 +12,25 @@ namespace zv::ui {
 
 namespace {
 
-// "Добавить" / "Удалить" under the call list, and the selected Abonent's
-// fields with "Принять по умолчанию" on the right.
-void AddAbonentFields(TFormModel& f, PageGrid& g, QWidget* page) {
-  auto* buttons = new QWidget(page);
-  auto* bl = new QHBoxLayout(buttons);
-  bl->setContentsMargins(0, 0, 0, 0);
-  bl->addWidget(BindButton(f.AddAbonent, buttons));
-  bl->addWidget(BindButton(f.DelAbonent, buttons));
-  g.Cell(5, 0, buttons);
+// The call list with "Добавить" / "Удалить" under it.
+void AddAbonentList(TFormModel& f, PageArea* page) {
+  QWidget* block = NewBlock(page);
+  auto* l = new QVBoxLayout(block);
+  l->setContentsMargins(0, 0, 0, 0);
+  l->setSpacing(2);
+  QListWidget* list = BindCheckList(f.AbonentListBox, false, block);
+  list->setFixedSize(150, 120);
+  l->addWidget(list);
+  auto* buttons = new QHBoxLayout();
+  buttons->addWidget(BindButton(f.AddAbonent, block));
+  buttons->addWidget(BindButton(f.DelAbonent, block));
+  l->addLayout(buttons);
+  l->addStretch();
+}
 
-  auto* box = new QGroupBox(" Настройки для конкретного абонента списка ", page);
+// The selected Abonent's fields with "Принять по умолчанию".
+void AddAbonentFields(TFormModel& f, PageArea* page) {
+  auto* box = new QGroupBox(" Настройки для конкретного абонента списка ", page->Content());
   auto* fl = new QFormLayout(box);
   fl->setContentsMargins(4, 2, 4, 2);
   fl->setVerticalSpacing(2);
@@ -34,6 +43,7 @@ void AddAbonentFields(TFormModel& f, PageGrid& g, QWidget* page) {
   wl->addWidget(new QLabel("секунд", wait));
   wl->addStretch();
   fl->addRow("Ждать ответа", wait);
+  fl->addRow(new QLabel("Повторять звонок, если занято, в течение", box));
   auto* recall = new QWidget(box);
   auto* rl = new QHBoxLayout(recall);
   rl->setContentsMargins(0, 0, 0, 0);
@@ -44,47 +54,55 @@ void AddAbonentFields(TFormModel& f, PageGrid& g, QWidget* page) {
   rl->addWidget(period);
   rl->addWidget(new QLabel("секунд", recall));
   rl->addStretch();
-  fl->addRow("Повторять звонок, если занято, в течение", recall);
+  fl->addRow(recall);
   fl->addRow(BindButton(f.SetAbonDefault, box));
-  g.Cell(0, 5, box, 6, 1);
+  page->AddBlock(box);
 }
 
-// The voice message with its test, record and stop buttons, and the period
-// of the site's service call.
-void AddLinkFields(LinkSubsystem& link, PageGrid& g, QWidget* page) {
-  auto* voice = new QWidget(page);
-  auto* vl = new QHBoxLayout(voice);
-  vl->setContentsMargins(0, 0, 0, 0);
-  vl->addWidget(new QLabel("Голосовое сообщение :", voice));
-  vl->addWidget(BindEdit(link.WaveFile, voice), 1);
-  vl->addWidget(BindButton(link.WaveTest, voice));
-  vl->addWidget(BindButton(link.WaveRec, voice));
-  vl->addWidget(BindButton(link.RecStopBtn, voice));
-  g.Cell(5, 1, voice, 1, 4);
-  auto* period = new QWidget(page);
+// The link to the station: its kind and addresses, the modem and its port,
+// the dialling, the service call's period and the voice message with its
+// test, record and stop buttons.
+void AddLinkFields(TFormModel& f, LinkSubsystem& link, PageArea* page) {
+  QWidget* kind = NewBlock(page);
+  PageGrid k(kind);
+  k.Cell(0, 0, BindRadioGroup(f.ConnectType, " Тип связи ", kind), 1, 2);
+  k.Cell(1, 0, BindRadioGroup(f.ClientCommType, " Связь с сервером ", kind), 1, 2);
+  k.Row(2, 0, "Адреса серверов :", BindEdit(f.ServerAddresses, kind));
+  k.Finish(3);
+
+  QWidget* modem = NewBlock(page);
+  PageGrid m(modem);
+  m.Row(0, 0, "Модем :", BindCombo(f.ClientModemType, modem));
+  m.Row(1, 0, "COM-порт модема :", BindSpin(f.ClientComPort, modem));
+  m.Cell(2, 0, BindRadioGroup(f.DialType, " Набор номера ", modem), 1, 2);
+  auto* period = new QWidget(modem);
   auto* pl = new QHBoxLayout(period);
   pl->setContentsMargins(0, 0, 0, 0);
   pl->addWidget(BindSpin(link.ClientTestCallPeriod, period));
   pl->addWidget(new QLabel("минут", period));
-  g.Row(4, 3, "Служебный звонок каждые", period);
+  m.Row(3, 0, "Служебный звонок каждые", period);
+  m.Finish(4);
+
+  QWidget* voice = NewBlock(page);
+  auto* vl = new QHBoxLayout(voice);
+  vl->setContentsMargins(0, 0, 0, 0);
+  vl->addWidget(new QLabel("Голосовое сообщение :", voice));
+  QLineEdit* file = BindEdit(link.WaveFile, voice);
+  file->setMinimumWidth(200);
+  vl->addWidget(file, 1);
+  vl->addWidget(BindButton(link.WaveTest, voice));
+  vl->addWidget(BindButton(link.WaveRec, voice));
+  vl->addWidget(BindButton(link.RecStopBtn, voice));
 }
 
 }  // namespace
 
 QWidget* BuildDialPage(Application& app, QWidget* parent) {
   TFormModel& f = app.form;
-  auto* page = new QWidget(parent);
-  PageGrid g(page);
-  g.Cell(0, 0, BindCheckList(f.AbonentListBox, false, page), 5, 1);
-  g.Cell(0, 1, BindRadioGroup(f.ConnectType, " Тип связи ", page), 2, 2);
-  g.Cell(0, 3, BindRadioGroup(f.ClientCommType, " Связь с сервером ", page), 3, 2);
-  g.Row(3, 3, "Адреса серверов :", BindEdit(f.ServerAddresses, page));
-  g.Row(2, 1, "Модем :", BindCombo(f.ClientModemType, page));
-  g.Row(3, 1, "COM-порт модема :", BindSpin(f.ClientComPort, page));
-  g.Cell(4, 1, BindRadioGroup(f.DialType, " Набор номера ", page), 1, 2);
-  AddAbonentFields(f, g, page);
-  AddLinkFields(*app.link, g, page);
-  g.Finish(6, 6);
+  auto* page = new PageArea(parent);
+  AddAbonentList(f, page);
+  AddAbonentFields(f, page);
+  AddLinkFields(f, *app.link, page);
   return page;
 }
 

@@ -58,36 +58,43 @@ QLabel* BindLabel(TLabel& c, QWidget* parent) {
 
 }  // namespace
 
-// The "Запись" page: the pair and the record button, coding, the panel of
-// camera WriteCam's detection settings, the volume limit and the live bar.
+// The "Запись" page: the pair and the record button with the coding, the
+// volume limit, the panel of camera WriteCam's detection settings and the
+// live bar, each a block of the page.
 QWidget* BuildRecordPage(Application& app, QWidget* parent) {
   TFormModel& f = app.form;
-  auto* page = new QWidget(parent);
-  PageGrid g(page);
-  g.Row(0, 0, "Файл записи :", BindEdit(f.RecFileName, page));
-  g.Cell(0, 2, BindButton(f.RecordBtn, page));
-  g.Row(1, 0, "ID объекта наблюдения :", BindSpin(f.ObjNum, page));
-  g.Cell(2, 0, BindCheckBox(f.Compression, "JPEG-компрессия :", page));
-  g.Cell(2, 1, BindSpin(f.JPEGQuality, page));
-  g.Row(3, 0, "Размер кадра, байт :", BindLabel(f.FrameSizeLabel, page));
-  g.Cell(4, 0, BindCheckBox(f.RecordSound, "Запись звука при сработке", page), 1, 2);
+  auto* page = new PageArea(parent);
 
-  auto* cam = new QGroupBox("Камера", page);
+  QWidget* file = NewBlock(page);
+  PageGrid g(file);
+  g.Row(0, 0, "Файл записи :", BindEdit(f.RecFileName, file));
+  g.Cell(0, 2, BindButton(f.RecordBtn, file));
+  g.Row(1, 0, "ID объекта наблюдения :", BindSpin(f.ObjNum, file));
+  g.Cell(2, 0, BindCheckBox(f.Compression, "JPEG-компрессия :", file));
+  g.Cell(2, 1, BindSpin(f.JPEGQuality, file));
+  g.Row(3, 0, "Размер кадра, байт :", BindLabel(f.FrameSizeLabel, file));
+  g.Cell(4, 0, BindCheckBox(f.RecordSound, "Запись звука при сработке", file), 1, 3);
+  g.Finish(5);
+
+  QWidget* volume = NewBlock(page);
+  PageGrid vg(volume);
+  vg.Row(0, 0, "Объём файла, Мб :", BindSpin(f.VolumeLimit, volume));
+  vg.Cell(1, 0, BindRadioGroup(f.VolumeLimitType, " При превышении объёма ", volume), 1, 2);
+  vg.Finish(2);
+
+  auto* cam = new QGroupBox("Камера", page->Content());
   PageGrid cg(cam);
+  cg.grid()->setContentsMargins(4, 2, 4, 2);
   cg.Row(0, 0, "Номер камеры :", BindSpin(f.WriteCam, cam));
-  cg.Cell(1, 0, BindRadioGroup(f.RecordingOn, " Запись ", cam), 1, 2);
-  cg.Row(2, 0, "Порог записи, % :", BindFloatSpin(f.ChangeLimit, cam));
-  cg.Row(3, 0, "Порог тревоги, % :", BindFloatSpin(f.EventLimit, cam));
-  cg.Row(4, 0, "Частота кадров в минуту :", BindFloatSpin(f.RecFreq, cam));
-  cg.Cell(5, 0, BindCheckBox(f.ReactionOn, "", cam), 1, 2);
-  cg.Cell(6, 0, BindCheckBox(f.ViewDiffCadr, "", cam), 1, 2);
-  cg.Finish(7, 2);
-  g.Cell(0, 3, cam, 5, 1);
-  g.Cell(0, 4, new ChangeBarBox(*app.record, page), 5, 1);
-
-  g.Row(1, 5, "Объём файла, Мб :", BindSpin(f.VolumeLimit, page));
-  g.Cell(2, 5, BindRadioGroup(f.VolumeLimitType, " При превышении объёма ", page), 3, 2);
-  g.Finish(5, 7);
+  cg.Cell(1, 0, BindRadioGroup(f.RecordingOn, " Запись ", cam), 3, 2);
+  cg.Cell(4, 0, BindCheckBox(f.ReactionOn, "", cam), 1, 2);
+  cg.Row(0, 2, "Порог записи, % :", BindFloatSpin(f.ChangeLimit, cam));
+  cg.Row(1, 2, "Порог тревоги, % :", BindFloatSpin(f.EventLimit, cam));
+  cg.Row(2, 2, "Частота кадров в минуту :", BindFloatSpin(f.RecFreq, cam));
+  cg.Cell(4, 2, BindCheckBox(f.ViewDiffCadr, "", cam), 1, 2);
+  cg.Finish(5);
+  page->AddBlock(cam);
+  page->AddBlock(new ChangeBarBox(*app.record, page->Content()));
   return page;
 }
 

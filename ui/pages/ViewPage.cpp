@@ -1,5 +1,7 @@
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QSignalBlocker>
 #include <QSlider>
 
@@ -111,18 +113,77 @@ QListWidget* ColouredList(TCheckListBox& c, bool cameras, ViewerPanel& viewer, Q
   return w;
 }
 
+// Lays a list's items out in the columns its control asks for (0: a single
+// column), each column a share of the list's width.
+class ListColumns final : public QObject {
+ public:
+  ListColumns(QListWidget* w, TCheckListBox& c)
+      : QObject(w), w_(w), viewport_(w->viewport()), c_(c) {
+    viewport_->installEventFilter(this);
+    Follow(w, c, [this] { Apply(); });
+  }
+  void Apply() {
+    const int n = c_.Columns();
+    w_->setFlow(QListView::TopToBottom);
+    if (n <= 0) {
+      if (w_->isWrapping()) w_->setWrapping(false);
+      if (w_->gridSize().isValid()) w_->setGridSize(QSize());
+      return;
+    }
+    w_->setWrapping(true);
+    w_->setResizeMode(QListView::Adjust);
+    const int rowHeight = w_->fontMetrics().height() + 4;
+    const QSize grid(std::max(1, w_->viewport()->width() / n), rowHeight);
+    if (w_->gridSize() != grid) w_->setGridSize(grid);
+  }
+
+ protected:
+  bool eventFilter(QObject* obj, QEvent* e) override {
+    if (obj == viewport_ && e->type() == QEvent::Resize) Apply();
+    return QObject::eventFilter(obj, e);
+  }
+
+ private:
+  QListWidget* w_;
+  QObject* viewport_;  // compared only: it may be going away with the list
+  TCheckListBox& c_;
+};
+
+// The camera list's panel: its width sets the list's column count.
+class CamViewPanel final : public QWidget {
+ public:
+  CamViewPanel(ViewerPanel& viewer, QWidget* parent) : QWidget(parent), viewer_(viewer) {
+    setObjectName("CamViewPanel");
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* e) override {
+    QWidget::resizeEvent(e);
+    Guarded([&] { viewer_.CamViewPanelResize(width()); });
+  }
+
+ private:
+  ViewerPanel& viewer_;
+};
+
 }  // namespace
 
 // The "Просмотр" page: the viewed pair, its slider and play buttons, the
-// change graph, the alarm sound and the site and camera lists.
+// change graph and the alarm sound on the left; the camera list and (at the
+// station) the site list share the width that is left.
 QWidget* BuildViewPage(Application& app, QWidget* parent) {
   TFormModel& f = app.form;
   ViewerPanel& viewer = *app.viewer;
-  auto* page = new QWidget(parent);
-  PageGrid g(page);
-  g.Row(0, 0, "Файл просмотра :", BindEdit(f.ViewFileName, page));
+  auto* page = new PageArea(parent, PageArea::Kind::Own);
+  QWidget* content = page->Content();
+  auto* row = new QHBoxLayout(content);
+  row->setContentsMargins(6, 4, 6, 4);
+  row->setSpacing(10);
 
-  auto* nav = new QWidget(page);
+  auto* player = new QWidget(content);
+  PageGrid g(player);
+  g.Row(0, 0, "Файл просмотра :", BindEdit(f.ViewFileName, player));
+  auto* nav = new QWidget(player);
   auto* nl = new QHBoxLayout(nav);
   nl->setContentsMargins(0, 0, 0, 0);
   nl->addWidget(BindButton(f.BackwardButton, nav));
@@ -132,10 +193,9 @@ QWidget* BuildViewPage(Application& app, QWidget* parent) {
   nl->addWidget(BindButton(f.NextCadr, nav));
   nl->addWidget(BindButton(f.ForwardButton, nav));
   g.Cell(1, 0, nav, 1, 2);
-  g.Cell(2, 0, new ChangeGraphBox(viewer, page), 1, 2);
-  g.Row(3, 0, "Скорость просмотра (кадров в секунду) :", BindFloatSpin(f.ViewFreq, page));
-
-  auto* sound = new QWidget(page);
+  g.Cell(2, 0, new ChangeGraphBox(viewer, player), 1, 2);
+  g.Row(3, 0, "Скорость просмотра (кадров в секунду) :", BindFloatSpin(f.ViewFreq, player));
+  auto* sound = new QWidget(player);
   ApplyCommon(sound, f.SoundPanel);
   auto* sl = new QHBoxLayout(sound);
   sl->setContentsMargins(0, 0, 0, 0);
@@ -143,17 +203,32 @@ QWidget* BuildViewPage(Application& app, QWidget* parent) {
   sl->addWidget(BindButton(f.StopSound, sound));
   sl->addWidget(BindSlider(f.SoundSlider, sound), 1);
   g.Cell(4, 0, sound, 1, 2);
+  g.Finish(5);
+  player->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  row->addWidget(player, 0, Qt::AlignTop);
 
-  g.Cell(0, 2, BindCheckBox(f.AllCams, "Все камеры", page));
-  g.Cell(0, 3, BindButton(f.ViewCamsExpand, page));
-  g.Cell(1, 2, ColouredList(f.CamViewListBox, true, viewer, page), 4, 2);
-  auto* objPanel = new QWidget(page);
+  auto* cams = new CamViewPanel(viewer, content);
+  auto* cl = new QGridLayout(cams);
+  cl->setContentsMargins(0, 0, 0, 0);
+  cl->setSpacing(2);
+  cl->addWidget(BindCheckBox(f.AllCams, "Все камеры", cams), 0, 0);
+  QPushButton* expand = BindButton(f.ViewCamsExpand, cams);
+  expand->setFixedWidth(24);
+  cl->addWidget(expand, 0, 1, Qt::AlignRight);
+  QListWidget* camList = ColouredList(f.CamViewListBox, true, viewer, cams);
+  camList->setMinimumSize(100, 80);
+  new ListColumns(camList, f.CamViewListBox);
+  cl->addWidget(camList, 1, 0, 1, 2);
+  row->addWidget(cams, 2);
+
+  auto* objPanel = new QWidget(content);
   ApplyCommon(objPanel, f.ObjViewPanel);
   auto* ol = new QHBoxLayout(objPanel);
   ol->setContentsMargins(0, 0, 0, 0);
-  ol->addWidget(ColouredList(f.ObjViewListBox, false, viewer, objPanel));
-  g.Cell(0, 4, objPanel, 5, 1);
-  g.Finish(5, 5);
+  QListWidget* objList = ColouredList(f.ObjViewListBox, false, viewer, objPanel);
+  objList->setMinimumSize(120, 80);
+  ol->addWidget(objList);
+  row->addWidget(objPanel, 1);
   return page;
 }
 
