@@ -42,6 +42,12 @@ void View(ViewerSession& s, PictureLoader& loader, std::int32_t upTo) {
     Check(check == ViewerSession::Check::Show || check == ViewerSession::Check::NotAPicture,
           "every record within the count can be prepared");
     if (check != ViewerSession::Check::Show) continue;
+    // A made-up size up to the loader's limit only costs an allocation of up
+    // to 64 MB; showing such records would make every run slow.
+    const std::size_t bytes =
+        static_cast<std::size_t>(TPicture::StrideFor(std::max<int>(d.width, 0))) *
+        static_cast<std::size_t>(std::max<int>(d.height, 0));
+    if (bytes > (4u << 20) && bytes <= kMaxPictureBytes) continue;
     const auto status = loader.Load(s.Reader(), d, pic, d.colored);
     // (A record without a size shows its JPEG at the JPEG's own size.)
     if (status != PictureLoader::BadSize && d.width > 0 && d.height > 0)
