@@ -7,12 +7,20 @@ namespace zv::ui {
 
 const char* StartUsage() {
   return "usage: zorvenix [--dir DIR] [--seconds N] [--page CAPTION] [--screenshot FILE]\n"
+         "       zorvenix --export PAIR.dsc --camera N [options] OUT\n"
          "  --dir DIR          keep the settings file, the journal and the modem logs in DIR\n"
          "  --seconds N        close the window after N seconds, through the normal shutdown\n"
          "  --page CAPTION     open the settings panel at the page with this caption\n"
          "  --screenshot FILE  once every camera view shows a picture, write a picture of\n"
          "                     the window to FILE (PNG) and close\n"
+         "  --web-passwd NAME  set the web view password of account NAME (read from the\n"
+         "                     standard input) and end; with --web-objects LIST (* for\n"
+         "                     every Object, or the owner's Object IDs: 3,5) and --dir DIR\n"
          "  --version          print the program's version\n"
+         "  --export PAIR.dsc --camera N [--object N] [--from T] [--to T] [--h264]\n"
+         "           [--quality Q] OUT\n"
+         "                     write camera N's records (0: all, tiled) to the video file\n"
+         "                     OUT and exit; T is local time \"YYYY-MM-DD HH:MM:SS\"\n"
          "  --help             print this text\n";
 }
 

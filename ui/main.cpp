@@ -2,6 +2,7 @@
 // monitoring station (server mode), chosen by the settings file.
 //
 //   zorvenix [--dir DIR] [--seconds N] [--page CAPTION] [--screenshot FILE]
+//   zorvenix --export PAIR.dsc --camera N [--from T] [--to T] [--h264] OUT
 //
 // The options are described in ui/StartOptions.cpp and in docs/zorvenix.1.
 #include <sys/socket.h>
@@ -12,14 +13,18 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <filesystem>
+#include <iostream>
 
 #include "app/Application.h"
 #include "app/DataFolder.h"
 #include "platform/Clock.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
+#include "ui/ExportMain.h"
 #include "ui/Guard.h"
 #include "ui/MainWindow.h"
 #include "ui/QtMediaPlayer.h"
@@ -27,6 +32,7 @@
 #include "ui/QtPlatform.h"
 #include "ui/StartOptions.h"
 #include "ui/ZvApplication.h"
+#include "ui/web/PasswordCommand.h"
 
 namespace {
 
@@ -50,6 +56,23 @@ int main(int argc, char** argv) {
       std::printf("zorvenix %s\n", ZV_VERSION);
       return 0;
     }
+  }
+  // A clip export needs no window, and so no display.
+  if (zv::ui::ExportAsked(argc, argv)) return zv::ui::ExportMain(argc, argv);
+  // The web view's password is set without the window system.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (zv::web::WantsPasswordCommand(args)) {
+    std::error_code ec;
+    const std::string programDir =
+        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string();
+    const auto folder = [&](const std::string& dir, std::string& error) {
+      const char* xdg = std::getenv("XDG_CONFIG_HOME");
+      const char* home = std::getenv("HOME");
+      return zv::ChooseDataFolder(
+          {dir, programDir, ZV_INSTALL_BINDIR, xdg ? xdg : "", home ? home : ""}, error);
+    };
+    return zv::web::RunPasswordCommand(args, folder, std::cin, std::cout, std::cerr,
+                                       ::isatty(STDIN_FILENO) != 0);
   }
   zv::ui::ZvApplication qapp(argc, argv);
   zv::ui::StartOptions opt;
