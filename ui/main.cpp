@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
   zv::PortMap ports;
   zv::Services services{clock, dispatcher, pump, timers, dialogs, speaker, display, ports};
 
-  // Every device the program talks through is made here and handed in.
+  // The program's devices, handed to the core: the Linux ones and the
+  // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
   zv::Devices devices = zv::LinuxDevices(clock);
