@@ -65,6 +65,10 @@ class Settings {
   IniFile ini_;
 };
 
+// The record number (1..ObjectsCount) of the Object with this ID; 0 when no
+// Object has it.
+int FindObjectById(const Settings& settings, int id);
+
 // Default list values, written as they are stored (outer quotes stripped).
 std::string DefaultCameraNamesValue();
 std::string DefaultGaugeNamesValue();

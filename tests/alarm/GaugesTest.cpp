@@ -8,6 +8,9 @@
 #include <mutex>
 
 #include "AlarmFixture.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
+#include "platform/LinuxSerialDevice.h"
 
 namespace zv::test {
 namespace {
@@ -278,12 +281,14 @@ TEST_F(GaugesTest, PortCheckReportsConflictsAndOpenFailures) {
   form().EventComPort.SetValue(4);         // the switcher's
   com->present = false;
   form().EventComPort.SetValue(5);
-  EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
-                             "Порт Com2: зарезервирован для связи с сервером !",
-                             "Порт Com4: зарезервирован для управления видеокоммутатором !",
-                             "Ошибка открытия порта Com5: для получения сигналов с датчиков !"}));
-  EXPECT_EQ(app->journal.Status()[0].text,
-            "Ошибка открытия порта Com5: для получения сигналов с датчиков !");
+  // A port that does not open says why, in the same line.
+  const std::string failed = "Ошибка открытия порта Com5: для получения сигналов с датчиков (" +
+                             loop.ports.ComDevice(5) + ": " + std::strerror(ENOENT) + ") !";
+  EXPECT_EQ(Logged(),
+            (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
+                   "Порт Com2: зарезервирован для связи с сервером !",
+                   "Порт Com4: зарезервирован для управления видеокоммутатором !", failed}));
+  EXPECT_EQ(app->journal.Status()[0].text, failed);
   EXPECT_EQ(app->journal.Status()[0].color, colors::clRed);
   EXPECT_EQ(com->opens, com->closes);
   // The error codes go to the journal file.
@@ -332,7 +337,8 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
   EXPECT_TRUE(Poll());
   alarm().gauges.EventComPortChange();
   EXPECT_EQ(Logged(before),
-            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков !"}));
+            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков (" +
+                   std::string(name) + ": " + std::strerror(EBUSY) + ") !"}));
   int held = 0;
   ASSERT_EQ(::ioctl(holder.fd(), TIOCGEXCL, &held), 0);
   EXPECT_EQ(held, 1);
@@ -340,9 +346,10 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
 
   // A device that is not there; a file that is not a terminal.
   LinuxModemLines lines;
-  EXPECT_FALSE(lines.Open(dir.file("missing")));
+  EXPECT_EQ(lines.Open(dir.file("missing")).reason,
+            dir.file("missing") + ": " + std::strerror(ENOENT));
   WriteFile(dir.file("plain"), "x");
-  EXPECT_FALSE(lines.Open(dir.file("plain")));
+  EXPECT_EQ(lines.Open(dir.file("plain")).error, ENOTTY);
   EXPECT_FALSE(lines.IsOpen());
   ::close(master);
 }
@@ -359,7 +366,7 @@ TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeReadAndSayWhy) {
   EXPECT_EQ(ReadParallelStatusNow("/dev/null").status, ParallelRead::Failed);
   EXPECT_EQ(ReadParallelStatusNow("").status, ParallelRead::Failed);
   // The program's reader answers the same, from its own thread.
-  AsyncParallelStatus lpt;
+  AsyncParallelStatus lpt(ReadParallelStatusNow);
   EXPECT_EQ(lpt.Read(d.file("parport9")).error, std::strerror(ENOENT));
 }
 
