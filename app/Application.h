@@ -75,6 +75,8 @@ class Application {
   void Timer3Timer();
   void Timer4Timer();
   void VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame);
+  // A picture of camera k's own network source.
+  void CameraFrameBmp(int k, TDateTime stamp, const TPicture& frame);
 
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;    // capture device and cameras

@@ -9,6 +9,7 @@
 #include "platform/MediaPlayer.h"
 #include "platform/ModemLines.h"
 #include "platform/Net.h"
+#include "platform/NetworkCamera.h"
 #include "platform/ParallelPort.h"
 #include "platform/SerialDevice.h"
 #include "platform/SwitcherLines.h"
@@ -24,6 +25,7 @@ struct Devices {
   SerialDeviceFactory serialLines;                     // the link's port and the modem's
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
+  INetworkCameraFactory* netCameras = nullptr;         // network cameras (none: they stay dark)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.

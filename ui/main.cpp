@@ -22,6 +22,8 @@
 #include "app/Application.h"
 #include "app/DataFolder.h"
 #include "platform/Clock.h"
+#include "platform/FfmpegCamera.h"
+#include "platform/FfmpegLog.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
 #include "ui/ExportMain.h"
@@ -109,9 +111,14 @@ int main(int argc, char** argv) {
   // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
+  // Network cameras: the decoder library's log goes through the hook that
+  // removes credentials before any stream is opened.
+  zv::InstallFfmpegLogHook();
+  zv::FfmpegCameraFactory netCameras;
   zv::Devices devices = zv::LinuxDevices(clock);
   devices.net = &net;
   devices.player = &sound;
+  devices.netCameras = &netCameras;
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
       std::move(devices));
