@@ -41,6 +41,7 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
   viewer = std::make_unique<ViewerPanel>(journal, form, settings, cameras, Timer2, record->Codec,
                                          FrameReadBuffer);
   viewer->SetMediaPlayer(devices.player);
+  ClipWriters = devices.clipWriters;
   link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
                                                      video->Intake, video->Video, alarm->Status,
                                                      *alarm, Timer4, devices.serialLines});

@@ -68,6 +68,9 @@ class Application {
   // link's receive buffer, allocated with it, is the link's from then on.)
   std::vector<unsigned char> FrameReadBuffer;
 
+  // The video files "Экспорт..." writes (none: the playback page cannot export).
+  IClipWriterFactory* ClipWriters = nullptr;
+
   // The timers' handlers and the capture control's frame notification;
   // each runs the parts' work in a fixed order.
   void Timer1Timer();

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/Capture.h"
+#include "platform/ClipWriter.h"
 #include "platform/Clock.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ModemLines.h"
@@ -26,6 +27,7 @@ struct Devices {
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
   INetworkCameraFactory* netCameras = nullptr;         // network cameras (none: they stay dark)
+  IClipWriterFactory* clipWriters = nullptr;           // video files of exports (none: no export)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.

@@ -23,6 +23,7 @@
 #include "app/DataFolder.h"
 #include "platform/Clock.h"
 #include "platform/FfmpegCamera.h"
+#include "platform/FfmpegClipWriter.h"
 #include "platform/FfmpegLog.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
@@ -115,10 +116,12 @@ int main(int argc, char** argv) {
   // removes credentials before any stream is opened.
   zv::InstallFfmpegLogHook();
   zv::FfmpegCameraFactory netCameras;
+  zv::FfmpegClipWriterFactory clipWriters;
   zv::Devices devices = zv::LinuxDevices(clock);
   devices.net = &net;
   devices.player = &sound;
   devices.netCameras = &netCameras;
+  devices.clipWriters = &clipWriters;
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
       std::move(devices));
