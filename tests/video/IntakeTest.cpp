@@ -94,6 +94,73 @@ TEST_F(IntakeTest, WhileRecordingTheNextFrameWaitsForTheTick) {
   EXPECT_EQ(steps, (std::vector<int>{2}));
 }
 
+// Cameras 2 and 4 have their own network sources: the switcher goes round 1
+// and 3 only, with its settle time, while the network pictures are taken
+// whenever they come, credited to their own camera, with no step.
+TEST_F(IntakeTest, TheSwitcherGoesRoundItsInputsAndNetworkCamerasNeedNoStep) {
+  MakeCameras(4);
+  Cam(2).Net.enabled = Cam(4).Net.enabled = true;
+  f.form.UseSwitcher.SetChecked(true);
+  f.form.SwitchDelay.SetValue(400);
+  Feed(Frame(1));
+  intake.CameraFrameBmp(2, 0, Frame(20));
+  intake.CameraFrameBmp(4, 0, Frame(40));  // no settle time for these
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(3));
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(11));
+  EXPECT_EQ(steps, (std::vector<int>{3, 1, 3}));
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
+  EXPECT_EQ(Cam(2).CurrentPicture, Frame(20));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(3));
+  EXPECT_EQ(Cam(4).CurrentPicture, Frame(40));
+  EXPECT_EQ(intake.FramesTaken(), 5);
+  // A picture made at the old size, or handed to a switcher input, is not taken.
+  intake.CameraFrameBmp(4, 0, Frame(41, 176, 144));
+  intake.CameraFrameBmp(3, 0, Frame(42));
+  EXPECT_EQ(Cam(4).CurrentPicture, Frame(40));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(3));
+  EXPECT_EQ(intake.CaptureWidth, 352);
+
+  // Network cameras only: the card's frames belong to no camera and the
+  // switcher is never stepped.
+  Cam(1).Net.enabled = Cam(3).Net.enabled = true;
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(99));
+  EXPECT_EQ(steps.size(), 3u);
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
+}
+
+// While recording, a network camera that finds the tick busy waits its
+// turn: when the tick is ready, the camera that waited longest is taken
+// (with its newest picture), so a fast camera never starves a slow one.
+TEST_F(IntakeTest, NetworkCamerasTakeTurnsForTheProcessingTick) {
+  MakeCameras(3);
+  for (int k = 1; k <= 3; ++k) Cam(k).Net.enabled = true;
+  intake.IsRecording = [] { return true; };
+  intake.ReadyForFrame = true;
+  intake.CameraFrameBmp(1, 0, Frame(10));
+  EXPECT_EQ(intake.FrameCamera, 1);
+  intake.CameraFrameBmp(1, 0, Frame(11));       // busy: camera 1 waits
+  intake.CameraFrameBmp(2, 0, Frame(20));       // and camera 2 after it
+  intake.CameraFrameBmp(1, 0, Frame(12));       // already waiting: only its picture changes
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(12));  // shown at once all the same
+  std::vector<int> processed;
+  const auto tick = [&] {
+    if (intake.FramePending) processed.push_back(intake.FrameCamera);
+    intake.FramePending = false;
+    intake.ReadyForFrame = true;
+  };
+  tick();
+  intake.CameraFrameBmp(3, 0, Frame(30));  // camera 1 waited longest
+  tick();
+  intake.CameraFrameBmp(1, 0, Frame(13));  // then camera 2
+  tick();
+  intake.CameraFrameBmp(1, 0, Frame(14));  // then camera 3, who queued before 1
+  tick();
+  EXPECT_EQ(processed, (std::vector<int>{1, 1, 2, 3}));
+}
+
 // A frame of another size is the capture's size from then on: announced
 // once, and the pictures of a camera made later take it.
 TEST_F(IntakeTest, AFrameOfAnotherSizeBecomesTheCaptureSize) {
