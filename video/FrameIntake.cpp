@@ -29,7 +29,11 @@ std::vector<int> FrameIntake::SwitcherInputs() const {
 
 bool FrameIntake::TakeFrame(const TPicture& frame) {
   const bool recording = IsRecording && IsRecording();
-  if (!ReadyForFrame && recording) return false;
+  if (!ReadyForFrame && recording) {
+    if (std::find(waiting_.begin(), waiting_.end(), kCard) == waiting_.end())
+      waiting_.push_back(kCard);
+    return false;
+  }
   const std::vector<int> inputs = SwitcherInputs();
   // Without switcher inputs (network cameras only) the card's frames
   // belong to no camera.
@@ -45,6 +49,7 @@ bool FrameIntake::TakeFrame(const TPicture& frame) {
   }
   TCamera* cam = cameras_.GetAs<TCamera>(SwitcherPosition);
   if (!cam) return false;
+  std::erase(waiting_, kCard);
   FrameCamera = SwitcherPosition;
   cam->CurrentPicture = frame;
   ++taken_;
@@ -72,25 +77,46 @@ bool FrameIntake::TakeFrame(const TPicture& frame) {
 
 bool FrameIntake::Claim(int k) {
   const bool recording = IsRecording && IsRecording();
-  if (!ReadyForFrame && recording) {
-    if (std::find(waiting_.begin(), waiting_.end(), k) == waiting_.end()) waiting_.push_back(k);
-    return false;
-  }
-  // The camera that has waited longest goes first; the one that just
-  // delivered takes its place in the queue.
-  if (!waiting_.empty() && waiting_.front() != k) {
-    const int first = waiting_.front();
-    waiting_.pop_front();
-    std::erase(waiting_, k);
-    waiting_.push_back(k);
-    k = first;
+  if (!recording) {
+    waiting_.clear();
   } else {
+    const bool queued = std::find(waiting_.begin(), waiting_.end(), k) != waiting_.end();
+    // The card's turn: its next frame is awaited for a while.
+    const bool cardsTurn = !waiting_.empty() && waiting_.front() == kCard &&
+                           clock_.TickMs() - readySince_ < kCardTurnMs;
+    if (!ReadyForFrame || cardsTurn) {
+      if (!queued) waiting_.push_back(k);
+      return false;
+    }
+    // The card let its turn pass: it goes to the back.
+    if (!waiting_.empty() && waiting_.front() == kCard) {
+      waiting_.pop_front();
+      waiting_.push_back(kCard);
+    }
     std::erase(waiting_, k);
   }
   FrameCamera = k;
   FramePending = true;
   ReadyForFrame = false;
   return true;
+}
+
+void FrameIntake::ReadyForNext() {
+  ReadyForFrame = true;
+  readySince_ = clock_.TickMs();
+  if (!(IsRecording && IsRecording())) return;
+  while (!waiting_.empty() && waiting_.front() != kCard) {
+    const int k = waiting_.front();
+    waiting_.pop_front();
+    const TCamera* cam = cameras_.GetAs<TCamera>(k);
+    if (cam && cam->UsesNetwork() && !cam->CurrentPicture.Empty()) {
+      // Its newest picture is already the camera's current one.
+      FrameCamera = k;
+      FramePending = true;
+      ReadyForFrame = false;
+      return;
+    }
+  }
 }
 
 void FrameIntake::CameraFrameBmp(int k, TDateTime /*stamp*/, const TPicture& frame) {

@@ -7,6 +7,7 @@
 // and no settle time.
 // The processing tick (detection, recording) takes the pending frame from
 // here and sets ReadyForFrame when it is done with it.
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -54,6 +55,14 @@ class FrameIntake {
   // once; while the processing tick is busy with another frame the camera
   // waits its turn, and its newest picture is taken when the turn comes.
   void CameraFrameBmp(int k, TDateTime stamp, const TPicture& frame);
+  // The processing tick is done with the pending frame.  While recording,
+  // the sources take turns for the tick: the network cameras that found it
+  // busy, in the order they came, and the capture card (its next frame)
+  // among them, so that no camera starves another.
+  void ReadyForNext();
+  // How long the card's turn waits for its next frame before a network
+  // camera may take it.
+  static constexpr std::uint64_t kCardTurnMs = 500;
   // Positions held here are limited to a new camera count.
   void LimitToCameraCount(int n);
 
@@ -63,8 +72,11 @@ class FrameIntake {
   bool TakeFrame(const TPicture& frame);
   bool Claim(int k);
   std::vector<int> SwitcherInputs() const;
-  // Cameras with their own source that have a picture waiting for the tick.
+  // Who waits for the processing tick: cameras with their own source (their
+  // newest picture is taken) and kCard, the capture card.
+  static constexpr int kCard = 0;
   std::deque<int> waiting_;
+  std::uint64_t readySince_ = 0;
   IClock& clock_;
   Journal& journal_;
   const TFormModel& form_;

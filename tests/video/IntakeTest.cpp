@@ -131,34 +131,49 @@ TEST_F(IntakeTest, TheSwitcherGoesRoundItsInputsAndNetworkCamerasNeedNoStep) {
   EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
 }
 
-// While recording, a network camera that finds the tick busy waits its
-// turn: when the tick is ready, the camera that waited longest is taken
-// (with its newest picture), so a fast camera never starves a slow one.
-TEST_F(IntakeTest, NetworkCamerasTakeTurnsForTheProcessingTick) {
+// While recording, the sources take turns for the processing tick: a
+// network camera that found it busy is taken as soon as the tick is done
+// (with its newest picture), the capture card's next frame when its turn
+// comes, so that neither a fast camera nor the card starves the others; a
+// card that lets its turn pass goes to the back.
+TEST_F(IntakeTest, WhileRecordingTheCardAndTheNetworkCamerasTakeTurns) {
   MakeCameras(3);
-  for (int k = 1; k <= 3; ++k) Cam(k).Net.enabled = true;
+  Cam(2).Net.enabled = Cam(3).Net.enabled = true;
   intake.IsRecording = [] { return true; };
-  intake.ReadyForFrame = true;
-  intake.CameraFrameBmp(1, 0, Frame(10));
-  EXPECT_EQ(intake.FrameCamera, 1);
-  intake.CameraFrameBmp(1, 0, Frame(11));       // busy: camera 1 waits
-  intake.CameraFrameBmp(2, 0, Frame(20));       // and camera 2 after it
-  intake.CameraFrameBmp(1, 0, Frame(12));       // already waiting: only its picture changes
-  EXPECT_EQ(Cam(1).CurrentPicture, Frame(12));  // shown at once all the same
   std::vector<int> processed;
   const auto tick = [&] {
     if (intake.FramePending) processed.push_back(intake.FrameCamera);
     intake.FramePending = false;
-    intake.ReadyForFrame = true;
+    intake.ReadyForNext();
   };
   tick();
-  intake.CameraFrameBmp(3, 0, Frame(30));  // camera 1 waited longest
+  intake.CameraFrameBmp(2, 0, Frame(20));
+  intake.CameraFrameBmp(2, 0, Frame(21));       // busy: camera 2 waits
+  Feed(Frame(10));                              // the card after it
+  intake.CameraFrameBmp(3, 0, Frame(30));       // and camera 3
+  intake.CameraFrameBmp(2, 0, Frame(22));       // already waiting: only its picture changes
+  EXPECT_EQ(Cam(2).CurrentPicture, Frame(22));  // shown at once all the same
+  tick();                                       // camera 2 is taken at once
+  tick();                                       // the card's turn: its next frame
+  intake.CameraFrameBmp(3, 0, Frame(31));
+  EXPECT_FALSE(intake.FramePending);
+  Feed(Frame(11));
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
   tick();
-  intake.CameraFrameBmp(1, 0, Frame(13));  // then camera 2
   tick();
-  intake.CameraFrameBmp(1, 0, Frame(14));  // then camera 3, who queued before 1
+  EXPECT_EQ(processed, (std::vector<int>{2, 2, 1, 3}));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(31));
+
+  // A card that has stopped delivering keeps its turn only for a while.
+  intake.CameraFrameBmp(2, 0, Frame(23));
+  Feed(Frame(12));  // busy: the card waits
   tick();
-  EXPECT_EQ(processed, (std::vector<int>{1, 1, 2, 3}));
+  intake.CameraFrameBmp(2, 0, Frame(24));
+  EXPECT_FALSE(intake.FramePending);
+  f.loop.clock.AdvanceMs(FrameIntake::kCardTurnMs);
+  intake.CameraFrameBmp(2, 0, Frame(25));
+  tick();
+  EXPECT_EQ(processed, (std::vector<int>{2, 2, 1, 3, 2, 2}));
 }
 
 // A frame of another size is the capture's size from then on: announced
