@@ -37,7 +37,15 @@ VideoInput::VideoInput(Services& services, Journal& journal, TFormModel& form, S
   Video.OnLiveFrame = [this](const TPicture& frame) { LiveFrame(frame); };
   ChooseDriver();
 
-  cameras_.SetFactory([this](int k) { return std::make_unique<TCamera>(k, cameraContext_); });
+  cameras_.SetFactory([this](int k) {
+    auto cam = std::make_unique<TCamera>(k, cameraContext_);
+    // A renamed camera's loss and return are journaled under its new name.
+    cam->TextChanged.Connect([this, k] {
+      if (TNetworkVideo* source = NetworkSource(k))
+        if (const TCamera* c = Camera(k)) source->Description = c->Description;
+    });
+    return cam;
+  });
 
   TFormModel& f = form_;
   f.LiveVideo.OnClick = [this] { LiveVideoClick(); };
