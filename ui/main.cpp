@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
   // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
-  zv::Devices devices = zv::LinuxDevices(clock);
+  zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
   zv::Application core(
