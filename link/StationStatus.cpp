@@ -154,6 +154,8 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
     }
     if (state != o.GaugesBefore) {
       const std::uint8_t alarm = state & mask;
+      // Kept before the line is told, so that its readers see the new state.
+      o.GaugesBefore = state;
       if (alarm != 0) {
         PlayBeepPattern(s, form_.BeepStr.Text());
         std::string names;
@@ -171,9 +173,9 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
         Tell(ObjectNews::GaugesNormal, i,
              "Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии", jkNotice);
       }
-      o.GaugesBefore = state;
     }
     if (cams != o.CamsBefore) {
+      o.CamsBefore = cams;
       if (cams != 0) {
         PlayBeepPattern(s, "i50;u50;i50");
         std::string names;
@@ -191,7 +193,6 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
         Tell(ObjectNews::MotionEnded, i,
              "Завершение движения по видеокамерам на объекте " + ObjectText(o), jkNotice);
       }
-      o.CamsBefore = cams;
     }
   } else if (o.ArmedBefore) {
     list.SetChecked(i - 1, false);
