@@ -10,6 +10,9 @@
 #include "link/LinkFixture.h"
 #include "platform/MosquittoClient.h"
 #include "remote/Json.h"
+#include "ui/WebFront.h"
+#include "ui/web/WebAccounts.h"
+#include "web/Browser.h"
 
 namespace zv::test {
 namespace {
@@ -152,6 +155,10 @@ TEST_F(StationBrokerTest, RetainedStatesSurviveABrokerRestartAndADeletedObjectIs
   ASSERT_TRUE(PumpUntil([&] { return Bridge().Connected(); }));
   Subscribe();
   ASSERT_TRUE(PumpUntil([&] { return State(5) && State(2) && State(9); }));
+  // A later subscriber gets them from the broker as kept messages.
+  PumpFor(100);
+  Subscribe();
+  ASSERT_TRUE(PumpUntil([&] { return State(5) && State(2) && State(9); }));
   for (int id : {5, 2, 9}) {
     EXPECT_TRUE(State(id)->Find("armed")->boolean) << id;
   }
@@ -199,6 +206,73 @@ TEST_F(StationBrokerTest, ARequestFromTheBrokerActsAsTheOperatorsTick) {
     return station().HasLine("Команда по MQTT для объекта №44 не выполнена: объект неизвестен");
   }));
   pub.Stop();
+}
+
+// The whole chain an owner relies on: a site's alarm reaches the broker and
+// the page in a real browser within a second, the site's pictures are on the
+// page, and a disarm from the page reaches the site.
+TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowserWithinASecond) {
+  Browser browser;
+  ASSERT_EQ(browser.Start(), "");
+  const std::string users = station().dir.file("WebUsers");
+  web::WebAccounts accounts;
+  accounts.Set({"дежурный", true, {}, web::WebAccounts::HashPassword("пароль-дежурного")});
+  std::string error;
+  ASSERT_TRUE(accounts.Save(users, error)) << error;
+  ui::WebFront front(*station().app->remote, station().app->journal);
+  remote::WebSettings w;
+  w.Enabled = true;
+  w.Address = "127.0.0.1";
+  w.Port = 0;
+  w.UsersFile = users;
+  w.AllowArming = true;
+  ASSERT_TRUE(front.Apply(w));
+  const QString base = QString("http://127.0.0.1:%1").arg(front.Server().Port());
+  const auto until = [&](const QString& js) {
+    return PumpUntil([&] { return browser.Eval(js).toBool(); }, 8000);
+  };
+  browser.Open(base + "/");
+  ASSERT_TRUE(until("!document.getElementById('login').hidden"));
+  browser.Eval(
+      "document.getElementById('user').value = 'дежурный';"
+      "document.getElementById('password').value = 'пароль-дежурного';"
+      "document.getElementById('enter').click(); true");
+  ASSERT_TRUE(until("document.querySelectorAll('.object').length === 3"));
+  Round();  // every site's picture is on the page
+  ASSERT_TRUE(
+      until("(() => { const i = document.querySelector("
+            "'img[data-object=\"9\"][data-camera=\"1\"]');"
+            " return !!i && i.complete && i.naturalWidth === 352; })()"));
+
+  site(3).site().GaugeEnabledMask = 0x01;
+  site(3).site().GaugeAlarmMask = 0x01;
+  QElapsedTimer t;
+  t.start();
+  Round();
+  ASSERT_TRUE(PumpUntil([&] {
+    return !Events("gauge_alarm").empty() &&
+           browser
+               .Eval("document.querySelector('.object[data-id=\"9\"]').classList.contains('alarm')")
+               .toBool();
+  }));
+  EXPECT_LT(t.elapsed(), 1000);
+  EXPECT_TRUE(
+      browser.Eval("document.getElementById('journal').textContent")
+          .toString()
+          .contains(QString::fromUtf8("Сработка датчика \"Дверь\" на объекте №9(Гараж) !")));
+
+  // Disarming Object 2 from the page: journaled with the user, and the site
+  // is told as by the operator's tick.
+  EXPECT_EQ(browser
+                .Eval("fetch('/api/objects/2/disarm', {method: 'POST', headers: {'X-Zorvenix': "
+                      "'1'}}).then(r => r.status)")
+                .toInt(),
+            200);
+  ASSERT_TRUE(PumpUntil([&] { return !site(2).site().Armed; }));
+  EXPECT_TRUE(site(1).site().Armed);
+  ASSERT_TRUE(PumpUntil([&] { return !Events("command").empty(); }));
+  EXPECT_EQ(Events("command").front().Find("source")->string, "web");
+  front.Stop();
 }
 
 }  // namespace
