@@ -9,6 +9,7 @@
 #include "Browser.h"
 #include "FakeStation.h"
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 #include "ui/web/WebServer.h"
 
 namespace zv::test {
@@ -22,8 +23,10 @@ class BrowserTest : public ::testing::Test {
     a.Set({"ivanov", false, {3, 5}, web::WebAccounts::HashPassword("пароль-Иванова")});
     std::string error;
     ASSERT_TRUE(a.Save(dir_->file("WebUsers"), error)) << error;
+    certs_ = MakeTestCerts(dir_->path());
     browser_ = new Browser;
-    startError_ = browser_->Start();
+    // The test's CA is no CA of the browser's.
+    startError_ = browser_->Start({"--ignore-certificate-errors"});
   }
   static void TearDownTestSuite() {
     delete browser_;
@@ -66,6 +69,7 @@ class BrowserTest : public ::testing::Test {
   static Browser& browser() { return *browser_; }
 
   static TempDir* dir_;
+  static TestCerts certs_;
   static Browser* browser_;
   static std::string startError_;
   FakeStation station;
@@ -73,6 +77,7 @@ class BrowserTest : public ::testing::Test {
   QString base;
 };
 TempDir* BrowserTest::dir_ = nullptr;
+TestCerts BrowserTest::certs_;
 Browser* BrowserTest::browser_ = nullptr;
 std::string BrowserTest::startError_;
 
@@ -130,6 +135,28 @@ TEST_F(BrowserTest, AnotherOwnersObjectIsRefused) {
   EXPECT_FALSE(
       browser().Eval("document.getElementById('journal').textContent").toString().contains("№7"));
   EXPECT_TRUE(station.requests.empty());
+}
+
+// With a certificate the view is HTTPS and its pictures come over WSS.
+TEST_F(BrowserTest, TheViewWorksOverHttpsAndSecureWebSockets) {
+  ASSERT_EQ(certs_.error, "");
+  web::WebServer tls{station, [](const std::string&, int) {}};
+  remote::WebSettings s;
+  s.Address = "127.0.0.1";
+  s.Port = 0;
+  s.CertFile = certs_.cert;
+  s.KeyFile = certs_.key;
+  std::string error;
+  ASSERT_TRUE(tls.Start(s, dir_->file("WebUsers"), error)) << error;
+  ASSERT_TRUE(tls.Tls());
+  tls.SetPollInterval(50);
+  base = QString("https://127.0.0.1:%1").arg(tls.Port());
+  LogIn("пароль-Иванова");
+  ASSERT_TRUE(browser().WaitFor("document.querySelectorAll('.object').length === 2"));
+  EXPECT_EQ(browser().Eval("location.protocol").toString(), "https:");
+  ASSERT_TRUE(browser().WaitFor(PixelJs(3, 1) + " === 'red'"));
+  station.Paint(3, 1, 220, 30, 30);
+  ASSERT_TRUE(browser().WaitFor(PixelJs(3, 1) + " === 'blue'"));
 }
 
 }  // namespace
