@@ -5,11 +5,17 @@
 #include <QElapsedTimer>
 #include <optional>
 
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include "Broker.h"
 #include "app/Remote.h"
 #include "link/LinkFixture.h"
 #include "platform/MosquittoClient.h"
 #include "remote/Json.h"
+
+#include "app/IniFile.h"
+#include "ui/RemoteDialog.h"
 #include "ui/WebFront.h"
 #include "ui/web/WebAccounts.h"
 #include "web/Browser.h"
@@ -273,6 +279,43 @@ TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowserWithinASecond)
   ASSERT_TRUE(PumpUntil([&] { return !Events("command").empty(); }));
   EXPECT_EQ(Events("command").front().Find("source")->string, "web");
   front.Stop();
+}
+
+// The settings dialog: "OK" writes [Mqtt] and [Web] and applies them while
+// the station runs; the station keeps them through its shutdown.
+TEST_F(StationBrokerTest, TheDialogsSettingsApplyAtOnceAndOutliveTheProgram) {
+  ui::WebFront front(*station().app->remote, station().app->journal);
+  ui::RemoteDialog dialog(*station().app->remote, front);
+  EXPECT_EQ(dialog.station->text(), "Пульт");
+  EXPECT_TRUE(dialog.mqttEnabled->isChecked());
+  EXPECT_FALSE(dialog.webEnabled->isChecked());
+  dialog.station->setText("Пульт 2");
+  dialog.webEnabled->setChecked(true);
+  dialog.webAddress->setText("127.0.0.1");
+  dialog.webPort->setValue(0);
+  dialog.allowArming->setChecked(true);
+  dialog.Apply();
+
+  EXPECT_TRUE(front.Server().Running());
+  EXPECT_TRUE(
+      station().HasLine("Веб-доступ открыт на порту " + std::to_string(front.Server().Port())));
+  // The bridge is on the broker again, under the new name.
+  ASSERT_TRUE(PumpUntil([&] {
+    for (const auto& g : got)
+      if (g.topic == "zorvenix/Пульт 2/objects/9/state") return true;
+    return false;
+  }));
+  ASSERT_TRUE(Bridge().Connected());
+
+  front.Stop();
+  station().app->FormClose();
+  IniFile ini(station().dir.file("Zorvenix.ini"));
+  ASSERT_TRUE(ini.Load());
+  EXPECT_EQ(ini.ReadString("Mqtt", "Station", ""), "Пульт 2");
+  EXPECT_EQ(ini.ReadInteger("Mqtt", "Port", 0), broker.Port());
+  EXPECT_TRUE(ini.ReadBool("Web", "Enabled", false));
+  EXPECT_TRUE(ini.ReadBool("Web", "AllowArming", false));
+  EXPECT_EQ(ini.ReadString("Web", "Address", ""), "127.0.0.1");
 }
 
 }  // namespace
