@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <set>
+#include <utility>
 
 #include "link/Link.h"
 #include "video/Camera.h"
@@ -83,6 +84,7 @@ void StationRemote::Start() {
 }
 
 void StationRemote::Shutdown() {
+  if (!std::exchange(closed_, true)) Closing();
   if (!bridge_) return;
   remote::MqttSettings off = mqtt_;
   off.Enabled = false;

@@ -18,6 +18,7 @@
 #include "link/StationStatus.h"
 #include "platform/Mqtt.h"
 #include "platform/Services.h"
+#include "platform/Signal.h"
 #include "remote/MqttBridge.h"
 #include "remote/RemoteSettings.h"
 #include "remote/StationEvent.h"
@@ -41,8 +42,11 @@ class StationRemote {
   // Reads [Mqtt] and [Web] from the settings file and starts the bridge
   // when it is enabled.
   void Start();
-  // Stops the bridge; no news goes out afterwards.
+  // Tells the front ends (Closing), then stops the bridge; no news goes
+  // out afterwards.
   void Shutdown();
+  // The station is closing: the web view stops before the station's parts.
+  Signal<> Closing;
   // Once a second: every Object's state to the bridge (a deleted one's
   // state cleared), "last seen" at most once a minute.
   void Heartbeat();
@@ -92,6 +96,7 @@ class StationRemote {
   remote::WebSettings web_;
   std::unique_ptr<remote::MqttBridge> bridge_;
   int newsConnection_ = 0;
+  bool closed_ = false;
   std::map<int, std::string> lastEvent_;          // per Object ID
   std::map<int, remote::ObjectState> published_;  // per Object ID, as handed on
 };

@@ -144,6 +144,7 @@ int main(int argc, char** argv) {
   if (core.remote) {
     web = std::make_unique<zv::ui::WebFront>(*core.remote, core.journal);
     web->Apply(core.remote->Web());
+    core.remote->Closing.Connect([&web] { web->Stop(); });
     window.SetRemoteSettings([&window, &core, &web] {
       zv::ui::RemoteDialog dialog(*core.remote, *web, &window);
       dialog.exec();
