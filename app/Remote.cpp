@@ -153,7 +153,7 @@ std::vector<remote::ObjectState> StationRemote::States() const {
 }
 
 void StationRemote::UpdateState(int i) {
-  if (!bridge_ || !RecordOf(settings_, i)) return;
+  if (!bridge_ || !bridge_->Enabled() || !RecordOf(settings_, i)) return;
   remote::ObjectState st = StateOf(i);
   auto it = published_.find(st.objectId);
   if (it != published_.end()) {
@@ -170,7 +170,9 @@ void StationRemote::UpdateState(int i) {
 }
 
 void StationRemote::Heartbeat() {
-  if (!bridge_) return;
+  // While the bridge is off nothing is followed; turned on, it catches up
+  // here (Objects deleted meanwhile are cleared on the broker then).
+  if (!bridge_ || !bridge_->Enabled()) return;
   std::set<int> ids;
   for (int i = 1; i <= settings_.ObjectsCount && i <= static_cast<int>(kMaxObjects); ++i) {
     const TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
