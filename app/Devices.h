@@ -7,8 +7,10 @@
 #include "platform/Capture.h"
 #include "platform/ClipWriter.h"
 #include "platform/Clock.h"
+#include "platform/Dispatcher.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ModemLines.h"
+#include "platform/Mqtt.h"
 #include "platform/Net.h"
 #include "platform/NetworkCamera.h"
 #include "platform/ParallelPort.h"
@@ -26,12 +28,14 @@ struct Devices {
   SerialDeviceFactory serialLines;                     // the link's port and the modem's
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
+  std::unique_ptr<IMqttFactory> mqtt;                  // the station's MQTT client (none: no MQTT)
   INetworkCameraFactory* netCameras = nullptr;         // network cameras (none: they stay dark)
   IClipWriterFactory* clipWriters = nullptr;           // video files of exports (none: no export)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.
 // The sockets and the sound player are the toolkit's; the program adds them.
-Devices LinuxDevices(IClock& clock);
+// The MQTT client posts its events to the main loop through dispatcher.
+Devices LinuxDevices(IClock& clock, IDispatcher& dispatcher);
 
 }  // namespace zv

@@ -21,6 +21,7 @@
 
 #include "app/Application.h"
 #include "app/DataFolder.h"
+#include "app/Remote.h"
 #include "platform/Clock.h"
 #include "platform/FfmpegCamera.h"
 #include "platform/FfmpegClipWriter.h"
@@ -33,7 +34,9 @@
 #include "ui/QtMediaPlayer.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
+#include "ui/RemoteDialog.h"
 #include "ui/StartOptions.h"
+#include "ui/WebFront.h"
 #include "ui/ZvApplication.h"
 #include "ui/web/PasswordCommand.h"
 
@@ -117,7 +120,7 @@ int main(int argc, char** argv) {
   zv::InstallFfmpegLogHook();
   zv::FfmpegCameraFactory netCameras;
   zv::FfmpegClipWriterFactory clipWriters;
-  zv::Devices devices = zv::LinuxDevices(clock);
+  zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
   devices.netCameras = &netCameras;
@@ -146,6 +149,17 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
   }
   core.FormCreate();
+  // The station's web view, beside the window: it reads what the core made.
+  std::unique_ptr<zv::ui::WebFront> web;
+  if (core.remote) {
+    web = std::make_unique<zv::ui::WebFront>(*core.remote, core.journal);
+    web->Apply(core.remote->Web());
+    core.remote->Closing.Connect([&web] { web->Stop(); });
+    window.SetRemoteSettings([&window, &core, &web] {
+      zv::ui::RemoteDialog dialog(*core.remote, *web, &window);
+      dialog.exec();
+    });
+  }
   window.show();
 
   int failed = 0;
@@ -164,6 +178,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
   const int rc = qapp.exec();
+  // The web view goes before the core it reads.
+  window.SetRemoteSettings(nullptr);
+  web.reset();
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;

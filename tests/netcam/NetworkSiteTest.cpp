@@ -54,7 +54,7 @@ class NetworkSiteTest : public LinkFixture {
                   CameraSection(4, "NetSource=1\r\nNetUrl=" + http +
                                        "\r\nNetUser=site\r\nNetPassword=k0t\r\nNetFps=0\r\n") +
                   PortsSection(d));
-    Devices devices = LinuxDevices(loop.clock);
+    Devices devices = LinuxDevices(loop.clock, loop.dispatcher);
     devices.netCameras = &factory;
     p->app = std::make_unique<Application>(loop.services, AppPaths{d, d}, std::move(devices));
     p->app->link->SetNet(&net);
