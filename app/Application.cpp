@@ -32,9 +32,9 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
       paths_(std::move(paths)),
       mqtt_(std::move(devices.mqtt)) {
   // --- the parts, each with the devices it uses
-  video =
-      std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
-                                   std::move(devices.capture), std::move(devices.emulatedCapture));
+  video = std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
+                                       std::move(devices.capture),
+                                       std::move(devices.emulatedCapture), devices.netCameras);
   alarm = std::make_unique<AlarmInputs>(s_, journal, form, frame, settings, cameras,
                                         std::move(devices.gaugeLines),
                                         std::move(devices.gaugeParallelPort));
@@ -43,6 +43,7 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
   viewer = std::make_unique<ViewerPanel>(journal, form, settings, cameras, Timer2, record->Codec,
                                          FrameReadBuffer);
   viewer->SetMediaPlayer(devices.player);
+  ClipWriters = devices.clipWriters;
   link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
                                                      video->Intake, video->Video, alarm->Status,
                                                      *alarm, Timer4, devices.serialLines});
@@ -54,6 +55,10 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
   // The capture control's frames go through VideoVideoFrameBmp below.
   video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
     VideoVideoFrameBmp(stamp, picture);
+  };
+  // So do the pictures of the cameras with their own network source.
+  video->OnCameraFrame = [this](int k, TDateTime stamp, const TPicture& picture) {
+    CameraFrameBmp(k, stamp, picture);
   };
   // Recording on: the recording page states it, the capture page reads it.
   video->IsRecording = [this] { return record->Recording(); };
@@ -86,6 +91,9 @@ Application::~Application() {
   directory.reset();
   video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
     video->Intake.VideoVideoFrameBmp(stamp, picture);
+  };
+  video->OnCameraFrame = [this](int k, TDateTime stamp, const TPicture& picture) {
+    video->Intake.CameraFrameBmp(k, stamp, picture);
   };
   link.reset();
   video->IsRecording = nullptr;
@@ -276,6 +284,12 @@ void Application::VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame) {
   // The frame intake first; then, at a site, the next picture follows the
   // frame to the station.
   video->Intake.VideoVideoFrameBmp(stamp, frame);
+  link->FrameTaken();
+}
+
+void Application::CameraFrameBmp(int k, TDateTime stamp, const TPicture& frame) {
+  // As a captured frame: the intake, then the link's next picture.
+  video->Intake.CameraFrameBmp(k, stamp, frame);
   link->FrameTaken();
 }
 

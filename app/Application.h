@@ -70,6 +70,9 @@ class Application {
   // link's receive buffer, allocated with it, is the link's from then on.)
   std::vector<unsigned char> FrameReadBuffer;
 
+  // The video files "Экспорт..." writes (none: the playback page cannot export).
+  IClipWriterFactory* ClipWriters = nullptr;
+
   // The timers' handlers and the capture control's frame notification;
   // each runs the parts' work in a fixed order.
   void Timer1Timer();
@@ -77,6 +80,8 @@ class Application {
   void Timer3Timer();
   void Timer4Timer();
   void VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame);
+  // A picture of camera k's own network source.
+  void CameraFrameBmp(int k, TDateTime stamp, const TPicture& frame);
 
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;    // capture device and cameras

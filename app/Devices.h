@@ -5,12 +5,14 @@
 #include <memory>
 
 #include "platform/Capture.h"
+#include "platform/ClipWriter.h"
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ModemLines.h"
 #include "platform/Mqtt.h"
 #include "platform/Net.h"
+#include "platform/NetworkCamera.h"
 #include "platform/ParallelPort.h"
 #include "platform/SerialDevice.h"
 #include "platform/SwitcherLines.h"
@@ -27,6 +29,8 @@ struct Devices {
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
   std::unique_ptr<IMqttFactory> mqtt;                  // the station's MQTT client (none: no MQTT)
+  INetworkCameraFactory* netCameras = nullptr;         // network cameras (none: they stay dark)
+  IClipWriterFactory* clipWriters = nullptr;           // video files of exports (none: no export)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.

@@ -1,5 +1,6 @@
 #include "app/IniFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstdio>
@@ -106,7 +107,8 @@ bool IniFile::Save() const {
   const std::string tmp = path_ + ".tmp";
   std::FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  bool ok = !private_ || ::fchmod(fileno(f), 0600) == 0;
+  ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && ok;
   ok = std::fflush(f) == 0 && ok;
   ok = ::fsync(fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;

@@ -20,6 +20,10 @@ class IniFile {
   // Writes the whole file through a temporary file and a rename, so a crash
   // never leaves half a settings file.  False when it can't be written.
   bool Save() const;
+  // From now on the file is written readable and writable by its owner
+  // only (it holds a secret).
+  void SetPrivate(bool on) { private_ = on; }
+  bool Private() const { return private_; }
   // The file's bytes as Load takes them: a UTF-8 byte-order mark is
   // dropped, and bytes that are not valid UTF-8 are read as Windows-1251.
   void LoadFromBytes(std::string bytes);
@@ -70,6 +74,7 @@ class IniFile {
   std::string path_;
   std::vector<Line> preamble_;  // lines before the first section
   std::vector<Section> sections_;
+  bool private_ = false;
   bool wasCp1251_ = false;
 };
 

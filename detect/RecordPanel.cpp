@@ -197,7 +197,7 @@ void RecordPanel::ProcessPendingFrame() {
       }
     }
   }
-  in.ReadyForFrame = true;
+  in.ReadyForNext();
 }
 
 void RecordPanel::HandleWrite(const AppendResult& w) {
@@ -243,7 +243,7 @@ void RecordPanel::RecordBtnClick() {
   }
   if (!RecordingOn) {
     timer1_.SetInterval(TickIntervalMs(f.RecFreq.Value()));
-    intake_.ReadyForFrame = true;
+    intake_.ReadyForNext();
   }
   SetRecordingState(!RecordingOn);
 }

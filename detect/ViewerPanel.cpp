@@ -414,4 +414,24 @@ void ViewerPanel::Shutdown() {
   Session.Close();
 }
 
+bool ViewerPanel::ExportDefaults(ExportChoice& out) const {
+  if (!Session.IsOpen()) return false;
+  const RecordingReader& reader = Session.Reader();
+  const std::int32_t count = reader.RecordCount();
+  bool any = false;
+  // A pair that wrapped round holds its records out of time order.
+  for (std::int32_t n = 1; n <= count; ++n) {
+    FrameDescriptor d;
+    if (!reader.ReadDescriptor(n, d) || d.kind != kKindPicture) continue;
+    if (!any || d.captureTime < out.from) out.from = d.captureTime;
+    if (!any || d.captureTime > out.to) out.to = d.captureTime;
+    any = true;
+  }
+  if (!any) return false;
+  out.pair = Session.DscName();
+  out.camera = Current.recordNumber > 0 ? Current.camera : ShownCamera;
+  out.object = Current.recordNumber > 0 && settings_.ServerMode ? Current.object : 0;
+  return true;
+}
+
 }  // namespace zv

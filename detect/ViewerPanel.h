@@ -103,6 +103,17 @@ class ViewerPanel {
 
   void Shutdown();
 
+  // What "Экспорт..." offers: the open pair, the camera of the record shown
+  // and the pair's time range (its first and last capture times).  False
+  // when no pair with records is open.
+  struct ExportChoice {
+    std::string pair;
+    int camera = 1;
+    int object = 0;
+    TDateTime from = 0, to = 0;
+  };
+  bool ExportDefaults(ExportChoice& out) const;
+
  private:
   void SyncSlider();
   void Layout();

@@ -14,6 +14,7 @@
 
 #include "ui/CaptureDialogs.h"
 #include "ui/Guard.h"
+#include "ui/SourceDialog.h"
 
 namespace zv::ui {
 
@@ -183,11 +184,12 @@ void CameraView::contextMenuEvent(QContextMenuEvent* e) {
   if (!camera_) return;
   TCamera& c = *camera_;
   QMenu menu(this);
-  const std::function<void()> actions[5] = {[&c] { c.RenameClick(); }, [&c] { c.ZoneSetupClick(); },
-                                            [&c] { c.AllZonesClick(); }, [&c] { c.ColoredClick(); },
-                                            [this] { SaveFrameAs(); }};
-  for (int i = 0; i < 5; ++i) {
-    const CameraMenuItem& m = c.Menu[static_cast<std::size_t>(i)];
+  const std::function<void()> actions[] = {
+      [&c] { c.RenameClick(); },  [&c] { c.ZoneSetupClick(); }, [&c] { c.AllZonesClick(); },
+      [&c] { c.ColoredClick(); }, [this] { SaveFrameAs(); },    [this] { ChooseSource(); }};
+  static_assert(std::size(actions) == std::tuple_size_v<decltype(c.Menu)>);
+  for (std::size_t i = 0; i < std::size(actions); ++i) {
+    const CameraMenuItem& m = c.Menu[i];
     if (!m.Visible) continue;
     QAction* a = menu.addAction(QString::fromStdString(m.Caption));
     a->setEnabled(m.Enabled);
@@ -196,6 +198,13 @@ void CameraView::contextMenuEvent(QContextMenuEvent* e) {
     connect(a, &QAction::triggered, this, [fn = actions[i]] { Guarded(fn); });
   }
   menu.exec(e->globalPos());
+}
+
+void CameraView::ChooseSource() {
+  if (!camera_) return;
+  SourceDialog dialog(QString::fromStdString(camera_->Description), camera_->Net, this);
+  if (dialog.exec() != QDialog::Accepted || !camera_) return;
+  camera_->SetSource(dialog.Settings());
 }
 
 void CameraView::SaveFrameAs() {

@@ -41,6 +41,7 @@ class CameraView : public QWidget {
  private:
   void Release();
   void SaveFrameAs();
+  void ChooseSource();
   TCamera* camera_;
   Journal& journal_;
   std::vector<std::pair<Signal<>*, int>> plain_;

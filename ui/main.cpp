@@ -23,6 +23,9 @@
 #include "app/DataFolder.h"
 #include "app/Remote.h"
 #include "platform/Clock.h"
+#include "platform/FfmpegCamera.h"
+#include "platform/FfmpegClipWriter.h"
+#include "platform/FfmpegLog.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
 #include "ui/ExportMain.h"
@@ -112,9 +115,16 @@ int main(int argc, char** argv) {
   // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
+  // Network cameras: the decoder library's log goes through the hook that
+  // removes credentials before any stream is opened.
+  zv::InstallFfmpegLogHook();
+  zv::FfmpegCameraFactory netCameras;
+  zv::FfmpegClipWriterFactory clipWriters;
   zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
+  devices.netCameras = &netCameras;
+  devices.clipWriters = &clipWriters;
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
       std::move(devices));

@@ -77,6 +77,7 @@ TCamera::TCamera(int number, const CameraContext& context) : TCameraInfo(number)
   Menu[miAllZones] = {"Выбрать/снять все зоны", client, false, false, false};
   Menu[miColored] = {"Цветность", client, true, Colored, true};
   Menu[miSaveFrame] = {"Сохранить кадр как...", true, true, false, false};
+  Menu[miSource] = {"Источник видео...", client, true, false, false};
   Zones.UpdateFrameGeometry(w, h);
   UpdateZoneGeometry();
 }
@@ -109,6 +110,7 @@ void TCamera::ReadSettings() {
     ChangesEventPercent = ReadPercent(ini, sec, "ChangesEventPercent", "0.10");
     FramesPerMinute = ReadPercent(ini, sec, "FramesPerMinute", "160.0");
     SetZonesFromString(ini.ReadString(sec, "Zones", std::string(320, '0')));
+    Net = ReadNetworkCameraSettings(ini, Number);
   } catch (const std::exception& e) {
     c_.journal.ReportError(e.what(), jcCameraRead, 1);
   }
@@ -130,6 +132,9 @@ void TCamera::SaveToIni(IniFile& ini) {
     ini.WriteFloat(sec, "IgnoreChangesPercent", IgnoreChangesPercent);
     ini.WriteFloat(sec, "ChangesEventPercent", ChangesEventPercent);
     ini.WriteFloat(sec, "FramesPerMinute", FramesPerMinute);
+    // A camera that never had a source of its own gets no keys for it.
+    if (Net.enabled || ini.HasKey(sec, netkeys::kSource))
+      WriteNetworkCameraSettings(ini, Number, Net);
   } catch (const std::exception& e) {
     c_.journal.ReportError(e.what(), jcCameraSave, 1);
   }
@@ -229,6 +234,17 @@ void TCamera::AllZonesClick() {
 void TCamera::ColoredClick() {
   Menu[miColored].Checked = !Menu[miColored].Checked;
   Colored = Menu[miColored].Checked;
+}
+
+void TCamera::SetSource(const NetworkCameraSettings& source) {
+  Net = source;
+  std::string user, password;
+  // An address typed with its credentials keeps them in their own keys.
+  if (SplitCredentials(Net.url, user, password)) {
+    if (Net.user.empty()) Net.user = user;
+    if (Net.password.empty()) Net.password = password;
+  }
+  c_.host.CameraSourceChanged(Number);
 }
 
 void TCamera::RepaintZone(int c, int r) {

@@ -15,6 +15,7 @@
 #include "app/Zones.h"
 #include "platform/Dialogs.h"
 #include "platform/Signal.h"
+#include "video/NetworkVideo.h"
 #include "video/Tiling.h"
 
 namespace zv {
@@ -34,6 +35,9 @@ class ICameraHost {
   virtual bool Recording() const = 0;
   // A view grew or shrank: the views are tiled again.
   virtual void ViewPanelResize() = 0;
+  // The camera's picture source was changed (the switcher or its own
+  // network source): the page starts, restarts or stops that source.
+  virtual void CameraSourceChanged(int /*number*/) {}
 };
 
 // What a camera uses of the program around it: the settings (its section,
@@ -80,7 +84,7 @@ std::string SaveFrameFileName(const std::string& chosen);
 
 class TCamera final : public TCameraInfo {
  public:
-  enum MenuIndex { miRename = 0, miZoneSetup, miAllZones, miColored, miSaveFrame };
+  enum MenuIndex { miRename = 0, miZoneSetup, miAllZones, miColored, miSaveFrame, miSource };
   static constexpr const char* kZonesOffChar = "0";
 
   TCamera(int number, const CameraContext& context);
@@ -105,9 +109,14 @@ class TCamera final : public TCameraInfo {
   ZoneGrid Zones;
   ZoneRect ScreenZones[ZoneGrid::kCols][ZoneGrid::kRows] = {};
   ViewRect View;
-  std::array<CameraMenuItem, 5> Menu;
+  std::array<CameraMenuItem, 6> Menu;
+  // Where the pictures come from: the switcher (Net.enabled false) or the
+  // camera's own network source.
+  NetworkCameraSettings Net;
 
   bool ZoneSetupView() const { return Menu[miZoneSetup].Checked; }
+  // The camera takes its pictures from its own source, not the switcher.
+  bool UsesNetwork() const { return Net.enabled; }
 
   // --- settings
   void ReadSettings();
@@ -136,6 +145,9 @@ class TCamera final : public TCameraInfo {
   void ZoneSetupClick();
   void AllZonesClick();
   void ColoredClick();
+  // "Источник видео...": the window's dialog has asked for the source; the
+  // settings are saved at once and the page told.
+  void SetSource(const NetworkCameraSettings& source);
 
   // --- mouse over the view (coordinates in view pixels)
   void MouseDown(int x, int y, bool leftButton);

@@ -2,9 +2,15 @@
 // The frame intake of the frame cycle: every captured frame is credited to
 // the camera the switcher is showing, copied into that camera's current
 // picture and shown, and the switcher is stepped on to the next camera.
+// The switcher goes round the cameras that are its inputs only; a camera
+// with its own network source hands its pictures in directly, with no step
+// and no settle time.
 // The processing tick (detection, recording) takes the pending frame from
 // here and sets ReadyForFrame when it is done with it.
+#include <cstdint>
+#include <deque>
 #include <functional>
+#include <vector>
 
 #include "app/Cameras.h"
 #include "app/FormModel.h"
@@ -44,6 +50,19 @@ class FrameIntake {
 
   // The capture control's frame notification.
   void VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame);
+  // A picture of camera k's own source, of the capture size (one of another
+  // size was made before a size change and is dropped).  It is shown at
+  // once; while the processing tick is busy with another frame the camera
+  // waits its turn, and its newest picture is taken when the turn comes.
+  void CameraFrameBmp(int k, TDateTime stamp, const TPicture& frame);
+  // The processing tick is done with the pending frame.  While recording,
+  // the sources take turns for the tick: the network cameras that found it
+  // busy, in the order they came, and the capture card (its next frame)
+  // among them, so that no camera starves another.
+  void ReadyForNext();
+  // How long the card's turn waits for its next frame before a network
+  // camera may take it.
+  static constexpr std::uint64_t kCardTurnMs = 500;
   // Positions held here are limited to a new camera count.
   void LimitToCameraCount(int n);
 
@@ -51,6 +70,13 @@ class FrameIntake {
 
  private:
   bool TakeFrame(const TPicture& frame);
+  bool Claim(int k);
+  std::vector<int> SwitcherInputs() const;
+  // Who waits for the processing tick: cameras with their own source (their
+  // newest picture is taken) and kCard, the capture card.
+  static constexpr int kCard = 0;
+  std::deque<int> waiting_;
+  std::uint64_t readySince_ = 0;
   IClock& clock_;
   Journal& journal_;
   const TFormModel& form_;

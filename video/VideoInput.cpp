@@ -8,7 +8,8 @@ namespace zv {
 VideoInput::VideoInput(Services& services, Journal& journal, TFormModel& form, Settings& settings,
                        MainFrame& frame, CameraTable& cameras,
                        std::unique_ptr<ICaptureDriver> capture,
-                       std::unique_ptr<IEmulatedCapture> emulator)
+                       std::unique_ptr<IEmulatedCapture> emulator,
+                       INetworkCameraFactory* netCameras)
     : Video(services, journal),
       Intake(services.clock, journal, form, frame, cameras),
       s_(services),
@@ -19,17 +20,32 @@ VideoInput::VideoInput(Services& services, Journal& journal, TFormModel& form, S
       cameras_(cameras),
       capture_(std::move(capture)),
       emulator_(std::move(emulator)),
+      netCameras_(netCameras),
       cameraContext_{settings, journal, services.dialogs, form.CamViewListBox, *this} {
   Intake.Follower = emulator_.get();
   Intake.IsRecording = [this] { return Recording(); };
-  Intake.OnFrameSizeChanged = [this] { ViewPanelResize(); };
+  Intake.OnFrameSizeChanged = [this] {
+    ViewPanelResize();
+    SyncNetworkSources();  // the network pictures take the new size
+  };
+  OnCameraFrame = [this](int k, TDateTime stamp, const TPicture& frame) {
+    Intake.CameraFrameBmp(k, stamp, frame);
+  };
   Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& frame) {
     Intake.VideoVideoFrameBmp(stamp, frame);
   };
   Video.OnLiveFrame = [this](const TPicture& frame) { LiveFrame(frame); };
   ChooseDriver();
 
-  cameras_.SetFactory([this](int k) { return std::make_unique<TCamera>(k, cameraContext_); });
+  cameras_.SetFactory([this](int k) {
+    auto cam = std::make_unique<TCamera>(k, cameraContext_);
+    // A renamed camera's loss and return are journaled under its new name.
+    cam->TextChanged.Connect([this, k] {
+      if (TNetworkVideo* source = NetworkSource(k))
+        if (const TCamera* c = Camera(k)) source->Description = c->Description;
+    });
+    return cam;
+  });
 
   TFormModel& f = form_;
   f.LiveVideo.OnClick = [this] { LiveVideoClick(); };
@@ -45,6 +61,7 @@ VideoInput::VideoInput(Services& services, Journal& journal, TFormModel& form, S
 }
 
 VideoInput::~VideoInput() {
+  StopNetworkSources();
   Video.SetDriver(nullptr);
   // The cameras save themselves into the settings, which outlive us.
   cameras_.FreeAll();
@@ -103,10 +120,79 @@ void VideoInput::StartClient() {
   ConnectFromSettings(2);
   LiveVideoClick();
   CamerasAmountChange();
+  netStarted_ = true;
+  SyncNetworkSources();
 }
 
 void VideoInput::Shutdown() {
+  netStarted_ = false;
+  StopNetworkSources();
   Video.Disconnect();
+}
+
+void VideoInput::StopNetworkSources() {
+  for (auto& [k, source] : net_) source->Stop();
+  net_.clear();
+}
+
+TNetworkVideo* VideoInput::NetworkSource(int k) const {
+  const auto it = net_.find(k);
+  return it == net_.end() ? nullptr : it->second.get();
+}
+
+void VideoInput::SyncNetworkSources() {
+  const int count = cameras_.CameraCount();
+  // A password in the settings file: only its owner may read the file.
+  for (int k = 1; k <= count; ++k)
+    if (const TCamera* cam = Camera(k); cam && !cam->Net.password.empty())
+      settings_.Ini().SetPrivate(true);
+  if (!netCameras_) return;
+  for (auto it = net_.begin(); it != net_.end();) {
+    const TCamera* cam = Camera(it->first);
+    if (!netStarted_ || it->first > count || !cam || !cam->UsesNetwork() || cam->Net.url.empty()) {
+      it->second->Stop();
+      it = net_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  if (!netStarted_ || !Loaded()) return;
+  for (int k = 1; k <= count; ++k) {
+    TCamera* cam = Camera(k);
+    if (!cam) continue;
+    if (!cam->UsesNetwork() || cam->Net.url.empty()) continue;
+    std::unique_ptr<TNetworkVideo>& source = net_[k];
+    if (!source) {
+      source = std::make_unique<TNetworkVideo>(*netCameras_, s_.dispatcher);
+      source->OnVideoFrameBmp = [this, k](TDateTime stamp, const TPicture& picture) {
+        if (OnCameraFrame) OnCameraFrame(k, stamp, picture);
+      };
+      // As the capture control journals its device's signal.
+      source->OnSignalLost = [this](const std::string& text) {
+        journal_.ShowStatus(text, jkError, 1);
+      };
+      source->OnSignalReturned = [this](const std::string& text) {
+        journal_.ShowStatus(text, jkDevice, 1);
+      };
+    }
+    source->Description = cam->Description;
+    source->Configure(cam->Net, Intake.CaptureWidth, Intake.CaptureHeight);
+    source->Start();
+  }
+}
+
+void VideoInput::CameraSourceChanged(int k) {
+  SyncNetworkSources();
+  // The switcher's round changes with its inputs; a camera that left it
+  // holds no stale position.
+  Intake.LimitToCameraCount(cameras_.CameraCount());
+  if (TCamera* cam = Camera(k)) {
+    IniFile& ini = settings_.Ini();
+    cam->SaveToIni(ini);
+    if (!ini.Save())
+      journal_.ReportError("Невозможно записать файл настроек \"" + ini.Path() + "\" !",
+                           jcCameraSave, 1);
+  }
 }
 
 void VideoInput::LiveVideoClick() {
@@ -172,6 +258,7 @@ void VideoInput::VideoFormatBtnClick() {
   Intake.CaptureWidth = Video.Width;
   Intake.CaptureHeight = Video.Height;
   ViewPanelResize();
+  SyncNetworkSources();
 }
 
 void VideoInput::CamerasAmountChange() {
@@ -193,6 +280,7 @@ void VideoInput::CamerasAmountChange() {
     journal_.ReportError(e.what(), jcCaughtFailure, 1);
   }
   Intake.LimitToCameraCount(cameras_.CameraCount());
+  SyncNetworkSources();
   CameraCountChanged(cameras_.CameraCount());
   ViewPanelResize();
 }

@@ -4,6 +4,7 @@
 // site's cameras and the tiling of their views, with the handlers of the
 // "Видео" page.
 #include <functional>
+#include <map>
 #include <memory>
 
 #include "app/Cameras.h"
@@ -16,6 +17,7 @@
 #include "platform/Signal.h"
 #include "video/Camera.h"
 #include "video/FrameIntake.h"
+#include "video/NetworkVideo.h"
 #include "video/Video.h"
 
 namespace zv {
@@ -28,11 +30,13 @@ class VideoInput final : public ICameraHost {
       "Для изменения формата видео необходимо остановить запись !";
 
   // capture: the capture card's driver; emulator: the card without
-  // hardware, used while "Эмулировать видео" is ticked.  Makes the site's
-  // cameras in cameras from now on.
+  // hardware, used while "Эмулировать видео" is ticked; netCameras: makes
+  // the sources of cameras with their own network source (none: such
+  // cameras stay dark).  Makes the site's cameras in cameras from now on.
   VideoInput(Services& services, Journal& journal, TFormModel& form, Settings& settings,
              MainFrame& frame, CameraTable& cameras, std::unique_ptr<ICaptureDriver> capture,
-             std::unique_ptr<IEmulatedCapture> emulator);
+             std::unique_ptr<IEmulatedCapture> emulator,
+             INetworkCameraFactory* netCameras = nullptr);
   ~VideoInput() override;
   VideoInput(const VideoInput&) = delete;
   VideoInput& operator=(const VideoInput&) = delete;
@@ -52,7 +56,18 @@ class VideoInput final : public ICameraHost {
 
   // --- start-up and shutdown steps
   void StartClient();  // the client-mode capture and camera steps of start-up
-  void Shutdown();     // disconnects the capture control
+  void Shutdown();     // disconnects the capture control, stops the network sources
+
+  // --- the cameras' own network sources
+  // Starts, restarts or stops each camera's source to match its settings
+  // and the capture size (a source is restarted only when something it
+  // uses changed).
+  void SyncNetworkSources();
+  // Camera k's source, or null when it has none running.
+  TNetworkVideo* NetworkSource(int k) const;
+  // A picture of camera k's source (the composition root sends it on over
+  // the link after the intake; by default only the intake takes it).
+  std::function<void(int k, TDateTime stamp, const TPicture& picture)> OnCameraFrame;
 
   // --- handlers of the "Видео" page
   void LiveVideoClick();
@@ -81,6 +96,7 @@ class VideoInput final : public ICameraHost {
   bool ShowDifference() const override { return form_.ViewDiffCadr.Checked(); }
   bool Recording() const override { return IsRecording && IsRecording(); }
   void ViewPanelResize() override;
+  void CameraSourceChanged(int k) override;
 
   Signal<> LayoutChanged;             // views moved, shown or hidden
   Signal<const TPicture&> LiveFrame;  // picture for the live panel
@@ -90,6 +106,7 @@ class VideoInput final : public ICameraHost {
   bool Loaded() const;
   void ChooseDriver();
   void ConnectFromSettings(int mode);
+  void StopNetworkSources();
 
   Services& s_;
   Journal& journal_;
@@ -99,6 +116,9 @@ class VideoInput final : public ICameraHost {
   CameraTable& cameras_;
   std::unique_ptr<ICaptureDriver> capture_;
   std::unique_ptr<IEmulatedCapture> emulator_;
+  INetworkCameraFactory* netCameras_;
+  std::map<int, std::unique_ptr<TNetworkVideo>> net_;
+  bool netStarted_ = false;  // start-up has run and shutdown has not
   CameraContext cameraContext_;
   int panelW_ = 0, panelH_ = 0;
 };

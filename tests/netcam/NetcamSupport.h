@@ -112,9 +112,10 @@ inline NetworkCameraConfig QuickConfig(const std::string& url, int w = 160, int 
 class RtspServer {
  public:
   bool Start(const std::string& codec, int port = 0, const std::string& user = "",
-             const std::string& password = "") {
+             const std::string& password = "", const std::vector<std::string>& more = {}) {
     std::vector<std::string> argv = {ZV_PYTHON, ZV_RTSP_SERVER, "--codec",
                                      codec,     "--port",       std::to_string(port)};
+    argv.insert(argv.end(), more.begin(), more.end());
     if (!user.empty()) argv.insert(argv.end(), {"--user", user, "--password", password});
     if (!process_.Start(argv)) return false;
     std::string line;

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A small RTSP server for the network camera tests.
 
-Serves a moving test picture, coded live as H.264, H.265 or MJPEG, at
+Serves a moving test picture (a ball, or the --pattern asked for), coded live as H.264, H.265 or MJPEG, at
 rtsp://127.0.0.1:PORT/cam, optionally behind basic authentication.  Prints
 "PORT <n>" once it listens (--port 0 takes any free port) and runs until it
 is killed.
@@ -31,6 +31,10 @@ def main():
     ap.add_argument("--width", type=int, default=320)
     ap.add_argument("--height", type=int, default=240)
     ap.add_argument("--fps", type=int, default=25)
+    # smpte with --speed N: colour bars that slide N pixels a picture, a
+    # motion every zone sees.
+    ap.add_argument("--pattern", default="ball")
+    ap.add_argument("--speed", type=int, default=0)
     ap.add_argument("--user", default="")
     ap.add_argument("--password", default="")
     args = ap.parse_args()
@@ -41,7 +45,7 @@ def main():
     server.set_service(str(args.port))
 
     launch = (
-        "( videotestsrc is-live=true pattern=ball "
+        f"( videotestsrc is-live=true pattern={args.pattern} horizontal-speed={args.speed} "
         f"! video/x-raw,width={args.width},height={args.height},framerate={args.fps}/1 "
         "! videoconvert ! video/x-raw,format=I420 ! " + ENCODERS[args.codec].format(fps=args.fps) + " )"
     )

@@ -94,6 +94,88 @@ TEST_F(IntakeTest, WhileRecordingTheNextFrameWaitsForTheTick) {
   EXPECT_EQ(steps, (std::vector<int>{2}));
 }
 
+// Cameras 2 and 4 have their own network sources: the switcher goes round 1
+// and 3 only, with its settle time, while the network pictures are taken
+// whenever they come, credited to their own camera, with no step.
+TEST_F(IntakeTest, TheSwitcherGoesRoundItsInputsAndNetworkCamerasNeedNoStep) {
+  MakeCameras(4);
+  Cam(2).Net.enabled = Cam(4).Net.enabled = true;
+  f.form.UseSwitcher.SetChecked(true);
+  f.form.SwitchDelay.SetValue(400);
+  Feed(Frame(1));
+  intake.CameraFrameBmp(2, 0, Frame(20));
+  intake.CameraFrameBmp(4, 0, Frame(40));  // no settle time for these
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(3));
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(11));
+  EXPECT_EQ(steps, (std::vector<int>{3, 1, 3}));
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
+  EXPECT_EQ(Cam(2).CurrentPicture, Frame(20));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(3));
+  EXPECT_EQ(Cam(4).CurrentPicture, Frame(40));
+  EXPECT_EQ(intake.FramesTaken(), 5);
+  // A picture made at the old size, or handed to a switcher input, is not taken.
+  intake.CameraFrameBmp(4, 0, Frame(41, 176, 144));
+  intake.CameraFrameBmp(3, 0, Frame(42));
+  EXPECT_EQ(Cam(4).CurrentPicture, Frame(40));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(3));
+  EXPECT_EQ(intake.CaptureWidth, 352);
+
+  // Network cameras only: the card's frames belong to no camera and the
+  // switcher is never stepped.
+  Cam(1).Net.enabled = Cam(3).Net.enabled = true;
+  f.loop.clock.AdvanceMs(401);
+  Feed(Frame(99));
+  EXPECT_EQ(steps.size(), 3u);
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
+}
+
+// While recording, the sources take turns for the processing tick: a
+// network camera that found it busy is taken as soon as the tick is done
+// (with its newest picture), the capture card's next frame when its turn
+// comes, so that neither a fast camera nor the card starves the others; a
+// card that lets its turn pass goes to the back.
+TEST_F(IntakeTest, WhileRecordingTheCardAndTheNetworkCamerasTakeTurns) {
+  MakeCameras(3);
+  Cam(2).Net.enabled = Cam(3).Net.enabled = true;
+  intake.IsRecording = [] { return true; };
+  std::vector<int> processed;
+  const auto tick = [&] {
+    if (intake.FramePending) processed.push_back(intake.FrameCamera);
+    intake.FramePending = false;
+    intake.ReadyForNext();
+  };
+  tick();
+  intake.CameraFrameBmp(2, 0, Frame(20));
+  intake.CameraFrameBmp(2, 0, Frame(21));       // busy: camera 2 waits
+  Feed(Frame(10));                              // the card after it
+  intake.CameraFrameBmp(3, 0, Frame(30));       // and camera 3
+  intake.CameraFrameBmp(2, 0, Frame(22));       // already waiting: only its picture changes
+  EXPECT_EQ(Cam(2).CurrentPicture, Frame(22));  // shown at once all the same
+  tick();                                       // camera 2 is taken at once
+  tick();                                       // the card's turn: its next frame
+  intake.CameraFrameBmp(3, 0, Frame(31));
+  EXPECT_FALSE(intake.FramePending);
+  Feed(Frame(11));
+  EXPECT_EQ(Cam(1).CurrentPicture, Frame(11));
+  tick();
+  tick();
+  EXPECT_EQ(processed, (std::vector<int>{2, 2, 1, 3}));
+  EXPECT_EQ(Cam(3).CurrentPicture, Frame(31));
+
+  // A card that has stopped delivering keeps its turn only for a while.
+  intake.CameraFrameBmp(2, 0, Frame(23));
+  Feed(Frame(12));  // busy: the card waits
+  tick();
+  intake.CameraFrameBmp(2, 0, Frame(24));
+  EXPECT_FALSE(intake.FramePending);
+  f.loop.clock.AdvanceMs(FrameIntake::kCardTurnMs);
+  intake.CameraFrameBmp(2, 0, Frame(25));
+  tick();
+  EXPECT_EQ(processed, (std::vector<int>{2, 2, 1, 3, 2, 2}));
+}
+
 // A frame of another size is the capture's size from then on: announced
 // once, and the pictures of a camera made later take it.
 TEST_F(IntakeTest, AFrameOfAnotherSizeBecomesTheCaptureSize) {

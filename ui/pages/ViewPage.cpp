@@ -7,6 +7,7 @@
 
 #include "detect/ViewerPanel.h"
 #include "ui/Bind.h"
+#include "ui/ExportDialog.h"
 #include "ui/Guard.h"
 #include "ui/pages/Layout.h"
 #include "ui/pages/Pages.h"
@@ -194,7 +195,21 @@ QWidget* BuildViewPage(Application& app, QWidget* parent) {
   nl->addWidget(BindButton(f.ForwardButton, nav));
   g.Cell(1, 0, nav, 1, 2);
   g.Cell(2, 0, new ChangeGraphBox(viewer, player), 1, 2);
-  g.Row(3, 0, "Скорость просмотра (кадров в секунду) :", BindFloatSpin(f.ViewFreq, player));
+  auto* speed = new QWidget(player);
+  auto* spl = new QHBoxLayout(speed);
+  spl->setContentsMargins(0, 0, 0, 0);
+  spl->addWidget(BindFloatSpin(f.ViewFreq, speed));
+  spl->addStretch(1);
+  auto* exportBtn = new QPushButton("Экспорт...", speed);
+  exportBtn->setObjectName("ExportBtn");
+  QObject::connect(exportBtn, &QPushButton::clicked, exportBtn, [&app, exportBtn] {
+    Guarded([&] {
+      OpenExportDialog(*app.viewer, app.ClipWriters, app.services().dispatcher, app.journal,
+                       exportBtn->window());
+    });
+  });
+  spl->addWidget(exportBtn);
+  g.Row(3, 0, "Скорость просмотра (кадров в секунду) :", speed);
   auto* sound = new QWidget(player);
   ApplyCommon(sound, f.SoundPanel);
   auto* sl = new QHBoxLayout(sound);
