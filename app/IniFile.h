@@ -26,6 +26,10 @@ class IniFile {
   void LoadFromText(const std::string& text);
   std::string ToText() const;
 
+  // Written readable by the owner only (mode 0600): the file holds secrets.
+  void SetPrivate(bool p) { private_ = p; }
+  bool Private() const { return private_; }
+
   const std::string& Path() const { return path_; }
   void SetPath(std::string p) { path_ = std::move(p); }
   bool WasCp1251() const { return wasCp1251_; }
@@ -68,6 +72,7 @@ class IniFile {
   const Line* FindKey(const Section& s, const std::string& key) const;
 
   std::string path_;
+  bool private_ = false;
   std::vector<Line> preamble_;  // lines before the first section
   std::vector<Section> sections_;
   bool wasCp1251_ = false;

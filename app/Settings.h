@@ -44,6 +44,12 @@ class Settings {
   int LinkPort = 3000;
 
   IniFile& Ini() { return ini_; }
+  // The site's key or an Object's is set: the file is kept private (0600).
+  bool HoldsLinkKey() const;
+  // The Object list's mark of record n: an Object without a link key is
+  // shown as unprotected.
+  static constexpr const char* kUnprotectedMark = "без защиты";
+  void ShowLinkMark(int n);
 
  private:
   void PresetTemplates();

@@ -90,6 +90,13 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
   f.ClientComPort.OnChange = [this] { ClientComPortChange(false); };
   f.ServerComPort.OnChange = [this] { ClientComPortChange(true); };
   f.ObjectListBox.OnClickCheck = [this](int i) { station.ObjectListBoxClickCheck(i); };
+  f.NewLinkKey.OnClick = [this] { NewLinkKeyClick(); };
+  f.LinkKey.OnChange = [this] {
+    // A new key takes effect with the next connection.
+    badKeyReported_ = keyRefusalReported_ = false;
+    clientFault_ = SecureFault::None;
+    if (client_ && client_->Active() && !ServerMode()) client_->Close();
+  };
   WaveTest.OnClick = [this] { dispatch.WaveTestClick(); };
   WaveRec.OnClick = [this] { dispatch.WaveRecClick(); };
   RecStopBtn.OnClick = [this] { dispatch.RecStopBtnClick(); };
@@ -109,6 +116,8 @@ LinkSubsystem::~LinkSubsystem() {
   f.ClientComPort.OnChange = nullptr;
   f.ServerComPort.OnChange = nullptr;
   f.ObjectListBox.OnClickCheck = nullptr;
+  f.NewLinkKey.OnClick = nullptr;
+  f.LinkKey.OnChange = nullptr;
   VoiceModem1.OnYield = nullptr;
   VoiceModem1.OnEvent = nullptr;
   VoiceModem1.OnRead = nullptr;
@@ -192,6 +201,9 @@ void LinkSubsystem::StartNetwork() {
   const auto addresses = SplitAddresses(ctx.form.ServerAddresses.Text());
   ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
   if (!ServerMode() || !net_) return;
+  maxConnections_ = static_cast<int>(
+      ctx.settings.Ini().ReadInteger("Main", "MaxConnections", kDefaultMaxConnections));
+  if (maxConnections_ < 1) maxConnections_ = kDefaultMaxConnections;
   listener_ = net_->CreateListener();
   listener_->OnAccept = [this](std::unique_ptr<INetSocket> s) { Accept(std::move(s)); };
   // Reported only when the station's link is the network.
@@ -222,14 +234,44 @@ void LinkSubsystem::Shutdown() {
 // ---------------------------------------------------------------- sockets
 
 void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
-  connections_.push_back(Connection{std::move(s), LinkPeer(), LinkAssembler(nullptr)});
+  const std::uint64_t now = NowMs();
+  if (ConnectionCount() >= maxConnections_) {
+    // Journaled once a minute at most: a flood of connections must not
+    // flood the journal too.
+    if (!capReported_ || now - capReportedAt_ >= 60000) {
+      capReported_ = true;
+      capReportedAt_ = now;
+      ctx.journal.ShowStatus("Соединение " + s->PeerAddress() + " отклонено: открыто " +
+                                 std::to_string(maxConnections_) +
+                                 " соединений, больше не принимается",
+                             jkAlarm, 1);
+    }
+    s->Close();
+    return;
+  }
+  connections_.emplace_back();
   Connection& c = connections_.back();
+  c.socket = std::move(s);
+  c.acceptedAt = now;
   c.peer.SetAddress(c.socket->PeerAddress());
-  c.assembler = LinkAssembler([this, &c](const LinkMessage& m) { HandleLinkMessage(m, c.peer); });
-  c.socket->OnData = [this, &c] {
-    if (!c.dead) Drain(*c.socket, c.assembler);
-  };
+  c.assembler = LinkAssembler([this, &c](const LinkMessage& m) {
+    c.lastMessageAt = NowMs() + 1;
+    HandleLinkMessage(m, c.peer);
+    // A keyless site of an Object that has a key: told why, then closed.
+    if (c.peer.KeyRefused() && !c.secure && !c.closing && !c.dead) {
+      const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+      c.socket->Send(refusal.data(), refusal.size());
+      DropConnection(c, true);  // once the refusal has gone
+    }
+  });
+  c.socket->OnData = [this, &c] { ReadConnection(c); };
   c.socket->OnDisconnect = [this, &c] {
+    if (c.secure) {
+      c.secure->EndOfInput(NowMs());
+      if (c.peer.Secure())
+        if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+    }
     c.dead = true;
     // The counters of the site that went, not those of every other site.
     if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
@@ -240,7 +282,334 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
     }
   };
   c.socket->OnError = [](const std::string&) {};  // socket errors are not reported
-  if (c.socket->BytesAvailable() > 0) Drain(*c.socket, c.assembler);
+  if (c.socket->BytesAvailable() > 0) ReadConnection(c);
+}
+
+void LinkSubsystem::ReadConnection(Connection& c) {
+  if (c.dead || c.closing) return;
+  INetSocket& s = *c.socket;
+  const std::uint64_t now = NowMs();
+  // The first bytes say whether the site speaks with a key.
+  while (!c.decided && s.BytesAvailable() > 0) {
+    std::uint8_t buf[512];
+    const std::size_t got = s.Read(buf, sizeof buf);
+    if (got == 0) return;
+    c.received += got;
+    c.head.insert(c.head.end(), buf, buf + got);
+    const LinkStartScan scan = DetectLinkStart(c.head);
+    if (scan.kind == LinkStart::NeedMore) {
+      c.head.erase(c.head.begin(), c.head.begin() + static_cast<std::ptrdiff_t>(scan.at));
+      if (c.received > kUnboundReceiveCap) {
+        DropConnection(c, false);
+        return;
+      }
+      continue;
+    }
+    c.decided = true;
+    std::vector<std::uint8_t> head;
+    head.swap(c.head);
+    if (scan.kind == LinkStart::Secure) {
+      StartSecure(c);
+      c.secure->Receive(head.data() + scan.at, head.size() - scan.at, now);
+      SendSealed(c);
+      if (c.secure->GetState() == SecureChannel::State::Closed) {
+        DropConnection(c, false);
+        return;
+      }
+    } else {
+      c.assembler.Feed(head.data() + scan.at, head.size() - scan.at);
+    }
+  }
+  if (!c.decided) return;
+  if (c.secure) {
+    while (!c.dead && !c.closing && c.secure->GetState() != SecureChannel::State::Closed) {
+      const std::size_t avail = s.BytesAvailable();
+      if (avail == 0) break;
+      const std::span<std::uint8_t> room = c.secure->ReceiveSpace();
+      if (room.empty()) break;
+      const std::size_t got = s.Read(room.data(), std::min(avail, room.size()));
+      if (got == 0) break;
+      c.received += got;
+      c.secure->Received(got, now);
+      // A refusal goes out before the connection closes.
+      const bool said = SendSealed(c);
+      if (c.secure->GetState() == SecureChannel::State::Closed) {
+        DropConnection(c, said);
+        return;
+      }
+    }
+    return;
+  }
+  // Never more than the room after the write position; what is left waits
+  // in the socket and is taken by the next pass of this loop.
+  for (std::size_t avail = s.BytesAvailable(); avail > 0 && !c.dead && !c.closing;
+       avail = s.BytesAvailable()) {
+    const std::size_t room = c.assembler.Space();
+    const std::size_t got = s.Read(c.assembler.WritePtr(), avail < room ? avail : room);
+    if (got == 0) break;
+    c.received += got;
+    c.assembler.ReceiveBytes(got);
+    // What never became a site may not send without end.
+    if (!c.peer.Bound() && c.received > kUnboundReceiveCap && !c.closing) {
+      DropConnection(c, false);
+      return;
+    }
+  }
+}
+
+void LinkSubsystem::StartSecure(Connection& c) {
+  c.secure = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                             ChannelOptions::Network(), c.acceptedAt);
+  SecureChannel& ch = *c.secure;
+  ch.PlainRoom = [&c](std::size_t n) -> std::span<std::uint8_t> {
+    if (c.assembler.Space() < n) return {};
+    return {c.assembler.WritePtr(), n};
+  };
+  ch.PlainCommit = [&c](std::size_t n) { c.assembler.ReceiveBytes(n); };
+  ch.OnPlain = [&c](std::span<std::uint8_t> p) { c.assembler.Feed(p.data(), p.size()); };
+  ch.OnEstablished = [this, &c] {
+    const int id = static_cast<int>(c.secure->ObjectId());
+    c.peer.Reset();
+    c.peer.Bind(id);
+    c.peer.SetSecure(true);
+    const int i = station.FindObject(id);
+    std::string fingerprint;
+    if (i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey key;
+      if (LinkKey::Parse(o.LinkKey, key) == KeyTextError::Ok) fingerprint = key.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    status.KeyProven(id);
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(c.peer) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch.OnFault = [this, &c](SecureFault f, bool) {
+    const std::int64_t claimed = c.secure->ObjectId();
+    const std::string who = claimed >= 0 ? std::to_string(claimed) : c.peer.Address();
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    std::string text = PeerText(c.peer);
+    if (!c.peer.Bound() && claimed >= 0)
+      text = "№" + std::to_string(claimed) + " (" + c.peer.Address() + ")";
+    ctx.journal.ShowStatus(
+        "Защищённая связь с объектом " + text + ": " + SecureFaultText(f, SecureRole::Station),
+        jkAlarm, 1);
+  };
+}
+
+bool LinkSubsystem::SendSealed(Connection& c) {
+  if (!c.secure) return false;
+  ByteBuffer& out = c.secure->Outbox();
+  if (out.empty()) return false;
+  if (!c.dead) c.socket->Send(out.data(), out.size());
+  out.clear();
+  return true;
+}
+
+void LinkSubsystem::DropConnection(Connection& c, bool afterSend) {
+  if (c.dead) return;
+  afterSend = SendSealed(c) || afterSend;
+  if (afterSend && c.socket->Pending() > 0) {
+    c.closing = true;
+    c.closeBy = NowMs() + 2000;
+    return;
+  }
+  if (c.secure) c.secure->Close();
+  if (c.peer.Secure())
+    if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
+      ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+  c.dead = true;
+  if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
+  if (!sweepPosted_) {
+    sweepPosted_ = true;
+    ctx.services.dispatcher.Post([this] { SweepConnections(); });
+  }
+}
+
+std::string LinkSubsystem::PeerText(const LinkPeer& peer) const {
+  if (peer.Bound()) {
+    const int i = station.FindObject(peer.ObjectId());
+    if (i > 0) {
+      const TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      return "№" + std::to_string(o.ID) + "(" + o.Name + ") (" + peer.Address() + ")";
+    }
+    return "№" + std::to_string(peer.ObjectId()) + " (" + peer.Address() + ")";
+  }
+  return peer.Address();
+}
+
+void LinkSubsystem::SuperviseConnections() {
+  const std::uint64_t now = NowMs();
+  for (auto& c : connections_) {
+    if (c.dead) continue;
+    if (c.closing) {
+      if (c.socket->Pending() == 0 || now >= c.closeBy) {
+        c.closing = false;
+        DropConnection(c, false);
+      }
+      continue;
+    }
+    if (c.secure) {
+      c.secure->Tick(now);
+      const bool said = SendSealed(c);
+      if (c.secure->Expired(now) || c.secure->GetState() == SecureChannel::State::Closed)
+        DropConnection(c, said);
+      continue;
+    }
+    // The first message is due soon after the connection; and what never
+    // became a site goes when it falls silent.
+    if (c.lastMessageAt == 0 && now - c.acceptedAt > kFirstMessageMs) {
+      DropConnection(c, false);
+      continue;
+    }
+    const std::uint64_t heard = c.lastMessageAt == 0 ? c.acceptedAt : c.lastMessageAt - 1;
+    if (!c.peer.Bound() && now - heard > kIdleMs) DropConnection(c, false);
+  }
+  if (clientClosing_ && client_ && (client_->Pending() == 0 || now >= clientCloseBy_)) {
+    clientClosing_ = false;
+    client_->Close();
+  } else if (clientSecure_ && client_ && client_->Connected() && !clientClosing_) {
+    clientSecure_->Tick(now);
+    if (clientSecure_->Expired(now) || clientSecure_->GetState() == SecureChannel::State::Closed)
+      CloseClient();
+    else
+      FlushClientSecure();
+  }
+}
+
+LinkKey LinkSubsystem::SiteKey() {
+  LinkKey key;
+  const KeyTextError e = LinkKey::Parse(ctx.form.LinkKey.Text(), key);
+  if (e != KeyTextError::Ok && e != KeyTextError::Empty && !badKeyReported_) {
+    badKeyReported_ = true;
+    ctx.journal.ReportError(LinkKey::ErrorText(e) + " (ключ связи в настройках связи) !",
+                            jcCaughtFailure, 1);
+  }
+  return key;
+}
+
+void LinkSubsystem::NewLinkKeyClick() {
+  ctx.form.LinkKey.SetText(LinkKey::Generate().ToText());
+}
+
+ObjectKey LinkSubsystem::KeyOfObject(std::uint32_t id) const {
+  ObjectKey k;
+  if (id > static_cast<std::uint32_t>(INT32_MAX)) return k;
+  const int i = station.FindObject(static_cast<int>(id));
+  if (i <= 0) return k;
+  k.known = true;
+  LinkKey::Parse(ctx.settings.Objects[static_cast<std::size_t>(i)].LinkKey, k.key);
+  return k;
+}
+
+// ---------------------------------------------------------------- the site's connection
+
+void LinkSubsystem::ReadClient() {
+  if (!client_) return;
+  if (!clientSecure_) {
+    // Keyless: a station that requires a key for this Object says so
+    // before it closes; the receive assembler skips it as noise.
+    for (std::size_t avail = client_->BytesAvailable(); avail > 0;
+         avail = client_->BytesAvailable()) {
+      const std::size_t room = clientAssembler_.Space();
+      std::uint8_t* at = clientAssembler_.WritePtr();
+      const std::size_t got = client_->Read(at, avail < room ? avail : room);
+      if (got == 0) break;
+      const SecureFault f = FindRefusal({at, got});
+      if (f != SecureFault::None && !keyRefusalReported_) {
+        keyRefusalReported_ = true;
+        ctx.journal.ShowStatus(
+            "Связь с сервером " + ClientSocketAddress + ": " + SecureFaultText(f, SecureRole::Site),
+            jkAlarm, 1);
+      }
+      clientAssembler_.ReceiveBytes(got);
+    }
+    return;
+  }
+  if (clientClosing_) return;
+  const std::uint64_t now = NowMs();
+  while (clientSecure_->GetState() != SecureChannel::State::Closed) {
+    const std::size_t avail = client_->BytesAvailable();
+    if (avail == 0) break;
+    const std::span<std::uint8_t> room = clientSecure_->ReceiveSpace();
+    if (room.empty()) break;
+    const std::size_t got = client_->Read(room.data(), std::min(avail, room.size()));
+    if (got == 0) break;
+    clientSecure_->Received(got, now);
+    if (clientSecure_->GetState() == SecureChannel::State::Closed) break;
+    FlushClientSecure();
+  }
+  if (clientSecure_->GetState() == SecureChannel::State::Closed) CloseClient();
+}
+
+void LinkSubsystem::CloseClient() {
+  // A refusal the channel left goes out first; the heartbeat closes the
+  // connection once it has (or gives up after two seconds).
+  const bool said = !clientSecure_->Outbox().empty();
+  FlushClientSecure();
+  if (said && client_->Pending() > 0) {
+    clientClosing_ = true;
+    clientCloseBy_ = NowMs() + 2000;
+    return;
+  }
+  clientClosing_ = false;
+  client_->Close();
+}
+
+void LinkSubsystem::StartClientSecure() {
+  const LinkKey key = SiteKey();
+  clientSecure_.reset();
+  if (key.Empty()) return;
+  auto ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()),
+                                            key, ChannelOptions::Network(), NowMs());
+  ch->PlainRoom = [this](std::size_t n) -> std::span<std::uint8_t> {
+    if (clientAssembler_.Space() < n) return {};
+    return {clientAssembler_.WritePtr(), n};
+  };
+  ch->PlainCommit = [this](std::size_t n) { clientAssembler_.ReceiveBytes(n); };
+  ch->OnPlain = [this](std::span<std::uint8_t> p) { clientAssembler_.Feed(p.data(), p.size()); };
+  const std::string fingerprint = key.Fingerprint();
+  ch->OnEstablished = [this, fingerprint] {
+    stationPeer_.SetSecure(true);
+    clientFault_ = SecureFault::None;
+    ctx.journal.ShowStatus("Защищённая связь с сервером " + ClientSocketAddress +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+    // The site introduces itself now that it may speak.
+    if (SendPictureMessage(1)) {
+      ServiceCallPending = false;
+      if (!ctx.site.Armed) LastSentArmed = false;
+    }
+  };
+  ch->OnFault = [this](SecureFault f, bool) {
+    if (f == clientFault_) return;
+    clientFault_ = f;
+    ctx.journal.ShowStatus(
+        "Связь с сервером " + ClientSocketAddress + ": " + SecureFaultText(f, SecureRole::Site),
+        jkAlarm, 1);
+  };
+  clientSecure_ = std::move(ch);
+  clientSecure_->Start(NowMs());
+  FlushClientSecure();
+}
+
+bool LinkSubsystem::FlushClientSecure() {
+  if (!clientSecure_ || !client_) return false;
+  ByteBuffer& out = clientSecure_->Outbox();
+  if (out.empty()) return true;
+  const bool ok = client_->Send(out.data(), out.size());
+  out.clear();
+  return ok;
+}
+
+bool LinkSubsystem::SendToStation(const void* p, std::size_t n) {
+  if (!clientSecure_) return client_->Send(p, n);
+  if (!clientSecure_->Seal({static_cast<const std::uint8_t*>(p), n})) return false;
+  return FlushClientSecure();
 }
 
 void LinkSubsystem::SweepConnections() {
@@ -253,17 +622,6 @@ void LinkSubsystem::SweepConnections() {
     } else {
       ++it;
     }
-  }
-}
-
-void LinkSubsystem::Drain(INetSocket& s, LinkAssembler& a) {
-  // Never more than the room after the write position; what is left waits
-  // in the socket and is taken by the next pass of this loop.
-  for (std::size_t avail = s.BytesAvailable(); avail > 0; avail = s.BytesAvailable()) {
-    const std::size_t room = a.Space();
-    const std::size_t got = s.Read(a.WritePtr(), avail < room ? avail : room);
-    if (got == 0) break;
-    a.ReceiveBytes(got);
   }
 }
 
@@ -281,6 +639,8 @@ void LinkSubsystem::ReceiveDirectLine(int count) {
 void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
   if (ServerMode()) {
     station.HandleLinkMessage(m, peer);
+  } else if (!ctx.form.LinkKey.Text().empty() && !peer.Secure()) {
+    // A site with a key takes commands only from a station that proved it.
   } else if ((m.Type == link::mtArm && !ctx.site.Armed) ||
              (m.Type == link::mtDisarm && ctx.site.Armed)) {
     ctx.defence.RemoteSwitchMode();
@@ -303,7 +663,7 @@ void LinkSubsystem::SendNextPicture() {
   if (!ServerMode() && kind == 2 && net_ && (!client_ || !client_->Active())) {
     if (!client_) {
       client_ = net_->CreateClient();
-      client_->OnData = [this] { Drain(*client_, clientAssembler_); };
+      client_->OnData = [this] { ReadClient(); };
       client_->OnError = [](const std::string&) {};
       client_->OnConnected = [this] { ClientConnected(); };
     }
@@ -329,6 +689,12 @@ void LinkSubsystem::ClientConnected() {
   // introduces itself with its status, so that the station knows which
   // Object this connection speaks for (and can send it commands).
   clientAssembler_.Reset();
+  stationPeer_.Reset();
+  clientClosing_ = false;
+  // With a key the site first proves it; it introduces itself once the
+  // station has proven the key too.
+  StartClientSecure();
+  if (clientSecure_) return;
   if (SendPictureMessage(1)) {
     ServiceCallPending = false;
     if (!ctx.site.Armed) LastSentArmed = false;
@@ -345,6 +711,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
     return false;
   if (!overSerial && (!client_ || !client_->Connected() || client_->Pending() > kPictureBacklog))
     return false;
+  if (!overSerial && clientSecure_ && !clientSecure_->Established()) return false;
   if (overSerial && !CommPort1.IsOpen()) return false;
   WriteStatusBlock(pic.Data());
   // A whole picture would hold the direct line (115200 bit/s) for half a
@@ -360,7 +727,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
       if (overSerial)
         sent = CommPort1.IsOpen() && CommPort1.Write(p, static_cast<int>(n)) == static_cast<int>(n);
       else
-        sent = client_->Send(p, n);
+        sent = SendToStation(p, n);
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
       ok = false;
@@ -443,10 +810,18 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
       CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
     ++sent;
   for (auto& c : connections_) {
-    if (!o || c.dead || c.peer.ObjectId() != o->ID) continue;
+    if (!o || c.dead || c.closing || c.peer.ObjectId() != o->ID) continue;
     try {
-      if (!c.socket->Send(cmd.data(), cmd.size()))
-        throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
+      bool ok;
+      if (c.secure) {
+        ok = c.secure->Seal(cmd);
+        const ByteBuffer& out = c.secure->Outbox();
+        ok = ok && c.socket->Send(out.data(), out.size());
+        c.secure->Outbox().clear();
+      } else {
+        ok = c.socket->Send(cmd.data(), cmd.size());
+      }
+      if (!ok) throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
       ++sent;
     } catch (const std::exception& e) {
       ctx.journal.AddFailure(e.what());
@@ -669,6 +1044,7 @@ void LinkSubsystem::Heartbeat() {
   SerialStatus();
   if (st.DataConnected) PumpModemPicture();
   if (ctx.settings.DebugMode) Button1Click();
+  SuperviseConnections();
   if (sweepPosted_) SweepConnections();
 }
 

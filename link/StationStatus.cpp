@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Utils.h"
+#include "link/secure/SecureChannel.h"
 
 namespace zv {
 
@@ -38,8 +39,30 @@ void StationStatus::ReportUnknown(LinkPeer& peer, int id) {
 }
 
 bool StationStatus::Admit(LinkPeer& peer, int id) {
+  if (peer.KeyRefused()) return false;
   if (!peer.Bound()) {
-    if (id != 0) peer.Bind(id);
+    if (id == 0) return true;
+    const int i = FindObjectById(settings_, id);
+    if (i > 0 && !peer.Secure()) {
+      TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
+      if (o.LinkProtected()) {
+        // The Object has a key and this peer did not prove it: whoever it
+        // is, it does not speak for the Object.
+        peer.RefuseKeyless();
+        // Once until the Object's site proves its key: a keyless site that
+        // keeps reconnecting does not flood the journal.
+        if (keylessRefused_.insert(id).second)
+          journal_.ShowStatus("Объект " + ObjectText(o) + " (" + peer.Address() + "): " +
+                                  SecureFaultText(SecureFault::PlainPeer, SecureRole::Station),
+                              jkAlarm, 1);
+        return false;
+      }
+      o.LinkSecure = false;
+      journal_.AddJournal("Связь с объектом " + ObjectText(o) + " (" + peer.Address() +
+                              ") без ключа связи: не защищена",
+                          jkNotice, jeNone, i);
+    }
+    peer.Bind(id);
     return true;
   }
   if (peer.ObjectId() == id) return true;

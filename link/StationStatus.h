@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <set>
 
 #include "app/FormModel.h"
 #include "app/Journal.h"
@@ -26,6 +27,8 @@ class StationStatus {
   // Whether peer may speak for the Object with this ID (0: a camera of no
   // Object); binds an unbound peer.  A refusal is journaled, once.
   bool Admit(LinkPeer& peer, int id);
+  // The Object with this ID proved its key on a connection.
+  void KeyProven(int id) { keylessRefused_.erase(id); }
   // A message for an ID the directory does not know; journaled once.
   void ReportUnknown(LinkPeer& peer, int id);
 
@@ -55,6 +58,7 @@ class StationStatus {
   Settings& settings_;
   std::array<TDateTime, kMaxObjects + 1> overdue_{};
   std::array<int, kMaxObjects + 1> overdueId_{};
+  std::set<int> keylessRefused_;  // IDs whose keyless site was refused and journaled
 };
 
 }  // namespace zv

@@ -109,7 +109,8 @@ TEST_F(StationStatusTest, AConnectionSpeaksForOneObject) {
   status.ReportUnknown(peer, 9);
   status.ReportUnknown(peer, 9);
   EXPECT_EQ(f.Logged(),
-            (Lines{"Соединение 127.0.0.1 объекта №1 передаёт данные объекта №7: отклонено !",
+            (Lines{"Связь с объектом №1(Склад) (127.0.0.1) без ключа связи: не защищена",
+                   "Соединение 127.0.0.1 объекта №1 передаёт данные объекта №7: отклонено !",
                    "Данные неизвестного объекта №9 (127.0.0.1) отброшены !"}));
   peer.Reset();
   EXPECT_TRUE(status.Admit(peer, 7));
