@@ -15,6 +15,8 @@
 
 namespace zv {
 
+class BeepQueue;
+
 struct Devices {
   std::unique_ptr<ICaptureDriver> capture;             // the capture card
   std::unique_ptr<IEmulatedCapture> emulatedCapture;   // the card without hardware
@@ -24,6 +26,7 @@ struct Devices {
   SerialDeviceFactory serialLines;                     // the link's port and the modem's
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
+  BeepQueue* beeps = nullptr;  // beeps played off the loop (none: played in place)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.

@@ -124,7 +124,6 @@ struct TFormModel {
   // The site's link key (64 hex digits; empty: no key), a new one, a copy.
   TEdit LinkKey{"LinkKey"};
   TButton NewLinkKey{"NewLinkKey"}, CopyLinkKey{"CopyLinkKey"};
-  TLabel LinkKeyInfo{"LinkKeyInfo"};
   // The selected Abonent's fields.
   TEdit AbonName{"AbonName"};
   TEdit AbonNumber{"AbonNumber"};

@@ -20,6 +20,13 @@ StationStatus::StationStatus(const Services& services, Journal& journal, TFormMo
                              Settings& settings)
     : s_(services), journal_(journal), form_(form), settings_(settings) {}
 
+void StationStatus::Beep(std::string_view pattern) {
+  if (PlayPattern)
+    PlayPattern(pattern);
+  else
+    PlayBeepPattern(s_, pattern);
+}
+
 bool StationStatus::Recording() const {
   return IsRecording ? IsRecording() : form_.RecordBtn.Down();
 }
@@ -97,7 +104,6 @@ void StationStatus::SignOfLife(int i) {
 }
 
 void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
-  const Services& s = s_;
   TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
   o.ArmedNow = block[0] != 0;
   const std::uint8_t mask = block[1], state = block[2], cams = block[3];
@@ -107,14 +113,14 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
       list.SetChecked(i - 1, true);
       o.GaugesBefore = state;
       o.CamsBefore = cams;
-      PlayBeepPattern(s, "g50;s200");
+      Beep("g50;s200");
       journal_.ShowStatus("Установка на охрану объекта " + ObjectText(o), jkNotice, 1);
       if (!Recording()) form_.RecordBtn.Click();
     }
     if (state != o.GaugesBefore) {
       const std::uint8_t alarm = state & mask;
       if (alarm != 0) {
-        PlayBeepPattern(s, form_.BeepStr.Text());
+        Beep(form_.BeepStr.Text());
         std::string names;
         int count = 0;
         for (int k = 1; k <= 8; ++k)
@@ -125,7 +131,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
                                 names + " на объекте " + ObjectText(o) + " !",
                             jkAlarm, 1);
       } else {
-        PlayBeepPattern(s, "i50");
+        Beep("i50");
         journal_.ShowStatus("Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии",
                             jkNotice, 1);
       }
@@ -133,7 +139,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
     }
     if (cams != o.CamsBefore) {
       if (cams != 0) {
-        PlayBeepPattern(s, "i50;u50;i50");
+        Beep("i50;u50;i50");
         std::string names;
         int count = 0;
         for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
@@ -153,7 +159,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
     }
   } else if (o.ArmedBefore) {
     list.SetChecked(i - 1, false);
-    PlayBeepPattern(s, "s50;g200");
+    Beep("s50;g200");
     journal_.ShowStatus("Снятие с охраны объекта " + ObjectText(o), jkNotice, 1);
     // Recording goes on while any other Object is armed.
     if (Recording() && !AnyObjectArmed()) form_.RecordBtn.Click();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <string_view>
 
 #include "app/FormModel.h"
 #include "app/Journal.h"
@@ -23,6 +24,9 @@ class StationStatus {
 
   // Whether recording is on.  Unset: the record button's pressed state.
   std::function<bool()> IsRecording;
+  // Plays a beep pattern without holding the loop (the program's beep
+  // queue).  Unset: played in place.
+  std::function<void(std::string_view)> PlayPattern;
 
   // Whether peer may speak for the Object with this ID (0: a camera of no
   // Object); binds an unbound peer.  A refusal is journaled, once.
@@ -47,6 +51,7 @@ class StationStatus {
 
  private:
   bool Recording() const;
+  void Beep(std::string_view pattern);
   bool AnyObjectArmed() const;
   // Per record number, with the ID it was kept for: records move when an
   // Object is deleted, and state kept for another Object does not count.

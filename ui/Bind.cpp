@@ -182,7 +182,11 @@ QListWidget* BindCheckList(TCheckListBox& c, bool checkable, QWidget* parent) {
         it = new QListWidgetItem(w);
         if (checkable) it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
       }
-      it->setText(QString::fromStdString(c.Text(i)));
+      // A mark stands after the text, and says it again as the item's hint.
+      const std::string& mark = c.Mark(i);
+      it->setText(
+          QString::fromStdString(mark.empty() ? c.Text(i) : c.Text(i) + "  [" + mark + "]"));
+      it->setToolTip(QString::fromStdString(mark));
       if (checkable) it->setCheckState(c.Checked(i) ? Qt::Checked : Qt::Unchecked);
     }
     w->setCurrentRow(c.ItemIndex());

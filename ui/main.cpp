@@ -20,6 +20,7 @@
 #include <iostream>
 
 #include "app/Application.h"
+#include "app/BeepQueue.h"
 #include "app/DataFolder.h"
 #include "platform/Clock.h"
 #include "platform/PcSpeaker.h"
@@ -109,9 +110,12 @@ int main(int argc, char** argv) {
   // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
+  // The station's beeps play on a thread of their own, never holding the loop.
+  zv::BeepQueue beeps(speaker);
   zv::Devices devices = zv::LinuxDevices(clock);
   devices.net = &net;
   devices.player = &sound;
+  devices.beeps = &beeps;
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
       std::move(devices));

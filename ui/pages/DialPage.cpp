@@ -1,6 +1,10 @@
+#include <QClipboard>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "link/Link.h"
@@ -68,7 +72,24 @@ void AddLinkFields(TFormModel& f, LinkSubsystem& link, PageArea* page) {
   k.Cell(0, 0, BindRadioGroup(f.ConnectType, " Тип связи ", kind), 1, 2);
   k.Cell(1, 0, BindRadioGroup(f.ClientCommType, " Связь с сервером ", kind), 1, 2);
   k.Row(2, 0, "Адреса серверов :", BindEdit(f.ServerAddresses, kind));
-  k.Finish(3);
+  // The link key: typed or pasted, made anew, copied for the station.
+  auto* key = new QWidget(kind);
+  auto* kl = new QHBoxLayout(key);
+  kl->setContentsMargins(0, 0, 0, 0);
+  QLineEdit* keyEdit = BindEdit(f.LinkKey, key);
+  keyEdit->setMinimumWidth(keyEdit->fontMetrics().horizontalAdvance(QString(64, QChar('0'))) / 2);
+  keyEdit->setToolTip(
+      "64 шестнадцатеричные цифры; тот же ключ задаётся в записи объекта на сервере. "
+      "Пусто: связь без ключа, не защищена");
+  kl->addWidget(keyEdit, 1);
+  kl->addWidget(BindButton(f.NewLinkKey, key));
+  QPushButton* copy = BindButton(f.CopyLinkKey, key);
+  kl->addWidget(copy);
+  f.CopyLinkKey.OnClick = [&f] {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(f.LinkKey.Text()));
+  };
+  k.Row(3, 0, "Ключ связи :", key);
+  k.Finish(4);
 
   QWidget* modem = NewBlock(page);
   PageGrid m(modem);
