@@ -1038,6 +1038,10 @@ void LinkSubsystem::Heartbeat() {
     status.Supervise();
   else
     dispatch.TickSteps(ctx.defence.LastPollQuiet());
+  if (!ServerMode()) {
+    const std::string lockEnded = dispatch.DtmfLock.Tick(ctx.services.clock.TickMs());
+    if (!lockEnded.empty()) ctx.journal.AddJournal(lockEnded, jkNotice);
+  }
   ++st.Timer3Tag;
   ConnectionTimeout();
   LineReader();
@@ -1049,7 +1053,9 @@ void LinkSubsystem::Heartbeat() {
 }
 
 void LinkSubsystem::ConnectionTimeout() {
-  if (st.RingTime == 0 || ctx.services.clock.Now() - st.RingTime <= kConnectionTimeout) return;
+  if (!st.HangUpDue &&
+      (st.RingTime == 0 || ctx.services.clock.Now() - st.RingTime <= kConnectionTimeout))
+    return;
   // The hang-up needs the modem to itself; in use, it waits for the next tick.
   if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
   HangUpLine();
@@ -1058,6 +1064,8 @@ void LinkSubsystem::ConnectionTimeout() {
 }
 
 void LinkSubsystem::HangUpLine() {
+  st.HangUpDue = false;
+  dispatch.DtmfLock.CallEnded();
   const bool data = st.DataConnected;
   st.DataConnected = false;
   st.RingTime = 0;
@@ -1110,6 +1118,7 @@ void LinkSubsystem::LineReader() {
         // Answering, the modem reports the connection itself.
         if (!connectLine_.empty()) DataConnectionUp(connectLine_);
       } else {
+        dispatch.DtmfLock.CallStarted(ctx.services.clock.TickMs());
         dispatch.EnterVoice();
         VoiceModem1.Command("AT+VLS=1", "OK");
       }

@@ -78,6 +78,7 @@ struct LinkState {
   int Timer4Tag = 0;         // seconds the current alarm has lasted
   int VoiceEntries = 0;      // successful voice-mode entries since start-up
   TDateTime AlarmStart = 0;  // when the current dispatch began
+  bool HangUpDue = false;    // the call is to be ended (wrong DTMF codes)
 };
 
 // A refused modem lock: the operation is abandoned without a report.
@@ -110,6 +111,8 @@ class SiteDispatch {
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();
+  // The limit on guessing the DTMF codes, over the calls of a run.
+  DtmfLockout DtmfLock;
 
   void WaveTestClick();
   void WaveRecClick();
