@@ -37,7 +37,7 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
                   ctx.serialDevices),
       CommPort1(ctx.services.dispatcher, ctx.services.ports, ctx.serialDevices),
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
-      serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
+      serialAssembler_([this](const LinkMessage& m) { SerialMessage(m); }),
       modemReceiver_(
           [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
           [this](std::int64_t n) {
@@ -469,6 +469,10 @@ void LinkSubsystem::SuperviseConnections() {
     const std::uint64_t heard = c.lastMessageAt == 0 ? c.acceptedAt : c.lastMessageAt - 1;
     if (!c.peer.Bound() && now - heard > kIdleMs) DropConnection(c, false);
   }
+  if (serialSecure_) {
+    serialSecure_->Tick(now);
+    FlushSerialSecure();
+  }
   if (clientClosing_ && client_ && (client_->Pending() == 0 || now >= clientCloseBy_)) {
     clientClosing_ = false;
     client_->Close();
@@ -519,13 +523,7 @@ void LinkSubsystem::ReadClient() {
       std::uint8_t* at = clientAssembler_.WritePtr();
       const std::size_t got = client_->Read(at, avail < room ? avail : room);
       if (got == 0) break;
-      const SecureFault f = FindRefusal({at, got});
-      if (f != SecureFault::None && !keyRefusalReported_) {
-        keyRefusalReported_ = true;
-        ctx.journal.ShowStatus(
-            "Связь с сервером " + ClientSocketAddress + ": " + SecureFaultText(f, SecureRole::Site),
-            jkAlarm, 1);
-      }
+      NoteRefusal({at, got}, ClientSocketAddress);
       clientAssembler_.ReceiveBytes(got);
     }
     return;
@@ -626,14 +624,163 @@ void LinkSubsystem::SweepConnections() {
 }
 
 void LinkSubsystem::ReceiveDirectLine(int count) {
+  const std::uint64_t now = NowMs();
+  std::uint8_t buf[4096];
   while (count > 0 && CommPort1.InCount() > 0) {
-    const std::size_t room = serialAssembler_.Space();
-    const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);
-    const int got = CommPort1.Read(serialAssembler_.WritePtr(), want);
+    if (!serialSecure_ && !ServerMode()) {
+      // A keyless site reads straight into its assembler, and looks for a
+      // station's refusal among the bytes.
+      const std::size_t room = serialAssembler_.Space();
+      const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);
+      std::uint8_t* at = serialAssembler_.WritePtr();
+      const int got = CommPort1.Read(at, want);
+      if (got <= 0) break;
+      NoteRefusal({at, static_cast<std::size_t>(got)}, "Com");
+      serialAssembler_.ReceiveBytes(static_cast<std::size_t>(got));
+      count -= got;
+      continue;
+    }
+    const int got = CommPort1.Read(buf, std::min<int>(count, static_cast<int>(sizeof buf)));
     if (got <= 0) break;
-    serialAssembler_.ReceiveBytes(static_cast<std::size_t>(got));
     count -= got;
+    SerialBytes(buf, static_cast<std::size_t>(got), now);
   }
+  FlushSerialSecure();
+}
+
+void LinkSubsystem::SerialBytes(const std::uint8_t* p, std::size_t n, std::uint64_t now) {
+  if (!serialSecure_ && ServerMode()) {
+    // The station learns from the line itself whether its site has a key:
+    // its hello begins a sealed conversation, which then holds the line.
+    // Until one comes, every byte goes to the assembler at once.
+    std::vector<std::uint8_t> scan(serialHead_);
+    scan.insert(scan.end(), p, p + n);
+    const auto at = std::search(scan.begin(), scan.end(), secure::kMarker,
+                                secure::kMarker + secure::kMarkerSize);
+    if (at == scan.end()) {
+      serialAssembler_.Feed(p, n);
+      const std::size_t keep = std::min<std::size_t>(scan.size(), secure::kMarkerSize - 1);
+      serialHead_.assign(scan.end() - static_cast<std::ptrdiff_t>(keep), scan.end());
+      return;
+    }
+    const auto k = static_cast<std::size_t>(at - scan.begin());
+    const std::size_t carried = serialHead_.size();
+    if (k > carried) serialAssembler_.Feed(p, k - carried);
+    serialHead_.clear();
+    StartSerialSecure();
+    serialSecure_->Receive(scan.data() + k, scan.size() - k, now);
+    return;
+  }
+  serialSecure_->Receive(p, n, now);
+}
+
+void LinkSubsystem::SerialMessage(const LinkMessage& m) {
+  HandleLinkMessage(m, serialPeer_);
+  // A keyless site on the line whose Object has a key here: told why.
+  if (ServerMode() && serialPeer_.KeyRefused() && CommPort1.IsOpen()) {
+    const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+    CommPort1.Write(refusal.data(), static_cast<int>(refusal.size()));
+  }
+}
+
+void LinkSubsystem::StartSerialSecure() {
+  const bool site = !ServerMode();
+  std::unique_ptr<SecureChannel> ch;
+  LinkKey key;
+  if (site) {
+    key = SiteKey();
+    if (key.Empty()) return;
+    ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()), key,
+                                         ChannelOptions::SerialLine(), NowMs());
+  } else {
+    ch = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                         ChannelOptions::SerialLine(), NowMs());
+  }
+  ch->PlainRoom = [this](std::size_t n) -> std::span<std::uint8_t> {
+    if (serialAssembler_.Space() < n) return {};
+    return {serialAssembler_.WritePtr(), n};
+  };
+  ch->PlainCommit = [this](std::size_t n) { serialAssembler_.ReceiveBytes(n); };
+  ch->OnPlain = [this](std::span<std::uint8_t> p) { serialAssembler_.Feed(p.data(), p.size()); };
+  ch->OnEstablished = [this, site] {
+    serialAssembler_.Reset();
+    if (site) {
+      serialPeer_.SetSecure(true);
+      ctx.journal.ShowStatus("Защищённая связь с сервером по " + serialPeer_.Address() +
+                                 " установлена (ключ " + SiteKey().Fingerprint() + ")",
+                             jkNotice, 1);
+      serialSentAt_ = 0;  // the status goes out at once
+      SerialStatus();
+      return;
+    }
+    const int id = static_cast<int>(serialSecure_->ObjectId());
+    serialPeer_.Reset();
+    serialPeer_.Bind(id);
+    serialPeer_.SetSecure(true);
+    std::string fingerprint;
+    if (const int i = station.FindObject(id); i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey k;
+      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    status.KeyProven(id);
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(serialPeer_) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch->OnFault = [this, site](SecureFault f, bool repeated) {
+    // The line goes on; what the peer said before the fault counts no more.
+    serialAssembler_.Reset();
+    if (site) {
+      serialPeer_.SetSecure(false);
+    } else {
+      if (serialPeer_.Secure())
+        if (const int i = station.FindObject(serialPeer_.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      const std::string address = serialPeer_.Address();
+      serialPeer_.Reset();
+      serialPeer_.SetAddress(address);
+    }
+    if (repeated) return;
+    const std::int64_t claimed = serialSecure_->ObjectId();
+    const std::string who =
+        site ? "site-com" : (claimed >= 0 ? std::to_string(claimed) : serialPeer_.Address());
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    if (site)
+      ctx.journal.ShowStatus("Связь с сервером по " + serialPeer_.Address() + ": " +
+                                 SecureFaultText(f, SecureRole::Site),
+                             jkAlarm, 1);
+    else
+      ctx.journal.ShowStatus(
+          "Защищённая связь с объектом " +
+              (claimed >= 0 ? "№" + std::to_string(claimed) + " (" + serialPeer_.Address() + ")"
+                            : serialPeer_.Address()) +
+              ": " + SecureFaultText(f, SecureRole::Station),
+          jkAlarm, 1);
+  };
+  serialSecure_ = std::move(ch);
+  if (site) serialSecure_->Start(NowMs());
+  FlushSerialSecure();
+}
+
+void LinkSubsystem::FlushSerialSecure() {
+  if (!serialSecure_) return;
+  ByteBuffer& out = serialSecure_->Outbox();
+  if (out.empty()) return;
+  if (CommPort1.IsOpen()) CommPort1.Write(out.data(), static_cast<int>(out.size()));
+  out.clear();
+}
+
+void LinkSubsystem::NoteRefusal(std::span<const std::uint8_t> bytes, const std::string& where) {
+  const SecureFault f = FindRefusal(bytes);
+  if (f == SecureFault::None || keyRefusalReported_) return;
+  keyRefusalReported_ = true;
+  ctx.journal.ShowStatus("Связь с сервером " + where + ": " + SecureFaultText(f, SecureRole::Site),
+                         jkAlarm, 1);
 }
 
 void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
@@ -713,6 +860,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
     return false;
   if (!overSerial && clientSecure_ && !clientSecure_->Established()) return false;
   if (overSerial && !CommPort1.IsOpen()) return false;
+  if (overSerial && serialSecure_ && !serialSecure_->Established()) return false;
   WriteStatusBlock(pic.Data());
   // A whole picture would hold the direct line (115200 bit/s) for half a
   // minute: over it the message carries the status block alone.
@@ -724,9 +872,12 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   auto send = [&](const void* p, std::size_t n) {
     try {
       bool sent;
-      if (overSerial)
+      if (overSerial && serialSecure_) {
+        sent = CommPort1.IsOpen() && serialSecure_->Seal({static_cast<const std::uint8_t*>(p), n});
+        FlushSerialSecure();
+      } else if (overSerial) {
         sent = CommPort1.IsOpen() && CommPort1.Write(p, static_cast<int>(n)) == static_cast<int>(n);
-      else
+      } else
         sent = SendToStation(p, n);
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
@@ -806,9 +957,15 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
   // Only the connection that speaks for the Object carries its command:
   // a site's TCP connection, or the direct line a site speaks on.
   int sent = 0;
-  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID &&
-      CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
-    ++sent;
+  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID) {
+    if (serialSecure_) {
+      if (serialSecure_->Established() && serialSecure_->Seal(cmd)) ++sent;
+      FlushSerialSecure();
+    } else if (CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) ==
+               static_cast<int>(cmd.size())) {
+      ++sent;
+    }
+  }
   for (auto& c : connections_) {
     if (!o || c.dead || c.closing || c.peer.ObjectId() != o->ID) continue;
     try {
@@ -873,6 +1030,8 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   serialAssembler_.Reset();
   serialPeer_.Reset();
   serialPeer_.SetAddress(name);
+  serialSecure_.reset();
+  serialHead_.clear();
   const int kind = CommKind();
   if (kind != 2) OpenLinkPort(port, kind);
   // A station may have a direct line to one site besides its modem or the
@@ -924,6 +1083,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
         jcLinkPortOpen, 1);
   }
   serialSentAt_ = 0;
+  // A site with a key begins with its hello; its status follows the proof.
+  if (ok && kind == 1 && !server) StartSerialSecure();
   if (ok && kind == 1) SerialStatus();
 }
 

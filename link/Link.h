@@ -231,6 +231,8 @@ class LinkSubsystem {
   // The site's channel to its station over the network (null: keyless or
   // not connected).
   const SecureChannel* StationChannel() const { return clientSecure_.get(); }
+  // The direct line's channel (null: keyless).
+  const SecureChannel* SerialChannel() const { return serialSecure_.get(); }
 
   // --- limits that hold with or without a key
   // Simultaneous connections the station takes ("MaxConnections" in [Main]).
@@ -323,6 +325,13 @@ class LinkSubsystem {
   void StartClientSecure();
   bool SendToStation(const void* p, std::size_t n);
   bool FlushClientSecure();
+  // The direct line: its bytes into the secure channel or the assembler.
+  void SerialBytes(const std::uint8_t* p, std::size_t n, std::uint64_t now);
+  void SerialMessage(const LinkMessage& m);
+  void StartSerialSecure();
+  void FlushSerialSecure();
+  // A keyless site journals a station's refusal found among bytes, once.
+  void NoteRefusal(std::span<const std::uint8_t> bytes, const std::string& where);
   void CloseClient();
   void HandleLinkMessage(const LinkMessage& m, LinkPeer& peer);
   void Accept(std::unique_ptr<INetSocket> s);
@@ -378,7 +387,9 @@ class LinkSubsystem {
   long long closedHandled_ = 0;
   bool sweepPosted_ = false;
   std::unique_ptr<SecureChannel> clientSecure_;
-  bool clientClosing_ = false;  // a refusal is going out; closed once sent
+  std::unique_ptr<SecureChannel> serialSecure_;  // the direct line's, null: keyless
+  std::vector<std::uint8_t> serialHead_;         // station: the line's bytes before a marker
+  bool clientClosing_ = false;                   // a refusal is going out; closed once sent
   std::uint64_t clientCloseBy_ = 0;
   bool badKeyReported_ = false;
   bool keyRefusalReported_ = false;

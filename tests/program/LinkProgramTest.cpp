@@ -5,6 +5,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -152,6 +153,117 @@ TEST(LinkProgram, TheOwnerDisarmsByDtmfAndTheNextAbonentIsNeverCalled) {
   // PCM voice, as the main window sets the modem up.
   EXPECT_TRUE(Has(exchange.Commands("5550155"), "AT+VSM=128,8000,0,0"));
   EXPECT_EQ(Stop(site), 0);
+}
+
+// --- the link with keys, whole programs over loopback TCP and a serial cable
+
+const std::string kKey = "8f3a9c0d51e27b46a9d8c3e1f0b27d4c6e5a9b8c7d6e5f4a3b2c1d0e9f8a7b61";
+const std::string kOtherKey = "1c2b3a4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f708192a3b4c5d6e7f809";
+
+// A station with Object 7 ("Дача", one camera) and the key given, on the
+// link kind given (1 the direct line on COM3, 2 the network).
+std::string KeyedStationIni(const std::string& dir, int port, int kind, const std::string& key,
+                            const std::string& cable = {}) {
+  return "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(port) +
+         "\r\n[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(kind) +
+         "\r\nServerComPort.Value=3\r\n"
+         "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
+         key + "\r\n" + Ports(dir, 3, cable.empty() ? dir + "/missing-com3" : cable);
+}
+
+// The armed site of Object 7 on the network (kind 2) or the direct line on
+// COM4 (kind 1), with the key given.
+std::string KeyedSiteIni(const std::string& dir, int port, int kind, const std::string& key,
+                         const std::string& cable = {}) {
+  std::string ini = SiteIni(dir, cable.empty() ? dir + "/missing-com4" : cable, 7, "", 0);
+  const auto at = ini.find("ClientCommType.ItemIndex=0");
+  ini.replace(at, std::string("ClientCommType.ItemIndex=0").size(),
+              "ClientCommType.ItemIndex=" + std::to_string(kind) + "\r\nLinkKey.Text=" + key);
+  const auto p = ini.find("LinkPort=");
+  ini.replace(p, ini.find("\r\n", p) - p, "LinkPort=" + std::to_string(port));
+  return ini;
+}
+
+// Every file a program writes its journal and modem logs to.
+std::string Logs(const TempDir& d) {
+  std::string all;
+  for (const char* f : {"Zorvenix.log", "Debug.log", "Trace.log"}) all += ReadFile(d.file(f));
+  return all;
+}
+
+bool Private(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600;
+}
+
+TEST(SecureLinkProgram, KeyedSiteAndStationOverTheNetworkAndTheKeyStaysOutOfEveryLog) {
+  TempDir st, si;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kKey));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача)"), std::string::npos);
+  EXPECT_TRUE(WaitForText(siteLog, "Защищённая связь с сервером 127.0.0.1 установлена", 10s));
+  EXPECT_EQ(ReadFile(stationLog).find("не защищена"), std::string::npos);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  // The key is in the settings files alone, and they are their owner's.
+  for (const TempDir* d : {&st, &si}) {
+    EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+    EXPECT_TRUE(Private(d->file("Zorvenix.ini")));
+  }
+}
+
+TEST(SecureLinkProgram, DifferentKeysAreRefusedOnBothSidesAndNothingIsTaken) {
+  TempDir st, si;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kOtherKey));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  EXPECT_TRUE(WaitForText(siteLog, "ключ связи сервера не совпадает с ключом объекта", 60s))
+      << ReadFile(siteLog);
+  EXPECT_TRUE(WaitForText(stationLog, "ключ связи объекта не совпадает с ключом в записи", 10s))
+      << ReadFile(stationLog);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(ReadFile(stationLog).find("Установка на охрану объекта №7"), std::string::npos);
+}
+
+TEST(SecureLinkProgram, KeyedSiteAndStationOverTheDirectLine) {
+  PhoneExchange exchange;
+  const auto [stationEnd, siteEnd] = exchange.AddCable();
+  TempDir st, si;
+  WriteFile(st.file("Zorvenix.ini"),
+            KeyedStationIni(st.path().string(), FreePort(), 1, kKey, stationEnd));
+  WriteFile(si.file("Zorvenix.ini"),
+            KeyedSiteIni(si.path().string(), FreePort(), 1, kKey, siteEnd));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (Com3:)"),
+            std::string::npos);
+  EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по Com4: установлена"),
+            std::string::npos);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
 }
 
 }  // namespace
