@@ -39,7 +39,15 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
       serialAssembler_([this](const LinkMessage& m) { SerialMessage(m); }),
       modemReceiver_(
-          [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
+          [this](const std::uint8_t* p, std::size_t n) {
+            station.ModemPicture(p, n, modemPeer_);
+            // A keyless site calling for an Object that has a key: told why.
+            if (modemPeer_.KeyRefused() && !modemRefusalSent_) {
+              modemRefusalSent_ = true;
+              const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+              ModemSend(refusal.data(), refusal.size());
+            }
+          },
           [this](std::int64_t n) {
             ctx.journal.AddFailure(
                 "размер картинки " + std::to_string(n) + " байт превышает буфер приёма",
@@ -472,6 +480,10 @@ void LinkSubsystem::SuperviseConnections() {
   if (serialSecure_) {
     serialSecure_->Tick(now);
     FlushSerialSecure();
+  }
+  if (modemSecure_ && st.DataConnected) {
+    modemSecure_->Tick(now);
+    FlushModemSecure();
   }
   if (clientClosing_ && client_ && (client_->Pending() == 0 || now >= clientCloseBy_)) {
     clientClosing_ = false;
@@ -908,6 +920,8 @@ bool LinkSubsystem::QueueModemPicture(int c) {
     PumpModemPicture();  // the picture before is still going out
     return false;
   }
+  // A site with a key sends pictures once the station has proven it.
+  if (modemSecure_ && !modemSecure_->Established()) return false;
   TCamera* cam = ctx.cameras.GetAs<TCamera>(c);
   if (!cam || cam->CurrentPicture.Empty()) return false;
   WriteStatusBlock(cam->CurrentPicture.Data());
@@ -921,14 +935,149 @@ bool LinkSubsystem::QueueModemPicture(int c) {
   status.Camera = static_cast<std::uint8_t>(c);
   WriteStatusBlock(status.Block);
   const auto coded = AddStatusSegment(jpeg, status);
-  modemOut_.resize(4 + coded.size());
+  std::vector<std::uint8_t> plain(4 + coded.size());
   const auto size = static_cast<std::uint32_t>(coded.size());
   for (int i = 0; i < 4; ++i)
-    modemOut_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
-  std::copy(coded.begin(), coded.end(), modemOut_.begin() + 4);
-  modemOutPos_ = 0;
+    plain[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(coded.begin(), coded.end(), plain.begin() + 4);
+  if (modemSecure_) {
+    // With a key the stream goes sealed, record after record.
+    if (!modemSecure_->Seal(plain)) return false;
+    FlushModemSecure();
+  } else {
+    ModemSend(plain.data(), plain.size());
+  }
   PumpModemPicture();
   return true;
+}
+
+void LinkSubsystem::ModemSend(const std::uint8_t* p, std::size_t n) {
+  if (modemOutPos_ >= modemOut_.size()) {
+    modemOut_.clear();
+    modemOutPos_ = 0;
+  }
+  modemOut_.insert(modemOut_.end(), p, p + n);
+}
+
+void LinkSubsystem::FlushModemSecure() {
+  if (!modemSecure_) return;
+  ByteBuffer& out = modemSecure_->Outbox();
+  if (out.empty()) return;
+  ModemSend(out.data(), out.size());
+  out.clear();
+  PumpModemPicture();
+}
+
+void LinkSubsystem::ModemBytes(const std::uint8_t* p, std::size_t n) {
+  const std::uint64_t now = NowMs();
+  if (!ServerMode()) {
+    if (modemSecure_)
+      modemSecure_->Receive(p, n, now);
+    else
+      NoteRefusal({p, n}, "(модем)");
+    FlushModemSecure();
+    return;
+  }
+  if (!modemDecided_) {
+    // The call's first bytes say whether the site seals its stream: a
+    // keyless stream begins with a picture's byte count.
+    modemHead_.insert(modemHead_.end(), p, p + n);
+    const std::size_t have = std::min(modemHead_.size(), secure::kMarkerSize);
+    if (std::memcmp(modemHead_.data(), secure::kMarker, have) == 0 && have < secure::kMarkerSize)
+      return;
+    modemDecided_ = true;
+    std::vector<std::uint8_t> head;
+    head.swap(modemHead_);
+    if (have == secure::kMarkerSize &&
+        std::memcmp(head.data(), secure::kMarker, secure::kMarkerSize) == 0) {
+      StartModemSecure();
+      modemSecure_->Receive(head.data(), head.size(), now);
+      FlushModemSecure();
+    } else {
+      modemReceiver_.Receive(head.data(), head.size());
+    }
+    return;
+  }
+  if (modemSecure_) {
+    modemSecure_->Receive(p, n, now);
+    FlushModemSecure();
+  } else {
+    modemReceiver_.Receive(p, n);
+  }
+}
+
+void LinkSubsystem::StartModemSecure() {
+  const bool site = !ServerMode();
+  std::unique_ptr<SecureChannel> ch;
+  if (site) {
+    const LinkKey key = SiteKey();
+    if (key.Empty()) return;
+    ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()), key,
+                                         ChannelOptions::ModemCall(), NowMs());
+  } else {
+    ch = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                         ChannelOptions::ModemCall(), NowMs());
+  }
+  // The station hands the opened stream to its picture receiver; the site
+  // expects nothing but the handshake from the station.
+  ch->OnPlain = [this, site](std::span<std::uint8_t> plain) {
+    if (!site) modemReceiver_.Receive(plain.data(), plain.size());
+  };
+  ch->OnEstablished = [this, site] {
+    if (site) {
+      ctx.journal.ShowStatus("Защищённая связь с сервером по модему установлена (ключ " +
+                                 SiteKey().Fingerprint() + ")",
+                             jkNotice, 1);
+      return;
+    }
+    modemReceiver_.Reset();
+    const int id = static_cast<int>(modemSecure_->ObjectId());
+    modemPeer_.Reset();
+    modemPeer_.Bind(id);
+    modemPeer_.SetSecure(true);
+    std::string fingerprint;
+    if (const int i = station.FindObject(id); i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey k;
+      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    status.KeyProven(id);
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(modemPeer_) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch->OnFault = [this, site](SecureFault f, bool repeated) {
+    // What came before the fault counts no more; the call goes on and the
+    // site begins again.
+    modemReceiver_.Reset();
+    if (!site) {
+      if (modemPeer_.Secure())
+        if (const int i = station.FindObject(modemPeer_.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      modemPeer_.Reset();
+    }
+    if (repeated) return;
+    const std::int64_t claimed = modemSecure_->ObjectId();
+    const std::string who =
+        site ? "site-modem" : (claimed >= 0 ? std::to_string(claimed) : std::string("modem"));
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    if (site)
+      ctx.journal.ShowStatus("Связь с сервером по модему: " + SecureFaultText(f, SecureRole::Site),
+                             jkAlarm, 1);
+    else
+      ctx.journal.ShowStatus(
+          "Защищённая связь с объектом " +
+              (claimed >= 0 ? "№" + std::to_string(claimed) + " " : std::string()) + "(" +
+              modemPeer_.Address() + "): " + SecureFaultText(f, SecureRole::Station),
+          jkAlarm, 1);
+  };
+  modemSecure_ = std::move(ch);
+  if (site) modemSecure_->Start(NowMs());
+  FlushModemSecure();
 }
 
 void LinkSubsystem::PumpModemPicture() {
@@ -1124,7 +1273,7 @@ void LinkSubsystem::ReadModemStream(const std::uint8_t* data, int count) {
   }
   carrierTail_ =
       seen.size() > kNoCarrier.size() ? seen.substr(seen.size() - kNoCarrier.size() + 1) : seen;
-  if (ServerMode() && take > 0) modemReceiver_.Receive(data, take);
+  if (take > 0) ModemBytes(data, take);
 }
 
 void LinkSubsystem::DataConnectionUp(std::string connectLine) {
@@ -1132,9 +1281,13 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   carrierTail_.clear();
   carrierLost_ = false;
   connectLine_.clear();
+  ResetModemSecure();
   if (ServerMode()) {
     modemReceiver_.Reset();
     modemPeer_.Reset();
+  } else {
+    // A site with a key proves it before its pictures go.
+    StartModemSecure();
   }
   std::string speed;
   const auto sp = connectLine.find(' ');
@@ -1158,7 +1311,15 @@ void LinkSubsystem::DataConnectionDown() {
   modemOutPos_ = 0;
   modemReceiver_.Reset();
   modemPeer_.Reset();
+  ResetModemSecure();
   ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
+}
+
+void LinkSubsystem::ResetModemSecure() {
+  modemSecure_.reset();
+  modemDecided_ = false;
+  modemHead_.clear();
+  modemRefusalSent_ = false;
 }
 
 void LinkSubsystem::ReadDataConnection() {
@@ -1251,6 +1412,7 @@ void LinkSubsystem::HangUpLine() {
   carrierTail_.clear();
   modemReceiver_.Reset();
   modemPeer_.Reset();
+  ResetModemSecure();
   st.CallInProgress = false;
 }
 

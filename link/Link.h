@@ -330,6 +330,13 @@ class LinkSubsystem {
   void SerialMessage(const LinkMessage& m);
   void StartSerialSecure();
   void FlushSerialSecure();
+  // The modem's data connection: bytes out after what is queued, bytes in
+  // to the secure channel or the picture receiver.
+  void ModemSend(const std::uint8_t* p, std::size_t n);
+  void ModemBytes(const std::uint8_t* p, std::size_t n);
+  void StartModemSecure();
+  void FlushModemSecure();
+  void ResetModemSecure();
   // A keyless site journals a station's refusal found among bytes, once.
   void NoteRefusal(std::span<const std::uint8_t> bytes, const std::string& where);
   void CloseClient();
@@ -388,8 +395,12 @@ class LinkSubsystem {
   bool sweepPosted_ = false;
   std::unique_ptr<SecureChannel> clientSecure_;
   std::unique_ptr<SecureChannel> serialSecure_;  // the direct line's, null: keyless
-  std::vector<std::uint8_t> serialHead_;         // station: the line's bytes before a marker
-  bool clientClosing_ = false;                   // a refusal is going out; closed once sent
+  std::vector<std::uint8_t> serialHead_;
+  std::unique_ptr<SecureChannel> modemSecure_;  // the data call's, null: keyless
+  bool modemDecided_ = false;                   // station: the call's first bytes were seen
+  std::vector<std::uint8_t> modemHead_;
+  bool modemRefusalSent_ = false;  // station: the line's bytes before a marker
+  bool clientClosing_ = false;     // a refusal is going out; closed once sent
   std::uint64_t clientCloseBy_ = 0;
   bool badKeyReported_ = false;
   bool keyRefusalReported_ = false;

@@ -266,5 +266,41 @@ TEST(SecureLinkProgram, KeyedSiteAndStationOverTheDirectLine) {
   for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
 }
 
+TEST(SecureLinkProgram, KeyedSiteCallsTheStationOverTheModemAndItsPicturesGoSealed) {
+  PhoneExchange exchange;
+  const std::string stationModem = exchange.AddModem("5550100");
+  const std::string siteModem = exchange.AddModem("5550155");
+  TempDir st, si;
+  WriteFile(st.file("Zorvenix.ini"),
+            "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(FreePort()) +
+                "\r\n[MainForm]\r\nServerCommType.ItemIndex=0\r\nServerComPort.Value=3\r\n"
+                "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
+                kKey + "\r\n" + Ports(st.path().string(), 3, stationModem));
+  std::string siteIni =
+      SiteIni(si.path().string(), siteModem, 7, Abonent(1, "5550100", true, ""), 1);
+  siteIni.replace(siteIni.find("[MainForm]\r\n"), 12,
+                  "[MainForm]\r\nLinkKey.Text=" + kKey + "\r\n");
+  WriteFile(si.file("Zorvenix.ini"), siteIni);
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (модем) установлена"),
+            std::string::npos);
+  EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по модему установлена"),
+            std::string::npos);
+  EXPECT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_TRUE(WaitForText(siteLog, "Завершение соединения", 10s)) << ReadFile(siteLog);
+  EXPECT_EQ(Stop(site), 0);
+  // The modem's log and trace were written, and hold no key.
+  EXPECT_FALSE(ReadFile(si.file("Trace.log")).empty());
+  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zv::test
