@@ -296,5 +296,51 @@ TEST_F(SecureLinkTest, ConnectionsAreCappedTimedAndBoundedWithOrWithoutAKey) {
   EXPECT_EQ(a_->link().ConnectionCount(), 0);
 }
 
+// A full directory, every other Object with a key of its own: each site on
+// its own connection arms its Object, and the list shows which are protected.
+TEST_F(SecureLinkTest, AHundredObjectsKeyedAndKeylessMixed) {
+  auto keyOf = [](int id) {
+    char text[65];
+    for (int i = 0; i < 64; ++i) text[i] = "0123456789abcdef"[(id * 7 + i * 13) % 16];
+    text[64] = 0;
+    return std::string(text);
+  };
+  a_ = std::make_unique<MemProgram>();
+  std::string ini =
+      "[Main]\r\nServerMode=1\r\nObjectsCount=100\r\nLinkPort=" + std::to_string(kPort) +
+      "\r\n[MainForm]\r\nServerCommType.ItemIndex=2\r\n";
+  for (int id = 1; id <= 100; ++id)
+    ini += "[Object" + std::to_string(id) + "]\r\nName=Объект " + std::to_string(id) +
+           "\r\nID=" + std::to_string(id) + "\r\nCams=0\r\n" +
+           (id % 2 == 0 ? "LinkKey=" + keyOf(id) + "\r\n" : std::string());
+  WriteFile(a_->dir.file("Zorvenix.ini"), ini + Ports(a_->dir.path().string()));
+  Start(*a_);
+
+  std::vector<std::unique_ptr<Speaker>> keyed;
+  std::vector<std::unique_ptr<INetClient>> keyless;
+  for (int id = 1; id <= 100; ++id) {
+    const Bytes armed = StatusMessage(id, true);
+    if (id % 2 == 0) {
+      keyed.push_back(Speak(static_cast<std::uint32_t>(id), keyOf(id)));
+      ASSERT_TRUE(keyed.back()->channel->Established()) << id;
+      keyed.back()->SendRaw(Record(*keyed.back(), armed));
+    } else {
+      keyless.push_back(Raw());
+      keyless.back()->Send(armed.data(), armed.size());
+    }
+  }
+  Settle();
+  EXPECT_EQ(a_->link().ConnectionCount(), 100);
+  const TCheckListBox& list = a_->app->form.ObjectListBox;
+  for (int id = 1; id <= 100; ++id) {
+    SCOPED_TRACE(id);
+    EXPECT_TRUE(Obj(id).ArmedNow);
+    EXPECT_EQ(Obj(id).LinkSecure, id % 2 == 0);
+    EXPECT_EQ(list.Mark(id - 1), id % 2 == 0 ? "" : Settings::kUnprotectedMark);
+  }
+  EXPECT_EQ(a_->Count("без ключа связи: не защищена"), 50);
+  EXPECT_EQ(a_->Count("Защищённая связь с объектом"), 50);
+}
+
 }  // namespace
 }  // namespace zv::test
