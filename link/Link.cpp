@@ -103,7 +103,15 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
     // A new key takes effect with the next connection.
     badKeyReported_ = keyRefusalReported_ = false;
     clientFault_ = SecureFault::None;
-    if (client_ && client_->Active() && !ServerMode()) client_->Close();
+    if (ServerMode()) return;
+    if (client_ && client_->Active()) client_->Close();
+    // The direct line begins anew with the new key (or without one).
+    if (serialSecure_ || (CommPort1.IsOpen() && CommKind() == 1)) {
+      serialSecure_.reset();
+      serialAssembler_.Reset();
+      serialPeer_.SetSecure(false);
+      if (CommPort1.IsOpen()) StartSerialSecure();
+    }
   };
   WaveTest.OnClick = [this] { dispatch.WaveTestClick(); };
   WaveRec.OnClick = [this] { dispatch.WaveRecClick(); };
