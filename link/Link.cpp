@@ -365,8 +365,8 @@ void LinkSubsystem::ReadConnection(Connection& c) {
     if (got == 0) break;
     c.received += got;
     c.assembler.ReceiveBytes(got);
-    // What never became a site may not send without end.
-    if (!c.peer.Bound() && c.received > kUnboundReceiveCap && !c.closing) {
+    // Bytes that never make a message may not come without end.
+    if (c.lastMessageAt == 0 && c.received > kUnboundReceiveCap && !c.closing) {
       DropConnection(c, false);
       return;
     }

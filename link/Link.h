@@ -243,7 +243,7 @@ class LinkSubsystem {
   static constexpr std::uint64_t kFirstMessageMs = 10000;
   // A connection that never became a site is closed after this long silent.
   static constexpr std::uint64_t kIdleMs = 60000;
-  // Bytes a connection may send before it becomes a site: one picture
+  // Bytes a connection may send before its first message: one picture
   // message of the largest size and a little noise.
   static constexpr std::size_t kUnboundReceiveCap = 1100000;
   // Checks the deadlines of the station's connections (the heartbeat).
