@@ -111,7 +111,7 @@ void Journal::AddJournal(const std::string& text, JournalKind kind, JournalEvent
     std::fflush(f);
     std::fclose(f);
   }
-  view_.push_back(ViewLine{prefix + text, KindColor(kind)});
+  view_.push_back(ViewLine{prefix + text, KindColor(kind), kind, subject_});
   LineAdded(view_.back());
 }
 

@@ -282,6 +282,7 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
   });
   c.socket->OnData = [this, &c] { ReadConnection(c); };
   c.socket->OnDisconnect = [this, &c] {
+    if (c.dead) return;
     if (c.secure) {
       c.secure->EndOfInput(NowMs());
       if (c.peer.Secure())
@@ -289,6 +290,7 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
           ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
     }
     c.dead = true;
+    status.PeerGone(c.peer);
     // The counters of the site that went, not those of every other site.
     if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
     // The connection's own event is still running: it goes later.
@@ -385,9 +387,7 @@ void LinkSubsystem::StartSecure(Connection& c) {
   ch.OnPlain = [&c](std::span<std::uint8_t> p) { c.assembler.Feed(p.data(), p.size()); };
   ch.OnEstablished = [this, &c] {
     const int id = static_cast<int>(c.secure->ObjectId());
-    c.peer.Reset();
-    c.peer.Bind(id);
-    c.peer.SetSecure(true);
+    status.BindProven(c.peer, id);
     const int i = station.FindObject(id);
     std::string fingerprint;
     if (i > 0) {
@@ -397,7 +397,6 @@ void LinkSubsystem::StartSecure(Connection& c) {
       if (LinkKey::Parse(o.LinkKey, key) == KeyTextError::Ok) fingerprint = key.Fingerprint();
     }
     faultsReported_.erase(std::to_string(id));
-    status.KeyProven(id);
     ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(c.peer) +
                                " установлена (ключ " + fingerprint + ")",
                            jkNotice, 1);
@@ -439,6 +438,7 @@ void LinkSubsystem::DropConnection(Connection& c, bool afterSend) {
     if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
       ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
   c.dead = true;
+  status.PeerGone(c.peer);
   if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
   if (!sweepPosted_) {
     sweepPosted_ = true;
@@ -734,9 +734,7 @@ void LinkSubsystem::StartSerialSecure() {
       return;
     }
     const int id = static_cast<int>(serialSecure_->ObjectId());
-    serialPeer_.Reset();
-    serialPeer_.Bind(id);
-    serialPeer_.SetSecure(true);
+    status.BindProven(serialPeer_, id);
     std::string fingerprint;
     if (const int i = station.FindObject(id); i > 0) {
       TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
@@ -745,7 +743,6 @@ void LinkSubsystem::StartSerialSecure() {
       if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
     }
     faultsReported_.erase(std::to_string(id));
-    status.KeyProven(id);
     ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(serialPeer_) +
                                " установлена (ключ " + fingerprint + ")",
                            jkNotice, 1);
@@ -760,6 +757,7 @@ void LinkSubsystem::StartSerialSecure() {
         if (const int i = station.FindObject(serialPeer_.ObjectId()); i > 0)
           ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
       const std::string address = serialPeer_.Address();
+      status.PeerGone(serialPeer_);
       serialPeer_.Reset();
       serialPeer_.SetAddress(address);
     }
@@ -1040,9 +1038,7 @@ void LinkSubsystem::StartModemSecure() {
     }
     modemReceiver_.Reset();
     const int id = static_cast<int>(modemSecure_->ObjectId());
-    modemPeer_.Reset();
-    modemPeer_.Bind(id);
-    modemPeer_.SetSecure(true);
+    status.BindProven(modemPeer_, id);
     std::string fingerprint;
     if (const int i = station.FindObject(id); i > 0) {
       TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
@@ -1051,7 +1047,6 @@ void LinkSubsystem::StartModemSecure() {
       if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
     }
     faultsReported_.erase(std::to_string(id));
-    status.KeyProven(id);
     ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(modemPeer_) +
                                " установлена (ключ " + fingerprint + ")",
                            jkNotice, 1);
@@ -1064,6 +1059,7 @@ void LinkSubsystem::StartModemSecure() {
       if (modemPeer_.Secure())
         if (const int i = station.FindObject(modemPeer_.ObjectId()); i > 0)
           ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      status.PeerGone(modemPeer_);
       modemPeer_.Reset();
     }
     if (repeated) return;
@@ -1141,13 +1137,26 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
       ctx.journal.AddFailure(e.what());
     }
   }
+  const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
+  const std::string who =
+      o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
+  ObjectNews news;
+  news.kind = ObjectNews::Command;
+  news.record = o ? record : 0;
+  news.objectId = o ? o->ID : 0;
+  news.source = status.CommandSource;
+  news.sent = sent > 0;
   if (sent == 0) {
-    const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
-    const std::string who =
-        o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
-    ctx.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !",
-                           jkAlarm, 1);
+    news.text = "Команда " + what + " не передана: объект " + who + " не на связи !";
+    news.journalKind = jkAlarm;
+    Journal::Subject about(ctx.journal, news.objectId);
+    ctx.journal.ShowStatus(news.text, jkAlarm, 1);
+  } else {
+    // A command that went out is not journaled: the site's next status tells.
+    news.text = "Команда " + what + " передана объекту " + who;
+    news.journalKind = jkNotice;
   }
+  if (o) status.Announce(news);
   return sent > 0;
 }
 
@@ -1185,6 +1194,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   VoiceModem1.Close();
   // Whatever comes on the line from now on is a new conversation.
   serialAssembler_.Reset();
+  status.PeerGone(serialPeer_);
   serialPeer_.Reset();
   serialPeer_.SetAddress(name);
   serialSecure_.reset();
@@ -1292,6 +1302,7 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   ResetModemSecure();
   if (ServerMode()) {
     modemReceiver_.Reset();
+    status.PeerGone(modemPeer_);
     modemPeer_.Reset();
   } else {
     // A site with a key proves it before its pictures go.
@@ -1318,6 +1329,7 @@ void LinkSubsystem::DataConnectionDown() {
   modemOut_.clear();
   modemOutPos_ = 0;
   modemReceiver_.Reset();
+  status.PeerGone(modemPeer_);
   modemPeer_.Reset();
   ResetModemSecure();
   ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
@@ -1419,6 +1431,7 @@ void LinkSubsystem::HangUpLine() {
   carrierLost_ = false;
   carrierTail_.clear();
   modemReceiver_.Reset();
+  status.PeerGone(modemPeer_);
   modemPeer_.Reset();
   ResetModemSecure();
   st.CallInProgress = false;
@@ -1443,6 +1456,7 @@ void LinkSubsystem::LineReader() {
         st.ModemDataMode = true;
         ResetReceivedBytes();
         modemReceiver_.Reset();
+        status.PeerGone(modemPeer_);
         modemPeer_.Reset();
         connectLine_.clear();
         VoiceModem1.AnswerPhone();

@@ -22,6 +22,7 @@
 #include "app/Application.h"
 #include "app/BeepQueue.h"
 #include "app/DataFolder.h"
+#include "app/Remote.h"
 #include "platform/Clock.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
@@ -31,7 +32,9 @@
 #include "ui/QtMediaPlayer.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
+#include "ui/RemoteDialog.h"
 #include "ui/StartOptions.h"
+#include "ui/WebFront.h"
 #include "ui/ZvApplication.h"
 #include "ui/web/PasswordCommand.h"
 
@@ -112,7 +115,7 @@ int main(int argc, char** argv) {
   zv::ui::QtMediaPlayer sound;
   // The station's beeps play on a thread of their own, never holding the loop.
   zv::BeepQueue beeps(speaker);
-  zv::Devices devices = zv::LinuxDevices(clock);
+  zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
   devices.beeps = &beeps;
@@ -140,6 +143,17 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
   }
   core.FormCreate();
+  // The station's web view, beside the window: it reads what the core made.
+  std::unique_ptr<zv::ui::WebFront> web;
+  if (core.remote) {
+    web = std::make_unique<zv::ui::WebFront>(*core.remote, core.journal);
+    web->Apply(core.remote->Web());
+    core.remote->Closing.Connect([&web] { web->Stop(); });
+    window.SetRemoteSettings([&window, &core, &web] {
+      zv::ui::RemoteDialog dialog(*core.remote, *web, &window);
+      dialog.exec();
+    });
+  }
   window.show();
 
   int failed = 0;
@@ -158,6 +172,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
   const int rc = qapp.exec();
+  // The web view goes before the core it reads.
+  window.SetRemoteSettings(nullptr);
+  web.reset();
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;
