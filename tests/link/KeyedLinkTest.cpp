@@ -49,7 +49,7 @@ struct Speaker {
   }
 };
 
-class SecureLinkTest : public MemLinkFixture {
+class KeyedLinkTest : public MemLinkFixture {
  protected:
   TObjectRecord& Obj(int i) { return a_->app->settings.Objects[static_cast<std::size_t>(i)]; }
 
@@ -97,7 +97,7 @@ class SecureLinkTest : public MemLinkFixture {
   }
 };
 
-TEST_F(SecureLinkTest, KeyedSiteAndStationCarryPicturesStatusAndCommands) {
+TEST_F(KeyedLinkTest, KeyedSiteAndStationCarryPicturesStatusAndCommands) {
   a_ = Station(kKey1);
   b_ = Site(1, kKey1);
   Connect(*b_);
@@ -135,7 +135,7 @@ TEST_F(SecureLinkTest, KeyedSiteAndStationCarryPicturesStatusAndCommands) {
   }
 }
 
-TEST_F(SecureLinkTest, KeylessPairsWorkAsBeforeAndAreJournaledAsUnprotected) {
+TEST_F(KeyedLinkTest, KeylessPairsWorkAsBeforeAndAreJournaledAsUnprotected) {
   a_ = Station();
   b_ = Site(2);
   Connect(*b_);
@@ -160,7 +160,7 @@ TEST_F(SecureLinkTest, KeylessPairsWorkAsBeforeAndAreJournaledAsUnprotected) {
 
 // Each pairing that cannot work is refused on both sides, each side's line
 // says what to set, and the station acts on nothing the site sent.
-TEST_F(SecureLinkTest, MismatchedOrOneSidedKeysAreRefusedOnBothSides) {
+TEST_F(KeyedLinkTest, MismatchedOrOneSidedKeysAreRefusedOnBothSides) {
   struct Case {
     std::string stationKey1, siteKey;
     int objNum;
@@ -190,7 +190,7 @@ TEST_F(SecureLinkTest, MismatchedOrOneSidedKeysAreRefusedOnBothSides) {
   }
 }
 
-TEST_F(SecureLinkTest, ASiteClaimingAnotherObjectsIdProvesNothing) {
+TEST_F(KeyedLinkTest, ASiteClaimingAnotherObjectsIdProvesNothing) {
   // Object 2 has its own key; a site with Object 1's key says it is 2.
   a_ = Station(kKey1, kKey2);
   auto s = Speak(2, kKey1);
@@ -200,7 +200,7 @@ TEST_F(SecureLinkTest, ASiteClaimingAnotherObjectsIdProvesNothing) {
   EXPECT_FALSE(Obj(2).ArmedNow);
 }
 
-TEST_F(SecureLinkTest, RecordedChangedRepeatedAndCutRecordsActOnNothing) {
+TEST_F(KeyedLinkTest, RecordedChangedRepeatedAndCutRecordsActOnNothing) {
   a_ = Station(kKey1);
   // A real session: its arming is taken.
   auto real = Speak(1, kKey1);
@@ -259,7 +259,7 @@ TEST_F(SecureLinkTest, RecordedChangedRepeatedAndCutRecordsActOnNothing) {
   EXPECT_EQ(a_->Count("Снятие с охраны"), 0);
 }
 
-TEST_F(SecureLinkTest, ConnectionsAreCappedTimedAndBoundedWithOrWithoutAKey) {
+TEST_F(KeyedLinkTest, ConnectionsAreCappedTimedAndBoundedWithOrWithoutAKey) {
   a_ = Station(kKey1, {}, "MaxConnections=3\r\n");
   auto c1 = Raw(), c2 = Raw(), c3 = Raw();
   auto c4 = net.CreateClient();
@@ -298,7 +298,7 @@ TEST_F(SecureLinkTest, ConnectionsAreCappedTimedAndBoundedWithOrWithoutAKey) {
 
 // A full directory, every other Object with a key of its own: each site on
 // its own connection arms its Object, and the list shows which are protected.
-TEST_F(SecureLinkTest, AHundredObjectsKeyedAndKeylessMixed) {
+TEST_F(KeyedLinkTest, AHundredObjectsKeyedAndKeylessMixed) {
   auto keyOf = [](int id) {
     char text[65];
     for (int i = 0; i < 64; ++i) text[i] = "0123456789abcdef"[(id * 7 + i * 13) % 16];
