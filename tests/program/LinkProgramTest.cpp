@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -12,6 +13,8 @@
 
 #include "Programs.h"
 #include "app/Picture.h"
+#include "link/Protocol.h"
+#include "link/secure/SecureChannel.h"
 #include "support/PhoneExchange.h"
 #include "video/Bmp.h"
 
@@ -300,6 +303,118 @@ TEST(SecureLinkProgram, KeyedSiteCallsTheStationOverTheModemAndItsPicturesGoSeal
   // The modem's log and trace were written, and hold no key.
   EXPECT_FALSE(ReadFile(si.file("Trace.log")).empty());
   for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+}
+
+// Someone at the station's port who speaks the secure link through the
+// engine on a plain socket, and keeps every byte it sent.
+struct PortSpeaker {
+  int fd = -1;
+  std::unique_ptr<SecureChannel> channel;
+  std::vector<std::uint8_t> sent;
+  ~PortSpeaker() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Connect(int port) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  void Send(const std::vector<std::uint8_t>& b) {
+    sent.insert(sent.end(), b.begin(), b.end());
+    ::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+  }
+  void Flush() {
+    ByteBuffer& out = channel->Outbox();
+    Send(std::vector<std::uint8_t>(out.data(), out.data() + out.size()));
+    out.clear();
+  }
+  // A session as Object id's site with this key, up to its proof.
+  bool Session(int port, std::uint32_t id, const std::string& key) {
+    if (!Connect(port)) return false;
+    LinkKey k;
+    LinkKey::Parse(key, k);
+    channel = std::make_unique<SecureChannel>(id, k, ChannelOptions::Network(), Now());
+    channel->Start(Now());
+    Flush();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!channel->Established() && std::chrono::steady_clock::now() < until) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      std::uint8_t buf[512];
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return false;
+      channel->Receive(buf, static_cast<std::size_t>(n), Now());
+      Flush();
+    }
+    return channel->Established();
+  }
+  std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& plain) {
+    channel->Seal(plain);
+    ByteBuffer& out = channel->Outbox();
+    std::vector<std::uint8_t> r(out.data(), out.data() + out.size());
+    out.clear();
+    return r;
+  }
+  static std::uint64_t Now() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
+};
+
+std::vector<std::uint8_t> StatusOf(int id, bool armed) {
+  std::vector<std::uint8_t> m =
+      BuildHeader(19 + 4, link::mtPicture, static_cast<std::uint8_t>(id), 1, 0xFF, 0);
+  m.insert(m.end(), {static_cast<std::uint8_t>(armed ? 1 : 0), 0, 0, 0});
+  return m;
+}
+
+// A station process against what an attacker at its port can do: a
+// recorded session played again, a byte changed, a record sent twice, a
+// site naming this Object with another key.  Each is refused and journaled,
+// and the Object stays armed.
+TEST(SecureLinkProgram, RecordedChangedAndRepeatedRecordsAreRefusedByAStationProcess) {
+  TempDir st;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  const std::string log = st.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reap{station};
+  ASSERT_TRUE(WaitForText(log, "Программа запущена", 60s));
+
+  PortSpeaker real;
+  ASSERT_TRUE(real.Session(port, 7, kKey)) << ReadFile(log);
+  const auto armed = real.Sealed(StatusOf(7, true));
+  real.Send(armed);
+  ASSERT_TRUE(WaitForText(log, "Установка на охрану объекта №7(Дача)", 10s)) << ReadFile(log);
+
+  PortSpeaker replay;
+  ASSERT_TRUE(replay.Connect(port));
+  replay.Send(real.sent);
+  EXPECT_TRUE(
+      WaitForText(log, SecureFaultText(SecureFault::ProofFailed, SecureRole::Station), 10s));
+
+  real.Send(armed);  // the same record once more
+  EXPECT_TRUE(WaitForText(log, SecureFaultText(SecureFault::Replayed, SecureRole::Station), 10s));
+
+  PortSpeaker changed;
+  ASSERT_TRUE(changed.Session(port, 7, kKey));
+  auto disarm = changed.Sealed(StatusOf(7, false));
+  disarm[disarm.size() - 20] ^= 0x40;
+  changed.Send(disarm);
+  EXPECT_TRUE(WaitForText(log, SecureFaultText(SecureFault::AuthFailed, SecureRole::Station), 10s));
+
+  PortSpeaker other;
+  EXPECT_FALSE(other.Session(port, 7, kOtherKey));
+  EXPECT_TRUE(
+      WaitForText(log, SecureFaultText(SecureFault::RefusedMismatch, SecureRole::Station), 10s));
+
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(ReadFile(log).find("Снятие с охраны объекта №7"), std::string::npos);
 }
 
 }  // namespace
