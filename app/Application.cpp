@@ -5,6 +5,7 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "app/BeepQueue.h"
 #include "app/Remote.h"
 #include "app/Text.h"
 #include "app/Thresholds.h"
@@ -49,6 +50,8 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
                                                      *alarm, Timer4, devices.serialLines});
   link->SetNet(devices.net);
   link->SetMediaPlayer(devices.player);
+  if (BeepQueue* beeps = devices.beeps)
+    link->status.PlayPattern = [beeps](std::string_view pattern) { beeps->Play(pattern); };
   directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
 
   // --- what the parts tell each other (docs/architecture.md, "Cross-subsystem facts")

@@ -212,6 +212,7 @@ class TCheckListBox : public TControl {
     std::string text;
     bool checked = false;
     void* object = nullptr;
+    std::string mark;  // a short note shown beside the text ("" none)
   };
   std::function<void()> OnClick;          // selection changed by the user
   std::function<void(int)> OnClickCheck;  // a tick changed by the user
@@ -241,11 +242,17 @@ class TCheckListBox : public TControl {
     items_[static_cast<std::size_t>(i)].text = t;
     Changed();
   }
+  const std::string& Mark(int i) const { return items_.at(static_cast<std::size_t>(i)).mark; }
+  void SetMark(int i, const std::string& m) {
+    if (!InRange(i) || items_[static_cast<std::size_t>(i)].mark == m) return;
+    items_[static_cast<std::size_t>(i)].mark = m;
+    Changed();
+  }
   void* Object(int i) const {
     return InRange(i) ? items_[static_cast<std::size_t>(i)].object : nullptr;
   }
   int Add(const std::string& text, bool checked = false, void* object = nullptr) {
-    items_.push_back(Item{text, checked, object});
+    items_.push_back(Item{text, checked, object, {}});
     Changed();
     return Count() - 1;
   }

@@ -19,6 +19,8 @@
 
 namespace zv {
 
+class BeepQueue;
+
 struct Devices {
   std::unique_ptr<ICaptureDriver> capture;             // the capture card
   std::unique_ptr<IEmulatedCapture> emulatedCapture;   // the card without hardware
@@ -31,6 +33,7 @@ struct Devices {
   std::unique_ptr<IMqttFactory> mqtt;                  // the station's MQTT client (none: no MQTT)
   INetworkCameraFactory* netCameras = nullptr;         // network cameras (none: they stay dark)
   IClipWriterFactory* clipWriters = nullptr;           // video files of exports (none: no export)
+  BeepQueue* beeps = nullptr;  // beeps played off the loop (none: played in place)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.

@@ -74,6 +74,8 @@ TFormModel::TFormModel() {
   DelObject.SetCaption("Удалить");
   SetObjDefault.SetCaption("Принять по умолчанию");
   ObjectIPAddress.SetEnabled(false);
+  NewLinkKey.SetCaption("Новый ключ");
+  CopyLinkKey.SetCaption("Копировать");
   RegisterStored();
 }
 
@@ -128,6 +130,7 @@ void TFormModel::RegisterStored() {
   stored_.push_back(Checked(AllCams));                            // 53
   stored_.push_back(Checked(VideoEmulation));                     // 54
   stored_.push_back(Text(VideoEmulationFile, "FileName"));        // 55
+  stored_.push_back(Text(LinkKey));                               // 56
 }
 
 }  // namespace zv

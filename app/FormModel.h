@@ -121,6 +121,9 @@ struct TFormModel {
       "ClientModemType", {"Rockwell", "Motorola", "Cirrus Logic", "US Robotics"}, 1};
   TRadioGroup DialType{"DialType", {"Импульсный", "Тоновый"}, 0};
   TEdit ServerAddresses{"ServerAddresses", "192.168.0.1, zorvenix-server"};
+  // The site's link key (64 hex digits; empty: no key), a new one, a copy.
+  TEdit LinkKey{"LinkKey"};
+  TButton NewLinkKey{"NewLinkKey"}, CopyLinkKey{"CopyLinkKey"};
   // The selected Abonent's fields.
   TEdit AbonName{"AbonName"};
   TEdit AbonNumber{"AbonNumber"};
@@ -163,6 +166,7 @@ struct TFormModel {
   TEdit ObjectOwnerTelephones{"ObjectOwnerTelephones"};
   TEdit ObjectAddInfo{"ObjectAddInfo"};
   TEdit ObjectIPAddress{"ObjectIPAddress"};
+  TEdit ObjectLinkKey{"ObjectLinkKey"};
   TSpinEdit ObjID{"ObjID", 1, 0, 0};
   TSpinEdit ServerAnswerWaitTime{"ServerAnswerWaitTime", 15, 0, 0};  // seconds
   TSpinEdit ServerRecallTime{"ServerRecallTime", 3, 0, 0};           // minutes

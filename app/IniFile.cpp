@@ -107,8 +107,13 @@ bool IniFile::Save() const {
   const std::string tmp = path_ + ".tmp";
   std::FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return false;
-  bool ok = !private_ || ::fchmod(fileno(f), 0600) == 0;
-  ok = std::fwrite(text.data(), 1, text.size(), f) == text.size() && ok;
+  // Private before the first byte is written.
+  if (private_ && ::fchmod(fileno(f), 0600) != 0) {
+    std::fclose(f);
+    std::remove(tmp.c_str());
+    return false;
+  }
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fflush(f) == 0 && ok;
   ok = ::fsync(fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;

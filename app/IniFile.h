@@ -72,9 +72,9 @@ class IniFile {
   const Line* FindKey(const Section& s, const std::string& key) const;
 
   std::string path_;
+  bool private_ = false;
   std::vector<Line> preamble_;  // lines before the first section
   std::vector<Section> sections_;
-  bool private_ = false;
   bool wasCp1251_ = false;
 };
 

@@ -45,6 +45,12 @@ struct TObjectRecord {
   std::array<TCameraInfo*, kMaxCamsPerObject + 1> Cameras{};  // 1..8
   std::array<bool, kMaxCamsPerObject + 1> CamVisible{};       // 1..8
   std::array<std::string, 9> Gauges{};                        // 1..8
+  // The link key the Object's site must prove (64 hex digits; empty: the
+  // Object's link runs without one and is not protected).
+  std::string LinkKey;
+  // A connection that proved the key speaks for the Object now.
+  bool LinkSecure = false;
+  bool LinkProtected() const { return !LinkKey.empty(); }
 };
 
 struct TAbonentRecord {

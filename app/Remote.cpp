@@ -134,8 +134,8 @@ remote::ObjectState StationRemote::StateOf(int i) const {
   }
   st.lastSeen = o->LastSeen;
   st.connected = link_.status.Connected(o->ID);
-  // The link does not authenticate its sites yet: no connection is protected.
-  st.protectedLink = false;
+  // An Object with a link key takes only connections that prove it.
+  st.protectedLink = o->LinkProtected();
   st.serviceCallOverdue = link_.status.NextOverdueReport(i) != 0;
   for (int k = 1; k <= o->Cams && k <= static_cast<int>(kMaxCamsPerObject); ++k)
     if (const TCameraInfo* c = o->Cameras[static_cast<std::size_t>(k)])

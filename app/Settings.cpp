@@ -112,7 +112,28 @@ void Settings::WriteFormProperties() {
   }
 }
 
+void Settings::ShowLinkMark(int n) {
+  if (n < 1 || n > kMaxObjects) return;
+  const TObjectRecord& o = Objects[static_cast<std::size_t>(n)];
+  form_.ObjectListBox.SetMark(n - 1, o.LinkProtected() ? std::string() : kUnprotectedMark);
+}
+
+bool Settings::HoldsSecret() const {
+  if (!form_.LinkKey.Text().empty()) return true;
+  for (int n = 0; n <= ObjectsCount && n <= kMaxObjects; ++n)
+    if (Objects[static_cast<std::size_t>(n)].LinkProtected()) return true;
+  for (const auto& sec : ini_.Sections())
+    if (!ini_.ReadString(sec, "LinkKey", "").empty() ||
+        !ini_.ReadString(sec, "LinkKey.Text", "").empty() ||
+        !ini_.ReadString(sec, "NetPassword", "").empty())
+      return true;
+  return false;
+}
+
 bool Settings::Flush() {
+  // A file that holds a link key or a camera's password is readable by its
+  // owner only.
+  ini_.SetPrivate(HoldsSecret());
   if (ini_.Save()) return true;
   journal_.ReportError("Невозможно записать файл настроек \"" + ini_.Path() + "\" !", jcWriteObject,
                        1);
@@ -133,6 +154,8 @@ void Settings::ReadObject(int n) {
   o.AddPhoneNumber = ini_.ReadString(sec, "AddPhoneNumber", "");
   o.AddInfo = ini_.ReadString(sec, "AddInfo", "");
   o.IPAddress = ini_.ReadString(sec, "IPAddress", "");
+  o.LinkKey = ini_.ReadString(sec, "LinkKey", "");
+  o.LinkSecure = false;
   o.Checked = ini_.ReadString(sec, "Checked", "0") == "1";
   o.CheckedForView = ini_.ReadString(sec, "CheckedForView", "0") == "1";
   o.CallToObjMode = ini_.ReadString(sec, "CallToObjMode", "0") == "1";
@@ -150,6 +173,7 @@ void Settings::ReadObject(int n) {
   if (n < 1) return;
 
   form_.ObjectListBox.Add(o.Name, o.Checked);
+  ShowLinkMark(n);
   form_.ObjViewListBox.Add(o.Name, o.CheckedForView);
   const std::string vis = ini_.ReadString(sec, "CamVisible", "11111111");
   for (int i = 1; i <= kMaxCamsPerObject; ++i)
@@ -286,6 +310,10 @@ void Settings::WriteObject(int n) {
   ini_.WriteText(sec, "AddPhoneNumber", o.AddPhoneNumber);
   ini_.WriteText(sec, "IPAddress", o.IPAddress);
   ini_.WriteText(sec, "AddInfo", o.AddInfo);
+  if (o.LinkKey.empty())
+    ini_.DeleteKey(sec, "LinkKey");
+  else
+    ini_.WriteString(sec, "LinkKey", o.LinkKey);
   ini_.WriteBool(sec, "Checked", o.Checked);
   ini_.WriteBool(sec, "CheckedForView", o.CheckedForView);
   ini_.WriteBool(sec, "CallToObjMode", o.CallToObjMode);

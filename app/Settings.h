@@ -44,6 +44,13 @@ class Settings {
   int LinkPort = 3000;
 
   IniFile& Ini() { return ini_; }
+  // A link key (the site's or an Object's) or a network camera's password
+  // is set: the file is kept private (0600).
+  bool HoldsSecret() const;
+  // The Object list's mark of record n: an Object without a link key is
+  // shown as unprotected.
+  static constexpr const char* kUnprotectedMark = "без защиты";
+  void ShowLinkMark(int n);
 
  private:
   void PresetTemplates();

@@ -12,18 +12,24 @@ bool IsWin9x(const Services& s) {
 }
 
 void Tone(const Services& s, std::uint16_t frequency, std::uint16_t duration) {
+  SoundTone(
+      s.speaker, [&s](unsigned ms) { s.clock.Sleep(ms); }, frequency, duration);
+}
+
+void SoundTone(ISpeaker& speaker, const std::function<void(unsigned)>& sleep,
+               std::uint16_t frequency, std::uint16_t duration) {
   unsigned f = frequency < 19 ? 19 : frequency;
   unsigned d = duration > 10000 ? 10000 : duration;
-  if (IsWin9x(s)) {
+  if (speaker.HasDirectAccess()) {
     // The timer chip divides its 1.19 MHz clock; the divisor is worked out
     // with 1193000 and the chip then sounds 1193182 / divisor.
     const unsigned divisor = 1193000u / f;
     const unsigned hz = divisor ? (1193182u + divisor / 2) / divisor : 0;
-    s.speaker.SetDirectTone(hz);
-    s.clock.Sleep(d);
-    s.speaker.SetDirectTone(0);
+    speaker.SetDirectTone(hz);
+    sleep(d);
+    speaker.SetDirectTone(0);
   } else {
-    s.speaker.Beep(f, d);
+    speaker.Beep(f, d);
   }
 }
 
@@ -51,7 +57,8 @@ bool IsSeparator(char c) {
 }
 }  // namespace
 
-void PlayBeepPattern(const Services& s, std::string_view pattern) {
+std::vector<BeepNote> ParseBeepPattern(std::string_view pattern) {
+  std::vector<BeepNote> notes;
   std::size_t i = 0;
   while (i < pattern.size()) {
     while (i < pattern.size() && IsSeparator(pattern[i])) ++i;
@@ -74,8 +81,13 @@ void PlayBeepPattern(const Services& s, std::string_view pattern) {
       dur = dur * 10 + (c - '0');
     }
     if (!ok || dur > 65535 || freq < 0 || freq > 65535) continue;
-    Tone(s, static_cast<std::uint16_t>(freq), static_cast<std::uint16_t>(dur));
+    notes.push_back({static_cast<std::uint16_t>(freq), static_cast<std::uint16_t>(dur)});
   }
+  return notes;
+}
+
+void PlayBeepPattern(const Services& s, std::string_view pattern) {
+  for (const BeepNote& n : ParseBeepPattern(pattern)) Tone(s, n.hz, n.ms);
 }
 
 std::string PadNumber(long long value, int width) {

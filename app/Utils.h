@@ -2,8 +2,10 @@
 // Small shared routines: speaker tones and beep patterns, fixed-width
 // numbers, name abbreviation.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Services.h"
 
@@ -17,6 +19,16 @@ bool IsWin9x(const Services& s);
 void Tone(const Services& s, std::uint16_t frequency, std::uint16_t duration);
 // Plays the notes of a pattern such as "g50;s200" one after another.
 void PlayBeepPattern(const Services& s, std::string_view pattern);
+// A pattern's notes: frequency and length in ms, as Tone takes them.
+struct BeepNote {
+  std::uint16_t hz = 0, ms = 0;
+  bool operator==(const BeepNote&) const = default;
+};
+std::vector<BeepNote> ParseBeepPattern(std::string_view pattern);
+// Sounds one tone on speaker, waiting with sleep(ms) where the speaker
+// does not wait itself.
+void SoundTone(ISpeaker& speaker, const std::function<void(unsigned)>& sleep,
+               std::uint16_t frequency, std::uint16_t duration);
 // Frequency of a note letter: Round(15 * 1.318^(code - 65)).
 long NoteFrequency(int code);
 

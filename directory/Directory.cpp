@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/Cameras.h"
+#include "link/secure/LinkKey.h"
 
 namespace zv {
 
@@ -39,7 +40,7 @@ Directory::Directory(IDialogs& dialogs, Journal& journal, TFormModel& form, Sett
 
   f.ObjectListBox.OnClick = [this] { ObjectListBoxClick(); };
   for (TEdit* e : {&f.ObjectName, &f.ObjectAddress, &f.ObjectTelephone, &f.ObjectOwnerTelephones,
-                   &f.ObjectAddInfo, &f.ObjectIPAddress})
+                   &f.ObjectAddInfo, &f.ObjectIPAddress, &f.ObjectLinkKey})
     e->OnChange = [this, e] { ObjectOwnerTelephonesChange(e); };
   for (TSpinEdit* s : {&f.ObjID, &f.ServerAnswerWaitTime, &f.ServerRecallTime,
                        &f.ServerRecallPeriod, &f.ServerTestCallPeriod, &f.ObjCamerasAmount})
@@ -60,7 +61,7 @@ Directory::~Directory() {
   f.AddAbonent.OnClick = f.DelAbonent.OnClick = f.SetAbonDefault.OnClick = nullptr;
   f.ObjectListBox.OnClick = nullptr;
   for (TEdit* e : {&f.ObjectName, &f.ObjectAddress, &f.ObjectTelephone, &f.ObjectOwnerTelephones,
-                   &f.ObjectAddInfo, &f.ObjectIPAddress})
+                   &f.ObjectAddInfo, &f.ObjectIPAddress, &f.ObjectLinkKey})
     e->OnChange = nullptr;
   for (TSpinEdit* s : {&f.ObjID, &f.ServerAnswerWaitTime, &f.ServerRecallTime,
                        &f.ServerRecallPeriod, &f.ServerTestCallPeriod, &f.ObjCamerasAmount})
@@ -179,6 +180,7 @@ void Directory::ShowObject(int n) {
   f.ObjectOwnerTelephones.SetText(o.AddPhoneNumber);
   f.ObjectAddInfo.SetText(o.AddInfo);
   f.ObjectIPAddress.SetText(o.IPAddress);
+  f.ObjectLinkKey.SetText(o.LinkKey);
   f.ObjID.SetValue(o.ID);
   f.ServerAnswerWaitTime.SetValue(o.WaitAnswerTimeout);
   f.ServerRecallTime.SetValue(o.RecallTime);
@@ -217,6 +219,17 @@ void Directory::ObjectOwnerTelephonesChange(const TControl* sender) {
   o.AddPhoneNumber = f.ObjectOwnerTelephones.Text();
   o.AddInfo = f.ObjectAddInfo.Text();
   o.IPAddress = f.ObjectIPAddress.Text();
+  if (sender == &f.ObjectLinkKey) {
+    // Taken once it is a whole key (or cleared); a key half typed or
+    // pasted with a fault leaves the one before in force.
+    LinkKey key;
+    const KeyTextError e = LinkKey::Parse(f.ObjectLinkKey.Text(), key);
+    if (e == KeyTextError::Ok || e == KeyTextError::Empty) {
+      o.LinkKey = key.ToText();
+      o.LinkSecure = o.LinkSecure && !key.Empty();
+      settings_.ShowLinkMark(n);
+    }
+  }
   o.ID = f.ObjID.Value();
   o.WaitAnswerTimeout = f.ServerAnswerWaitTime.Value();
   o.RecallTime = f.ServerRecallTime.Value();

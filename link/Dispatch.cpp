@@ -277,21 +277,40 @@ void SiteDispatch::TakeDtmfDigit(char digit) {
   LinkContext& c = l_.ctx;
   LinkState& st = l_.st;
   st.DtmfBuffer += digit;
-  const std::string& on = c.form.DefenceOnDTMF.Text();
-  const std::string& off = c.form.DefenceOffDTMF.Text();
-  // An empty code never matches: any key would arm or disarm.
-  if (!c.site.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
-    st.DtmfBuffer.clear();
-    if (c.defence.PollNow()) {
-      l_.VoiceModem1.PlayDTMF("3");
+  // The codes are looked for among the digits so far, and guessing is
+  // limited: three wrong codes end the call, and after repeated failed
+  // calls no code is taken for a while.
+  const DtmfLockout::Result r =
+      DtmfLock.Digit(digit, c.site.Armed, c.form.DefenceOnDTMF.Text(), c.form.DefenceOffDTMF.Text(),
+                     c.services.clock.TickMs());
+  for (const auto& line : r.journal)
+    c.journal.AddJournal(line.text, line.kind == 3 ? jkAlarm : jkNotice);
+  switch (r.verdict) {
+    case DtmfLockout::Verdict::Arm:
+      st.DtmfBuffer.clear();
+      if (c.defence.PollNow()) {
+        l_.VoiceModem1.PlayDTMF("3");
+        c.defence.RemoteSwitchMode();
+      } else {
+        l_.VoiceModem1.PlayDTMF("9*9*9*");
+      }
+      break;
+    case DtmfLockout::Verdict::Disarm:
+      st.DtmfBuffer.clear();
       c.defence.RemoteSwitchMode();
-    } else {
-      l_.VoiceModem1.PlayDTMF("9*9*9*");
-    }
-  }
-  if (c.site.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
-    st.DtmfBuffer.clear();
-    c.defence.RemoteSwitchMode();
+      break;
+    case DtmfLockout::Verdict::Refused:
+      st.DtmfBuffer.clear();
+      break;
+    case DtmfLockout::Verdict::HangUp:
+      // The modem is busy with the event that brought the digit: the
+      // heartbeat hangs up.
+      st.DtmfBuffer.clear();
+      st.HangUpDue = true;
+      break;
+    case DtmfLockout::Verdict::None:
+    case DtmfLockout::Verdict::WrongCode:
+      break;
   }
 }
 

@@ -37,9 +37,17 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
                   ctx.serialDevices),
       CommPort1(ctx.services.dispatcher, ctx.services.ports, ctx.serialDevices),
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
-      serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
+      serialAssembler_([this](const LinkMessage& m) { SerialMessage(m); }),
       modemReceiver_(
-          [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
+          [this](const std::uint8_t* p, std::size_t n) {
+            station.ModemPicture(p, n, modemPeer_);
+            // A keyless site calling for an Object that has a key: told why.
+            if (modemPeer_.KeyRefused() && !modemRefusalSent_) {
+              modemRefusalSent_ = true;
+              const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+              ModemSend(refusal.data(), refusal.size());
+            }
+          },
           [this](std::int64_t n) {
             ctx.journal.AddFailure(
                 "размер картинки " + std::to_string(n) + " байт превышает буфер приёма",
@@ -90,6 +98,21 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
   f.ClientComPort.OnChange = [this] { ClientComPortChange(false); };
   f.ServerComPort.OnChange = [this] { ClientComPortChange(true); };
   f.ObjectListBox.OnClickCheck = [this](int i) { station.ObjectListBoxClickCheck(i); };
+  f.NewLinkKey.OnClick = [this] { NewLinkKeyClick(); };
+  f.LinkKey.OnChange = [this] {
+    // A new key takes effect with the next connection.
+    badKeyReported_ = keyRefusalReported_ = false;
+    clientFault_ = SecureFault::None;
+    if (ServerMode()) return;
+    if (client_ && client_->Active()) client_->Close();
+    // The direct line begins anew with the new key (or without one).
+    if (serialSecure_ || (CommPort1.IsOpen() && CommKind() == 1)) {
+      serialSecure_.reset();
+      serialAssembler_.Reset();
+      serialPeer_.SetSecure(false);
+      if (CommPort1.IsOpen()) StartSerialSecure();
+    }
+  };
   WaveTest.OnClick = [this] { dispatch.WaveTestClick(); };
   WaveRec.OnClick = [this] { dispatch.WaveRecClick(); };
   RecStopBtn.OnClick = [this] { dispatch.RecStopBtnClick(); };
@@ -109,6 +132,8 @@ LinkSubsystem::~LinkSubsystem() {
   f.ClientComPort.OnChange = nullptr;
   f.ServerComPort.OnChange = nullptr;
   f.ObjectListBox.OnClickCheck = nullptr;
+  f.NewLinkKey.OnClick = nullptr;
+  f.LinkKey.OnChange = nullptr;
   VoiceModem1.OnYield = nullptr;
   VoiceModem1.OnEvent = nullptr;
   VoiceModem1.OnRead = nullptr;
@@ -192,6 +217,9 @@ void LinkSubsystem::StartNetwork() {
   const auto addresses = SplitAddresses(ctx.form.ServerAddresses.Text());
   ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
   if (!ServerMode() || !net_) return;
+  maxConnections_ = static_cast<int>(
+      ctx.settings.Ini().ReadInteger("Main", "MaxConnections", kDefaultMaxConnections));
+  if (maxConnections_ < 1) maxConnections_ = kDefaultMaxConnections;
   listener_ = net_->CreateListener();
   listener_->OnAccept = [this](std::unique_ptr<INetSocket> s) { Accept(std::move(s)); };
   // Reported only when the station's link is the network.
@@ -222,15 +250,45 @@ void LinkSubsystem::Shutdown() {
 // ---------------------------------------------------------------- sockets
 
 void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
-  connections_.push_back(Connection{std::move(s), LinkPeer(), LinkAssembler(nullptr)});
+  const std::uint64_t now = NowMs();
+  if (ConnectionCount() >= maxConnections_) {
+    // Journaled once a minute at most: a flood of connections must not
+    // flood the journal too.
+    if (!capReported_ || now - capReportedAt_ >= 60000) {
+      capReported_ = true;
+      capReportedAt_ = now;
+      ctx.journal.ShowStatus("Соединение " + s->PeerAddress() + " отклонено: открыто " +
+                                 std::to_string(maxConnections_) +
+                                 " соединений, больше не принимается",
+                             jkAlarm, 1);
+    }
+    s->Close();
+    return;
+  }
+  connections_.emplace_back();
   Connection& c = connections_.back();
+  c.socket = std::move(s);
+  c.acceptedAt = now;
   c.peer.SetAddress(c.socket->PeerAddress());
-  c.assembler = LinkAssembler([this, &c](const LinkMessage& m) { HandleLinkMessage(m, c.peer); });
-  c.socket->OnData = [this, &c] {
-    if (!c.dead) Drain(*c.socket, c.assembler);
-  };
+  c.assembler = LinkAssembler([this, &c](const LinkMessage& m) {
+    c.lastMessageAt = NowMs() + 1;
+    HandleLinkMessage(m, c.peer);
+    // A keyless site of an Object that has a key: told why, then closed.
+    if (c.peer.KeyRefused() && !c.secure && !c.closing && !c.dead) {
+      const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+      c.socket->Send(refusal.data(), refusal.size());
+      DropConnection(c, true);  // once the refusal has gone
+    }
+  });
+  c.socket->OnData = [this, &c] { ReadConnection(c); };
   c.socket->OnDisconnect = [this, &c] {
     if (c.dead) return;
+    if (c.secure) {
+      c.secure->EndOfInput(NowMs());
+      if (c.peer.Secure())
+        if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+    }
     c.dead = true;
     status.PeerGone(c.peer);
     // The counters of the site that went, not those of every other site.
@@ -242,7 +300,334 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
     }
   };
   c.socket->OnError = [](const std::string&) {};  // socket errors are not reported
-  if (c.socket->BytesAvailable() > 0) Drain(*c.socket, c.assembler);
+  if (c.socket->BytesAvailable() > 0) ReadConnection(c);
+}
+
+void LinkSubsystem::ReadConnection(Connection& c) {
+  if (c.dead || c.closing) return;
+  INetSocket& s = *c.socket;
+  const std::uint64_t now = NowMs();
+  // The first bytes say whether the site speaks with a key.
+  while (!c.decided && s.BytesAvailable() > 0) {
+    std::uint8_t buf[512];
+    const std::size_t got = s.Read(buf, sizeof buf);
+    if (got == 0) return;
+    c.received += got;
+    c.head.insert(c.head.end(), buf, buf + got);
+    const LinkStartScan scan = DetectLinkStart(c.head);
+    if (scan.kind == LinkStart::NeedMore) {
+      c.head.erase(c.head.begin(), c.head.begin() + static_cast<std::ptrdiff_t>(scan.at));
+      if (c.received > kUnboundReceiveCap) {
+        DropConnection(c, false);
+        return;
+      }
+      continue;
+    }
+    c.decided = true;
+    std::vector<std::uint8_t> head;
+    head.swap(c.head);
+    if (scan.kind == LinkStart::Secure) {
+      StartSecure(c);
+      c.secure->Receive(head.data() + scan.at, head.size() - scan.at, now);
+      SendSealed(c);
+      if (c.secure->GetState() == SecureChannel::State::Closed) {
+        DropConnection(c, false);
+        return;
+      }
+    } else {
+      c.assembler.Feed(head.data() + scan.at, head.size() - scan.at);
+    }
+  }
+  if (!c.decided) return;
+  if (c.secure) {
+    while (!c.dead && !c.closing && c.secure->GetState() != SecureChannel::State::Closed) {
+      const std::size_t avail = s.BytesAvailable();
+      if (avail == 0) break;
+      const std::span<std::uint8_t> room = c.secure->ReceiveSpace();
+      if (room.empty()) break;
+      const std::size_t got = s.Read(room.data(), std::min(avail, room.size()));
+      if (got == 0) break;
+      c.received += got;
+      c.secure->Received(got, now);
+      // A refusal goes out before the connection closes.
+      const bool said = SendSealed(c);
+      if (c.secure->GetState() == SecureChannel::State::Closed) {
+        DropConnection(c, said);
+        return;
+      }
+    }
+    return;
+  }
+  // Never more than the room after the write position; what is left waits
+  // in the socket and is taken by the next pass of this loop.
+  for (std::size_t avail = s.BytesAvailable(); avail > 0 && !c.dead && !c.closing;
+       avail = s.BytesAvailable()) {
+    const std::size_t room = c.assembler.Space();
+    const std::size_t got = s.Read(c.assembler.WritePtr(), avail < room ? avail : room);
+    if (got == 0) break;
+    c.received += got;
+    c.assembler.ReceiveBytes(got);
+    // Bytes that never make a message may not come without end.
+    if (c.lastMessageAt == 0 && c.received > kUnboundReceiveCap && !c.closing) {
+      DropConnection(c, false);
+      return;
+    }
+  }
+}
+
+void LinkSubsystem::StartSecure(Connection& c) {
+  c.secure = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                             ChannelOptions::Network(), c.acceptedAt);
+  SecureChannel& ch = *c.secure;
+  ch.PlainRoom = [&c](std::size_t n) -> std::span<std::uint8_t> {
+    if (c.assembler.Space() < n) return {};
+    return {c.assembler.WritePtr(), n};
+  };
+  ch.PlainCommit = [&c](std::size_t n) { c.assembler.ReceiveBytes(n); };
+  ch.OnPlain = [&c](std::span<std::uint8_t> p) { c.assembler.Feed(p.data(), p.size()); };
+  ch.OnEstablished = [this, &c] {
+    const int id = static_cast<int>(c.secure->ObjectId());
+    status.BindProven(c.peer, id);
+    const int i = station.FindObject(id);
+    std::string fingerprint;
+    if (i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey key;
+      if (LinkKey::Parse(o.LinkKey, key) == KeyTextError::Ok) fingerprint = key.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(c.peer) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch.OnFault = [this, &c](SecureFault f, bool) {
+    const std::int64_t claimed = c.secure->ObjectId();
+    const std::string who = claimed >= 0 ? std::to_string(claimed) : c.peer.Address();
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    std::string text = PeerText(c.peer);
+    if (!c.peer.Bound() && claimed >= 0)
+      text = "№" + std::to_string(claimed) + " (" + c.peer.Address() + ")";
+    ctx.journal.ShowStatus(
+        "Защищённая связь с объектом " + text + ": " + SecureFaultText(f, SecureRole::Station),
+        jkAlarm, 1);
+  };
+}
+
+bool LinkSubsystem::SendSealed(Connection& c) {
+  if (!c.secure) return false;
+  ByteBuffer& out = c.secure->Outbox();
+  if (out.empty()) return false;
+  if (!c.dead) c.socket->Send(out.data(), out.size());
+  out.clear();
+  return true;
+}
+
+void LinkSubsystem::DropConnection(Connection& c, bool afterSend) {
+  if (c.dead) return;
+  afterSend = SendSealed(c) || afterSend;
+  if (afterSend && c.socket->Pending() > 0) {
+    c.closing = true;
+    c.closeBy = NowMs() + 2000;
+    return;
+  }
+  if (c.secure) c.secure->Close();
+  if (c.peer.Secure())
+    if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
+      ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+  c.dead = true;
+  status.PeerGone(c.peer);
+  if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
+  if (!sweepPosted_) {
+    sweepPosted_ = true;
+    ctx.services.dispatcher.Post([this] { SweepConnections(); });
+  }
+}
+
+std::string LinkSubsystem::PeerText(const LinkPeer& peer) const {
+  if (peer.Bound()) {
+    const int i = station.FindObject(peer.ObjectId());
+    if (i > 0) {
+      const TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      return "№" + std::to_string(o.ID) + "(" + o.Name + ") (" + peer.Address() + ")";
+    }
+    return "№" + std::to_string(peer.ObjectId()) + " (" + peer.Address() + ")";
+  }
+  return peer.Address();
+}
+
+void LinkSubsystem::SuperviseConnections() {
+  const std::uint64_t now = NowMs();
+  for (auto& c : connections_) {
+    if (c.dead) continue;
+    if (c.closing) {
+      if (c.socket->Pending() == 0 || now >= c.closeBy) {
+        c.closing = false;
+        DropConnection(c, false);
+      }
+      continue;
+    }
+    if (c.secure) {
+      c.secure->Tick(now);
+      const bool said = SendSealed(c);
+      if (c.secure->Expired(now) || c.secure->GetState() == SecureChannel::State::Closed)
+        DropConnection(c, said);
+      continue;
+    }
+    // The first message is due soon after the connection; and what never
+    // became a site goes when it falls silent.
+    if (c.lastMessageAt == 0 && now - c.acceptedAt > kFirstMessageMs) {
+      DropConnection(c, false);
+      continue;
+    }
+    const std::uint64_t heard = c.lastMessageAt == 0 ? c.acceptedAt : c.lastMessageAt - 1;
+    if (!c.peer.Bound() && now - heard > kIdleMs) DropConnection(c, false);
+  }
+  if (serialSecure_) {
+    serialSecure_->Tick(now);
+    FlushSerialSecure();
+  }
+  if (modemSecure_ && st.DataConnected) {
+    modemSecure_->Tick(now);
+    FlushModemSecure();
+  }
+  if (clientClosing_ && client_ && (client_->Pending() == 0 || now >= clientCloseBy_)) {
+    clientClosing_ = false;
+    client_->Close();
+  } else if (clientSecure_ && client_ && client_->Connected() && !clientClosing_) {
+    clientSecure_->Tick(now);
+    if (clientSecure_->Expired(now) || clientSecure_->GetState() == SecureChannel::State::Closed)
+      CloseClient();
+    else
+      FlushClientSecure();
+  }
+}
+
+LinkKey LinkSubsystem::SiteKey() {
+  LinkKey key;
+  const KeyTextError e = LinkKey::Parse(ctx.form.LinkKey.Text(), key);
+  if (e != KeyTextError::Ok && e != KeyTextError::Empty && !badKeyReported_) {
+    badKeyReported_ = true;
+    ctx.journal.ReportError(LinkKey::ErrorText(e) + " (ключ связи в настройках связи) !",
+                            jcCaughtFailure, 1);
+  }
+  return key;
+}
+
+void LinkSubsystem::NewLinkKeyClick() {
+  ctx.form.LinkKey.SetText(LinkKey::Generate().ToText());
+}
+
+ObjectKey LinkSubsystem::KeyOfObject(std::uint32_t id) const {
+  ObjectKey k;
+  if (id > static_cast<std::uint32_t>(INT32_MAX)) return k;
+  const int i = station.FindObject(static_cast<int>(id));
+  if (i <= 0) return k;
+  k.known = true;
+  LinkKey::Parse(ctx.settings.Objects[static_cast<std::size_t>(i)].LinkKey, k.key);
+  return k;
+}
+
+// ---------------------------------------------------------------- the site's connection
+
+void LinkSubsystem::ReadClient() {
+  if (!client_) return;
+  if (!clientSecure_) {
+    // Keyless: a station that requires a key for this Object says so
+    // before it closes; the receive assembler skips it as noise.
+    for (std::size_t avail = client_->BytesAvailable(); avail > 0;
+         avail = client_->BytesAvailable()) {
+      const std::size_t room = clientAssembler_.Space();
+      std::uint8_t* at = clientAssembler_.WritePtr();
+      const std::size_t got = client_->Read(at, avail < room ? avail : room);
+      if (got == 0) break;
+      NoteRefusal({at, got}, ClientSocketAddress);
+      clientAssembler_.ReceiveBytes(got);
+    }
+    return;
+  }
+  if (clientClosing_) return;
+  const std::uint64_t now = NowMs();
+  while (clientSecure_->GetState() != SecureChannel::State::Closed) {
+    const std::size_t avail = client_->BytesAvailable();
+    if (avail == 0) break;
+    const std::span<std::uint8_t> room = clientSecure_->ReceiveSpace();
+    if (room.empty()) break;
+    const std::size_t got = client_->Read(room.data(), std::min(avail, room.size()));
+    if (got == 0) break;
+    clientSecure_->Received(got, now);
+    if (clientSecure_->GetState() == SecureChannel::State::Closed) break;
+    FlushClientSecure();
+  }
+  if (clientSecure_->GetState() == SecureChannel::State::Closed) CloseClient();
+}
+
+void LinkSubsystem::CloseClient() {
+  // A refusal the channel left goes out first; the heartbeat closes the
+  // connection once it has (or gives up after two seconds).
+  const bool said = !clientSecure_->Outbox().empty();
+  FlushClientSecure();
+  if (said && client_->Pending() > 0) {
+    clientClosing_ = true;
+    clientCloseBy_ = NowMs() + 2000;
+    return;
+  }
+  clientClosing_ = false;
+  client_->Close();
+}
+
+void LinkSubsystem::StartClientSecure() {
+  const LinkKey key = SiteKey();
+  clientSecure_.reset();
+  if (key.Empty()) return;
+  auto ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()),
+                                            key, ChannelOptions::Network(), NowMs());
+  ch->PlainRoom = [this](std::size_t n) -> std::span<std::uint8_t> {
+    if (clientAssembler_.Space() < n) return {};
+    return {clientAssembler_.WritePtr(), n};
+  };
+  ch->PlainCommit = [this](std::size_t n) { clientAssembler_.ReceiveBytes(n); };
+  ch->OnPlain = [this](std::span<std::uint8_t> p) { clientAssembler_.Feed(p.data(), p.size()); };
+  const std::string fingerprint = key.Fingerprint();
+  ch->OnEstablished = [this, fingerprint] {
+    stationPeer_.SetSecure(true);
+    clientFault_ = SecureFault::None;
+    ctx.journal.ShowStatus("Защищённая связь с сервером " + ClientSocketAddress +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+    // The site introduces itself now that it may speak.
+    if (SendPictureMessage(1)) {
+      ServiceCallPending = false;
+      if (!ctx.site.Armed) LastSentArmed = false;
+    }
+  };
+  ch->OnFault = [this](SecureFault f, bool) {
+    if (f == clientFault_) return;
+    clientFault_ = f;
+    ctx.journal.ShowStatus(
+        "Связь с сервером " + ClientSocketAddress + ": " + SecureFaultText(f, SecureRole::Site),
+        jkAlarm, 1);
+  };
+  clientSecure_ = std::move(ch);
+  clientSecure_->Start(NowMs());
+  FlushClientSecure();
+}
+
+bool LinkSubsystem::FlushClientSecure() {
+  if (!clientSecure_ || !client_) return false;
+  ByteBuffer& out = clientSecure_->Outbox();
+  if (out.empty()) return true;
+  const bool ok = client_->Send(out.data(), out.size());
+  out.clear();
+  return ok;
+}
+
+bool LinkSubsystem::SendToStation(const void* p, std::size_t n) {
+  if (!clientSecure_) return client_->Send(p, n);
+  if (!clientSecure_->Seal({static_cast<const std::uint8_t*>(p), n})) return false;
+  return FlushClientSecure();
 }
 
 void LinkSubsystem::SweepConnections() {
@@ -258,31 +643,169 @@ void LinkSubsystem::SweepConnections() {
   }
 }
 
-void LinkSubsystem::Drain(INetSocket& s, LinkAssembler& a) {
-  // Never more than the room after the write position; what is left waits
-  // in the socket and is taken by the next pass of this loop.
-  for (std::size_t avail = s.BytesAvailable(); avail > 0; avail = s.BytesAvailable()) {
-    const std::size_t room = a.Space();
-    const std::size_t got = s.Read(a.WritePtr(), avail < room ? avail : room);
-    if (got == 0) break;
-    a.ReceiveBytes(got);
+void LinkSubsystem::ReceiveDirectLine(int count) {
+  const std::uint64_t now = NowMs();
+  std::uint8_t buf[4096];
+  while (count > 0 && CommPort1.InCount() > 0) {
+    if (!serialSecure_ && !ServerMode()) {
+      // A keyless site reads straight into its assembler, and looks for a
+      // station's refusal among the bytes.
+      const std::size_t room = serialAssembler_.Space();
+      const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);
+      std::uint8_t* at = serialAssembler_.WritePtr();
+      const int got = CommPort1.Read(at, want);
+      if (got <= 0) break;
+      NoteRefusal({at, static_cast<std::size_t>(got)}, "Com");
+      serialAssembler_.ReceiveBytes(static_cast<std::size_t>(got));
+      count -= got;
+      continue;
+    }
+    const int got = CommPort1.Read(buf, std::min<int>(count, static_cast<int>(sizeof buf)));
+    if (got <= 0) break;
+    count -= got;
+    SerialBytes(buf, static_cast<std::size_t>(got), now);
+  }
+  FlushSerialSecure();
+}
+
+void LinkSubsystem::SerialBytes(const std::uint8_t* p, std::size_t n, std::uint64_t now) {
+  if (!serialSecure_ && ServerMode()) {
+    // The station learns from the line itself whether its site has a key:
+    // its hello begins a sealed conversation, which then holds the line.
+    // Until one comes, every byte goes to the assembler at once.
+    std::vector<std::uint8_t> scan(serialHead_);
+    scan.insert(scan.end(), p, p + n);
+    const auto at = std::search(scan.begin(), scan.end(), secure::kMarker,
+                                secure::kMarker + secure::kMarkerSize);
+    if (at == scan.end()) {
+      serialAssembler_.Feed(p, n);
+      const std::size_t keep = std::min<std::size_t>(scan.size(), secure::kMarkerSize - 1);
+      serialHead_.assign(scan.end() - static_cast<std::ptrdiff_t>(keep), scan.end());
+      return;
+    }
+    const auto k = static_cast<std::size_t>(at - scan.begin());
+    const std::size_t carried = serialHead_.size();
+    if (k > carried) serialAssembler_.Feed(p, k - carried);
+    serialHead_.clear();
+    StartSerialSecure();
+    serialSecure_->Receive(scan.data() + k, scan.size() - k, now);
+    return;
+  }
+  serialSecure_->Receive(p, n, now);
+}
+
+void LinkSubsystem::SerialMessage(const LinkMessage& m) {
+  HandleLinkMessage(m, serialPeer_);
+  // A keyless site on the line whose Object has a key here: told why.
+  if (ServerMode() && serialPeer_.KeyRefused() && CommPort1.IsOpen()) {
+    const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
+    CommPort1.Write(refusal.data(), static_cast<int>(refusal.size()));
   }
 }
 
-void LinkSubsystem::ReceiveDirectLine(int count) {
-  while (count > 0 && CommPort1.InCount() > 0) {
-    const std::size_t room = serialAssembler_.Space();
-    const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);
-    const int got = CommPort1.Read(serialAssembler_.WritePtr(), want);
-    if (got <= 0) break;
-    serialAssembler_.ReceiveBytes(static_cast<std::size_t>(got));
-    count -= got;
+void LinkSubsystem::StartSerialSecure() {
+  const bool site = !ServerMode();
+  std::unique_ptr<SecureChannel> ch;
+  LinkKey key;
+  if (site) {
+    key = SiteKey();
+    if (key.Empty()) return;
+    ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()), key,
+                                         ChannelOptions::SerialLine(), NowMs());
+  } else {
+    ch = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                         ChannelOptions::SerialLine(), NowMs());
   }
+  ch->PlainRoom = [this](std::size_t n) -> std::span<std::uint8_t> {
+    if (serialAssembler_.Space() < n) return {};
+    return {serialAssembler_.WritePtr(), n};
+  };
+  ch->PlainCommit = [this](std::size_t n) { serialAssembler_.ReceiveBytes(n); };
+  ch->OnPlain = [this](std::span<std::uint8_t> p) { serialAssembler_.Feed(p.data(), p.size()); };
+  ch->OnEstablished = [this, site] {
+    serialAssembler_.Reset();
+    if (site) {
+      serialPeer_.SetSecure(true);
+      ctx.journal.ShowStatus("Защищённая связь с сервером по " + serialPeer_.Address() +
+                                 " установлена (ключ " + SiteKey().Fingerprint() + ")",
+                             jkNotice, 1);
+      serialSentAt_ = 0;  // the status goes out at once
+      SerialStatus();
+      return;
+    }
+    const int id = static_cast<int>(serialSecure_->ObjectId());
+    status.BindProven(serialPeer_, id);
+    std::string fingerprint;
+    if (const int i = station.FindObject(id); i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey k;
+      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(serialPeer_) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch->OnFault = [this, site](SecureFault f, bool repeated) {
+    // The line goes on; what the peer said before the fault counts no more.
+    serialAssembler_.Reset();
+    if (site) {
+      serialPeer_.SetSecure(false);
+    } else {
+      if (serialPeer_.Secure())
+        if (const int i = station.FindObject(serialPeer_.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      const std::string address = serialPeer_.Address();
+      status.PeerGone(serialPeer_);
+      serialPeer_.Reset();
+      serialPeer_.SetAddress(address);
+    }
+    if (repeated) return;
+    const std::int64_t claimed = serialSecure_->ObjectId();
+    const std::string who =
+        site ? "site-com" : (claimed >= 0 ? std::to_string(claimed) : serialPeer_.Address());
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    if (site)
+      ctx.journal.ShowStatus("Связь с сервером по " + serialPeer_.Address() + ": " +
+                                 SecureFaultText(f, SecureRole::Site),
+                             jkAlarm, 1);
+    else
+      ctx.journal.ShowStatus(
+          "Защищённая связь с объектом " +
+              (claimed >= 0 ? "№" + std::to_string(claimed) + " (" + serialPeer_.Address() + ")"
+                            : serialPeer_.Address()) +
+              ": " + SecureFaultText(f, SecureRole::Station),
+          jkAlarm, 1);
+  };
+  serialSecure_ = std::move(ch);
+  if (site) serialSecure_->Start(NowMs());
+  FlushSerialSecure();
+}
+
+void LinkSubsystem::FlushSerialSecure() {
+  if (!serialSecure_) return;
+  ByteBuffer& out = serialSecure_->Outbox();
+  if (out.empty()) return;
+  if (CommPort1.IsOpen()) CommPort1.Write(out.data(), static_cast<int>(out.size()));
+  out.clear();
+}
+
+void LinkSubsystem::NoteRefusal(std::span<const std::uint8_t> bytes, const std::string& where) {
+  const SecureFault f = FindRefusal(bytes);
+  if (f == SecureFault::None || keyRefusalReported_) return;
+  keyRefusalReported_ = true;
+  ctx.journal.ShowStatus("Связь с сервером " + where + ": " + SecureFaultText(f, SecureRole::Site),
+                         jkAlarm, 1);
 }
 
 void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
   if (ServerMode()) {
     station.HandleLinkMessage(m, peer);
+  } else if (!ctx.form.LinkKey.Text().empty() && !peer.Secure()) {
+    // A site with a key takes commands only from a station that proved it.
   } else if ((m.Type == link::mtArm && !ctx.site.Armed) ||
              (m.Type == link::mtDisarm && ctx.site.Armed)) {
     ctx.defence.RemoteSwitchMode();
@@ -305,7 +828,7 @@ void LinkSubsystem::SendNextPicture() {
   if (!ServerMode() && kind == 2 && net_ && (!client_ || !client_->Active())) {
     if (!client_) {
       client_ = net_->CreateClient();
-      client_->OnData = [this] { Drain(*client_, clientAssembler_); };
+      client_->OnData = [this] { ReadClient(); };
       client_->OnError = [](const std::string&) {};
       client_->OnConnected = [this] { ClientConnected(); };
     }
@@ -331,6 +854,12 @@ void LinkSubsystem::ClientConnected() {
   // introduces itself with its status, so that the station knows which
   // Object this connection speaks for (and can send it commands).
   clientAssembler_.Reset();
+  stationPeer_.Reset();
+  clientClosing_ = false;
+  // With a key the site first proves it; it introduces itself once the
+  // station has proven the key too.
+  StartClientSecure();
+  if (clientSecure_) return;
   if (SendPictureMessage(1)) {
     ServiceCallPending = false;
     if (!ctx.site.Armed) LastSentArmed = false;
@@ -347,7 +876,9 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
     return false;
   if (!overSerial && (!client_ || !client_->Connected() || client_->Pending() > kPictureBacklog))
     return false;
+  if (!overSerial && clientSecure_ && !clientSecure_->Established()) return false;
   if (overSerial && !CommPort1.IsOpen()) return false;
+  if (overSerial && serialSecure_ && !serialSecure_->Established()) return false;
   WriteStatusBlock(pic.Data());
   // A whole picture would hold the direct line (115200 bit/s) for half a
   // minute: over it the message carries the status block alone.
@@ -359,10 +890,13 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   auto send = [&](const void* p, std::size_t n) {
     try {
       bool sent;
-      if (overSerial)
+      if (overSerial && serialSecure_) {
+        sent = CommPort1.IsOpen() && serialSecure_->Seal({static_cast<const std::uint8_t*>(p), n});
+        FlushSerialSecure();
+      } else if (overSerial) {
         sent = CommPort1.IsOpen() && CommPort1.Write(p, static_cast<int>(n)) == static_cast<int>(n);
-      else
-        sent = client_->Send(p, n);
+      } else
+        sent = SendToStation(p, n);
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
       ok = false;
@@ -392,6 +926,8 @@ bool LinkSubsystem::QueueModemPicture(int c) {
     PumpModemPicture();  // the picture before is still going out
     return false;
   }
+  // A site with a key sends pictures once the station has proven it.
+  if (modemSecure_ && !modemSecure_->Established()) return false;
   TCamera* cam = ctx.cameras.GetAs<TCamera>(c);
   if (!cam || cam->CurrentPicture.Empty()) return false;
   WriteStatusBlock(cam->CurrentPicture.Data());
@@ -405,14 +941,147 @@ bool LinkSubsystem::QueueModemPicture(int c) {
   status.Camera = static_cast<std::uint8_t>(c);
   WriteStatusBlock(status.Block);
   const auto coded = AddStatusSegment(jpeg, status);
-  modemOut_.resize(4 + coded.size());
+  std::vector<std::uint8_t> plain(4 + coded.size());
   const auto size = static_cast<std::uint32_t>(coded.size());
   for (int i = 0; i < 4; ++i)
-    modemOut_[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
-  std::copy(coded.begin(), coded.end(), modemOut_.begin() + 4);
-  modemOutPos_ = 0;
+    plain[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(size >> (8 * i));
+  std::copy(coded.begin(), coded.end(), plain.begin() + 4);
+  if (modemSecure_) {
+    // With a key the stream goes sealed, record after record.
+    if (!modemSecure_->Seal(plain)) return false;
+    FlushModemSecure();
+  } else {
+    ModemSend(plain.data(), plain.size());
+  }
   PumpModemPicture();
   return true;
+}
+
+void LinkSubsystem::ModemSend(const std::uint8_t* p, std::size_t n) {
+  if (modemOutPos_ >= modemOut_.size()) {
+    modemOut_.clear();
+    modemOutPos_ = 0;
+  }
+  modemOut_.insert(modemOut_.end(), p, p + n);
+}
+
+void LinkSubsystem::FlushModemSecure() {
+  if (!modemSecure_) return;
+  ByteBuffer& out = modemSecure_->Outbox();
+  if (out.empty()) return;
+  ModemSend(out.data(), out.size());
+  out.clear();
+  PumpModemPicture();
+}
+
+void LinkSubsystem::ModemBytes(const std::uint8_t* p, std::size_t n) {
+  const std::uint64_t now = NowMs();
+  if (!ServerMode()) {
+    if (modemSecure_)
+      modemSecure_->Receive(p, n, now);
+    else
+      NoteRefusal({p, n}, "(модем)");
+    FlushModemSecure();
+    return;
+  }
+  if (!modemDecided_) {
+    // The call's first bytes say whether the site seals its stream: a
+    // keyless stream begins with a picture's byte count.
+    modemHead_.insert(modemHead_.end(), p, p + n);
+    const std::size_t have = std::min(modemHead_.size(), secure::kMarkerSize);
+    if (std::memcmp(modemHead_.data(), secure::kMarker, have) == 0 && have < secure::kMarkerSize)
+      return;
+    modemDecided_ = true;
+    std::vector<std::uint8_t> head;
+    head.swap(modemHead_);
+    if (have == secure::kMarkerSize &&
+        std::memcmp(head.data(), secure::kMarker, secure::kMarkerSize) == 0) {
+      StartModemSecure();
+      modemSecure_->Receive(head.data(), head.size(), now);
+      FlushModemSecure();
+    } else {
+      modemReceiver_.Receive(head.data(), head.size());
+    }
+    return;
+  }
+  if (modemSecure_) {
+    modemSecure_->Receive(p, n, now);
+    FlushModemSecure();
+  } else {
+    modemReceiver_.Receive(p, n);
+  }
+}
+
+void LinkSubsystem::StartModemSecure() {
+  const bool site = !ServerMode();
+  std::unique_ptr<SecureChannel> ch;
+  if (site) {
+    const LinkKey key = SiteKey();
+    if (key.Empty()) return;
+    ch = std::make_unique<SecureChannel>(static_cast<std::uint32_t>(ctx.form.ObjNum.Value()), key,
+                                         ChannelOptions::ModemCall(), NowMs());
+  } else {
+    ch = std::make_unique<SecureChannel>([this](std::uint32_t id) { return KeyOfObject(id); },
+                                         ChannelOptions::ModemCall(), NowMs());
+  }
+  // The station hands the opened stream to its picture receiver; the site
+  // expects nothing but the handshake from the station.
+  ch->OnPlain = [this, site](std::span<std::uint8_t> plain) {
+    if (!site) modemReceiver_.Receive(plain.data(), plain.size());
+  };
+  ch->OnEstablished = [this, site] {
+    if (site) {
+      ctx.journal.ShowStatus("Защищённая связь с сервером по модему установлена (ключ " +
+                                 SiteKey().Fingerprint() + ")",
+                             jkNotice, 1);
+      return;
+    }
+    modemReceiver_.Reset();
+    const int id = static_cast<int>(modemSecure_->ObjectId());
+    status.BindProven(modemPeer_, id);
+    std::string fingerprint;
+    if (const int i = station.FindObject(id); i > 0) {
+      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+      o.LinkSecure = true;
+      LinkKey k;
+      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
+    }
+    faultsReported_.erase(std::to_string(id));
+    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(modemPeer_) +
+                               " установлена (ключ " + fingerprint + ")",
+                           jkNotice, 1);
+  };
+  ch->OnFault = [this, site](SecureFault f, bool repeated) {
+    // What came before the fault counts no more; the call goes on and the
+    // site begins again.
+    modemReceiver_.Reset();
+    if (!site) {
+      if (modemPeer_.Secure())
+        if (const int i = station.FindObject(modemPeer_.ObjectId()); i > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      status.PeerGone(modemPeer_);
+      modemPeer_.Reset();
+    }
+    if (repeated) return;
+    const std::int64_t claimed = modemSecure_->ObjectId();
+    const std::string who =
+        site ? "site-modem" : (claimed >= 0 ? std::to_string(claimed) : std::string("modem"));
+    auto it = faultsReported_.find(who);
+    if (it != faultsReported_.end() && it->second == f) return;
+    faultsReported_[who] = f;
+    if (site)
+      ctx.journal.ShowStatus("Связь с сервером по модему: " + SecureFaultText(f, SecureRole::Site),
+                             jkAlarm, 1);
+    else
+      ctx.journal.ShowStatus(
+          "Защищённая связь с объектом " +
+              (claimed >= 0 ? "№" + std::to_string(claimed) + " " : std::string()) + "(" +
+              modemPeer_.Address() + "): " + SecureFaultText(f, SecureRole::Station),
+          jkAlarm, 1);
+  };
+  modemSecure_ = std::move(ch);
+  if (site) modemSecure_->Start(NowMs());
+  FlushModemSecure();
 }
 
 void LinkSubsystem::PumpModemPicture() {
@@ -441,14 +1110,28 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
   // Only the connection that speaks for the Object carries its command:
   // a site's TCP connection, or the direct line a site speaks on.
   int sent = 0;
-  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID &&
-      CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) == static_cast<int>(cmd.size()))
-    ++sent;
+  if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID) {
+    if (serialSecure_) {
+      if (serialSecure_->Established() && serialSecure_->Seal(cmd)) ++sent;
+      FlushSerialSecure();
+    } else if (CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) ==
+               static_cast<int>(cmd.size())) {
+      ++sent;
+    }
+  }
   for (auto& c : connections_) {
-    if (!o || c.dead || c.peer.ObjectId() != o->ID) continue;
+    if (!o || c.dead || c.closing || c.peer.ObjectId() != o->ID) continue;
     try {
-      if (!c.socket->Send(cmd.data(), cmd.size()))
-        throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
+      bool ok;
+      if (c.secure) {
+        ok = c.secure->Seal(cmd);
+        const ByteBuffer& out = c.secure->Outbox();
+        ok = ok && c.socket->Send(out.data(), out.size());
+        c.secure->Outbox().clear();
+      } else {
+        ok = c.socket->Send(cmd.data(), cmd.size());
+      }
+      if (!ok) throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
       ++sent;
     } catch (const std::exception& e) {
       ctx.journal.AddFailure(e.what());
@@ -514,6 +1197,8 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   status.PeerGone(serialPeer_);
   serialPeer_.Reset();
   serialPeer_.SetAddress(name);
+  serialSecure_.reset();
+  serialHead_.clear();
   const int kind = CommKind();
   if (kind != 2) OpenLinkPort(port, kind);
   // A station may have a direct line to one site besides its modem or the
@@ -565,6 +1250,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
         jcLinkPortOpen, 1);
   }
   serialSentAt_ = 0;
+  // A site with a key begins with its hello; its status follows the proof.
+  if (ok && kind == 1 && !server) StartSerialSecure();
   if (ok && kind == 1) SerialStatus();
 }
 
@@ -604,7 +1291,7 @@ void LinkSubsystem::ReadModemStream(const std::uint8_t* data, int count) {
   }
   carrierTail_ =
       seen.size() > kNoCarrier.size() ? seen.substr(seen.size() - kNoCarrier.size() + 1) : seen;
-  if (ServerMode() && take > 0) modemReceiver_.Receive(data, take);
+  if (take > 0) ModemBytes(data, take);
 }
 
 void LinkSubsystem::DataConnectionUp(std::string connectLine) {
@@ -612,10 +1299,14 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   carrierTail_.clear();
   carrierLost_ = false;
   connectLine_.clear();
+  ResetModemSecure();
   if (ServerMode()) {
     modemReceiver_.Reset();
     status.PeerGone(modemPeer_);
     modemPeer_.Reset();
+  } else {
+    // A site with a key proves it before its pictures go.
+    StartModemSecure();
   }
   std::string speed;
   const auto sp = connectLine.find(' ');
@@ -640,7 +1331,15 @@ void LinkSubsystem::DataConnectionDown() {
   modemReceiver_.Reset();
   status.PeerGone(modemPeer_);
   modemPeer_.Reset();
+  ResetModemSecure();
   ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
+}
+
+void LinkSubsystem::ResetModemSecure() {
+  modemSecure_.reset();
+  modemDecided_ = false;
+  modemHead_.clear();
+  modemRefusalSent_ = false;
 }
 
 void LinkSubsystem::ReadDataConnection() {
@@ -681,17 +1380,24 @@ void LinkSubsystem::Heartbeat() {
     status.Supervise();
   else
     dispatch.TickSteps(ctx.defence.LastPollQuiet());
+  if (!ServerMode()) {
+    const std::string lockEnded = dispatch.DtmfLock.Tick(ctx.services.clock.TickMs());
+    if (!lockEnded.empty()) ctx.journal.AddJournal(lockEnded, jkNotice);
+  }
   ++st.Timer3Tag;
   ConnectionTimeout();
   LineReader();
   SerialStatus();
   if (st.DataConnected) PumpModemPicture();
   if (ctx.settings.DebugMode) Button1Click();
+  SuperviseConnections();
   if (sweepPosted_) SweepConnections();
 }
 
 void LinkSubsystem::ConnectionTimeout() {
-  if (st.RingTime == 0 || ctx.services.clock.Now() - st.RingTime <= kConnectionTimeout) return;
+  if (!st.HangUpDue &&
+      (st.RingTime == 0 || ctx.services.clock.Now() - st.RingTime <= kConnectionTimeout))
+    return;
   // The hang-up needs the modem to itself; in use, it waits for the next tick.
   if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
   HangUpLine();
@@ -700,6 +1406,8 @@ void LinkSubsystem::ConnectionTimeout() {
 }
 
 void LinkSubsystem::HangUpLine() {
+  st.HangUpDue = false;
+  dispatch.DtmfLock.CallEnded();
   const bool data = st.DataConnected;
   st.DataConnected = false;
   st.RingTime = 0;
@@ -725,6 +1433,7 @@ void LinkSubsystem::HangUpLine() {
   modemReceiver_.Reset();
   status.PeerGone(modemPeer_);
   modemPeer_.Reset();
+  ResetModemSecure();
   st.CallInProgress = false;
 }
 
@@ -754,6 +1463,7 @@ void LinkSubsystem::LineReader() {
         // Answering, the modem reports the connection itself.
         if (!connectLine_.empty()) DataConnectionUp(connectLine_);
       } else {
+        dispatch.DtmfLock.CallStarted(ctx.services.clock.TickMs());
         dispatch.EnterVoice();
         VoiceModem1.Command("AT+VLS=1", "OK");
       }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +25,8 @@
 #include "link/LinkPeer.h"
 #include "link/Protocol.h"
 #include "link/StationStatus.h"
+#include "link/secure/DtmfLockout.h"
+#include "link/secure/SecureChannel.h"
 #include "modem/CommPort.h"
 #include "modem/ModemLogFile.h"
 #include "modem/ModemProfile.h"
@@ -75,6 +78,7 @@ struct LinkState {
   int Timer4Tag = 0;         // seconds the current alarm has lasted
   int VoiceEntries = 0;      // successful voice-mode entries since start-up
   TDateTime AlarmStart = 0;  // when the current dispatch began
+  bool HangUpDue = false;    // the call is to be ended (wrong DTMF codes)
 };
 
 // A refused modem lock: the operation is abandoned without a report.
@@ -107,6 +111,8 @@ class SiteDispatch {
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();
+  // The limit on guessing the DTMF codes, over the calls of a run.
+  DtmfLockout DtmfLock;
 
   void WaveTestClick();
   void WaveRecClick();
@@ -214,6 +220,35 @@ class LinkSubsystem {
   // the station.
   void FrameTaken();
 
+  // --- the link key
+  // The site's key from its link settings; empty without one (or when the
+  // text is not a key, which is journaled once).
+  LinkKey SiteKey();
+  // "Новый ключ": a fresh random key into the site's link settings.
+  void NewLinkKeyClick();
+  // What the station knows of the Object a hello names.
+  ObjectKey KeyOfObject(std::uint32_t id) const;
+  // The site's channel to its station over the network (null: keyless or
+  // not connected).
+  const SecureChannel* StationChannel() const { return clientSecure_.get(); }
+  // The direct line's channel (null: keyless).
+  const SecureChannel* SerialChannel() const { return serialSecure_.get(); }
+
+  // --- limits that hold with or without a key
+  // Simultaneous connections the station takes ("MaxConnections" in [Main]).
+  static constexpr int kDefaultMaxConnections = 512;
+  int MaxConnections() const { return maxConnections_; }
+  // A connection must bring its first message (or complete its handshake)
+  // this soon after it was accepted.
+  static constexpr std::uint64_t kFirstMessageMs = 10000;
+  // A connection that never became a site is closed after this long silent.
+  static constexpr std::uint64_t kIdleMs = 60000;
+  // Bytes a connection may send before its first message: one picture
+  // message of the largest size and a little noise.
+  static constexpr std::size_t kUnboundReceiveCap = 1100000;
+  // Checks the deadlines of the station's connections (the heartbeat).
+  void SuperviseConnections();
+
   // --- link protocol
   // The hidden "Send Frame..." button: sends the next picture.
   void Button1Click() { SendNextPicture(); }
@@ -262,12 +297,51 @@ class LinkSubsystem {
   struct Connection {
     std::unique_ptr<INetSocket> socket;
     LinkPeer peer;
-    LinkAssembler assembler;
+    LinkAssembler assembler{nullptr};
     bool dead = false;
+    // The secure link over this connection; null while undecided and for
+    // a keyless site.
+    std::unique_ptr<SecureChannel> secure;
+    bool decided = false;            // the first bytes said which link it is
+    std::vector<std::uint8_t> head;  // the bytes before that
+    std::uint64_t acceptedAt = 0;
+    std::uint64_t lastMessageAt = 0;  // 0: none yet
+    std::size_t received = 0;         // bytes read
+    bool closing = false;             // a refusal is going out; closed once sent
+    std::uint64_t closeBy = 0;
   };
+  std::uint64_t NowMs() const { return ctx.services.clock.TickMs(); }
+  // The station's side of one connection.
+  void ReadConnection(Connection& c);
+  void StartSecure(Connection& c);
+  // Sends what the channel has to send; false when there was nothing.
+  bool SendSealed(Connection& c);
+  // Ends a connection: at once, or once what is queued has gone out.
+  void DropConnection(Connection& c, bool afterSend);
+  // A peer's name for the journal: its Object when known, and its address.
+  std::string PeerText(const LinkPeer& peer) const;
+  // The site's side of its network connection.
+  void ReadClient();
+  void StartClientSecure();
+  bool SendToStation(const void* p, std::size_t n);
+  bool FlushClientSecure();
+  // The direct line: its bytes into the secure channel or the assembler.
+  void SerialBytes(const std::uint8_t* p, std::size_t n, std::uint64_t now);
+  void SerialMessage(const LinkMessage& m);
+  void StartSerialSecure();
+  void FlushSerialSecure();
+  // The modem's data connection: bytes out after what is queued, bytes in
+  // to the secure channel or the picture receiver.
+  void ModemSend(const std::uint8_t* p, std::size_t n);
+  void ModemBytes(const std::uint8_t* p, std::size_t n);
+  void StartModemSecure();
+  void FlushModemSecure();
+  void ResetModemSecure();
+  // A keyless site journals a station's refusal found among bytes, once.
+  void NoteRefusal(std::span<const std::uint8_t> bytes, const std::string& where);
+  void CloseClient();
   void HandleLinkMessage(const LinkMessage& m, LinkPeer& peer);
   void Accept(std::unique_ptr<INetSocket> s);
-  void Drain(INetSocket& s, LinkAssembler& a);
   void SweepConnections();
   void CommPort1DataAvail(int count) { ReceiveDirectLine(count); }
   // The direct line's bytes into its assembler.
@@ -319,6 +393,24 @@ class LinkSubsystem {
   std::array<long long, 21> received_{};
   long long closedHandled_ = 0;
   bool sweepPosted_ = false;
+  std::unique_ptr<SecureChannel> clientSecure_;
+  std::unique_ptr<SecureChannel> serialSecure_;  // the direct line's, null: keyless
+  std::vector<std::uint8_t> serialHead_;
+  std::unique_ptr<SecureChannel> modemSecure_;  // the data call's, null: keyless
+  bool modemDecided_ = false;                   // station: the call's first bytes were seen
+  std::vector<std::uint8_t> modemHead_;
+  bool modemRefusalSent_ = false;  // station: the line's bytes before a marker
+  bool clientClosing_ = false;     // a refusal is going out; closed once sent
+  std::uint64_t clientCloseBy_ = 0;
+  bool badKeyReported_ = false;
+  bool keyRefusalReported_ = false;
+  int maxConnections_ = kDefaultMaxConnections;
+  // The secure link's faults journaled, per Object claimed (or address), so
+  // that a peer that keeps reconnecting is journaled once until it succeeds.
+  std::map<std::string, SecureFault> faultsReported_;
+  SecureFault clientFault_ = SecureFault::None;
+  std::uint64_t capReportedAt_ = 0;
+  bool capReported_ = false;
 };
 
 }  // namespace zv

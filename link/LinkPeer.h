@@ -7,8 +7,8 @@ namespace zv {
 // One source of link messages at the station: a TCP connection, the direct
 // serial line or a modem data call.  A peer speaks for one Object: the first
 // picture message it sends binds it to that Object's ID, and a message for
-// any other Object on it is refused.  (An authenticated link would bind it
-// by its handshake instead.)
+// any other Object on it is refused.  A peer that proved its Object's link
+// key is bound by the handshake instead.
 class LinkPeer {
  public:
   static constexpr int kUnbound = -1;
@@ -24,7 +24,16 @@ class LinkPeer {
   void Reset() {
     objectId_ = kUnbound;
     unknownReported_ = foreignReported_ = false;
+    secure_ = keyRefused_ = false;
   }
+
+  // The peer proved its Object's link key; bound by the handshake.
+  bool Secure() const { return secure_; }
+  void SetSecure(bool s) { secure_ = s; }
+  // A keyless peer spoke for an Object that has a key: refused, and
+  // nothing more it sends counts.
+  bool KeyRefused() const { return keyRefused_; }
+  void RefuseKeyless() { keyRefused_ = true; }
 
   // Each kind of refusal is journaled once per connection, so a peer that
   // keeps sending cannot flood the journal.
@@ -36,6 +45,8 @@ class LinkPeer {
   int objectId_ = kUnbound;
   bool unknownReported_ = false;
   bool foreignReported_ = false;
+  bool secure_ = false;
+  bool keyRefused_ = false;
 };
 
 }  // namespace zv

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/Utils.h"
+#include "link/secure/SecureChannel.h"
 
 namespace zv {
 
@@ -28,6 +29,13 @@ StationStatus::StationStatus(const Services& services, Journal& journal, TFormMo
                              Settings& settings)
     : s_(services), journal_(journal), form_(form), settings_(settings) {}
 
+void StationStatus::Beep(std::string_view pattern) {
+  if (PlayPattern)
+    PlayPattern(pattern);
+  else
+    PlayBeepPattern(s_, pattern);
+}
+
 bool StationStatus::Recording() const {
   return IsRecording ? IsRecording() : form_.RecordBtn.Down();
 }
@@ -47,17 +55,36 @@ void StationStatus::ReportUnknown(LinkPeer& peer, int id) {
 }
 
 bool StationStatus::Admit(LinkPeer& peer, int id) {
+  if (peer.KeyRefused()) return false;
   if (!peer.Bound()) {
-    if (id != 0) {
-      peer.Bind(id);
-      if (peers_[id]++ == 0) {
-        const int i = FindObjectById(settings_, id);
-        const std::string who = i > 0 ? ObjectText(settings_.Objects[static_cast<std::size_t>(i)])
-                                      : "№" + std::to_string(id);
-        // Not journaled: a site's connection comes and goes with its pictures.
-        Announce(Connection(ObjectNews::ConnectionUp, i, id,
-                            "Объект " + who + " на связи (" + peer.Address() + ")"));
+    if (id == 0) return true;
+    const int i = FindObjectById(settings_, id);
+    if (i > 0 && !peer.Secure()) {
+      TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
+      if (o.LinkProtected()) {
+        // The Object has a key and this peer did not prove it: whoever it
+        // is, it does not speak for the Object.
+        peer.RefuseKeyless();
+        // Once until the Object's site proves its key: a keyless site that
+        // keeps reconnecting does not flood the journal.
+        if (keylessRefused_.insert(id).second)
+          journal_.ShowStatus("Объект " + ObjectText(o) + " (" + peer.Address() + "): " +
+                                  SecureFaultText(SecureFault::PlainPeer, SecureRole::Station),
+                              jkAlarm, 1);
+        return false;
       }
+      o.LinkSecure = false;
+      journal_.AddJournal("Связь с объектом " + ObjectText(o) + " (" + peer.Address() +
+                              ") без ключа связи: не защищена",
+                          jkNotice, jeNone, i);
+    }
+    peer.Bind(id);
+    if (peers_[id]++ == 0) {
+      const std::string who = i > 0 ? ObjectText(settings_.Objects[static_cast<std::size_t>(i)])
+                                    : "№" + std::to_string(id);
+      // Not journaled: a site's connection comes and goes with its pictures.
+      Announce(Connection(ObjectNews::ConnectionUp, i, id,
+                          "Объект " + who + " на связи (" + peer.Address() + ")"));
     }
     return true;
   }
@@ -75,6 +102,17 @@ bool StationStatus::Admit(LinkPeer& peer, int id) {
     }
   }
   return false;
+}
+
+void StationStatus::BindProven(LinkPeer& peer, int id) {
+  // A session begun anew on the same line: the one before has gone.
+  PeerGone(peer);
+  const std::string address = peer.Address();
+  peer.Reset();
+  peer.SetAddress(address);
+  peer.SetSecure(true);
+  keylessRefused_.erase(id);
+  Admit(peer, id);
 }
 
 void StationStatus::PeerGone(const LinkPeer& peer) {
@@ -137,7 +175,6 @@ void StationStatus::SignOfLife(int i) {
 }
 
 void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
-  const Services& s = s_;
   TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
   o.ArmedNow = block[0] != 0;
   const std::uint8_t mask = block[1], state = block[2], cams = block[3];
@@ -148,7 +185,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
       list.SetChecked(i - 1, true);
       o.GaugesBefore = state;
       o.CamsBefore = cams;
-      PlayBeepPattern(s, "g50;s200");
+      Beep("g50;s200");
       Tell(ObjectNews::Armed, i, "Установка на охрану объекта " + ObjectText(o), jkNotice);
       if (!Recording()) form_.RecordBtn.Click();
     }
@@ -157,7 +194,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
       // Kept before the line is told, so that its readers see the new state.
       o.GaugesBefore = state;
       if (alarm != 0) {
-        PlayBeepPattern(s, form_.BeepStr.Text());
+        Beep(form_.BeepStr.Text());
         std::string names;
         int count = 0;
         for (int k = 1; k <= 8; ++k)
@@ -169,7 +206,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
                  " на объекте " + ObjectText(o) + " !",
              jkAlarm, true, alarm);
       } else {
-        PlayBeepPattern(s, "i50");
+        Beep("i50");
         Tell(ObjectNews::GaugesNormal, i,
              "Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии", jkNotice);
       }
@@ -177,7 +214,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
     if (cams != o.CamsBefore) {
       o.CamsBefore = cams;
       if (cams != 0) {
-        PlayBeepPattern(s, "i50;u50;i50");
+        Beep("i50;u50;i50");
         std::string names;
         int count = 0;
         for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
@@ -196,7 +233,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
     }
   } else if (o.ArmedBefore) {
     list.SetChecked(i - 1, false);
-    PlayBeepPattern(s, "s50;g200");
+    Beep("s50;g200");
     Tell(ObjectNews::Disarmed, i, "Снятие с охраны объекта " + ObjectText(o), jkNotice);
     // Recording goes on while any other Object is armed.
     if (Recording() && !AnyObjectArmed()) form_.RecordBtn.Click();

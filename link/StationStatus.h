@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "app/FormModel.h"
 #include "app/Journal.h"
@@ -56,10 +58,16 @@ class StationStatus {
 
   // Whether recording is on.  Unset: the record button's pressed state.
   std::function<bool()> IsRecording;
+  // Plays a beep pattern without holding the loop (the program's beep
+  // queue).  Unset: played in place.
+  std::function<void(std::string_view)> PlayPattern;
 
   // Whether peer may speak for the Object with this ID (0: a camera of no
   // Object); binds an unbound peer.  A refusal is journaled, once.
   bool Admit(LinkPeer& peer, int id);
+  // peer proved the key of the Object with this ID: it speaks for that
+  // Object from now on, as a site's first picture binds a keyless one.
+  void BindProven(LinkPeer& peer, int id);
   // A message for an ID the directory does not know; journaled once.
   void ReportUnknown(LinkPeer& peer, int id);
 
@@ -96,6 +104,7 @@ class StationStatus {
 
  private:
   bool Recording() const;
+  void Beep(std::string_view pattern);
   bool AnyObjectArmed() const;
   // Per record number, with the ID it was kept for: records move when an
   // Object is deleted, and state kept for another Object does not count.
@@ -107,7 +116,8 @@ class StationStatus {
   Settings& settings_;
   std::array<TDateTime, kMaxObjects + 1> overdue_{};
   std::array<int, kMaxObjects + 1> overdueId_{};
-  std::map<int, int> peers_;  // connections speaking for each Object ID
+  std::set<int> keylessRefused_;  // IDs whose keyless site was refused and journaled
+  std::map<int, int> peers_;      // connections speaking for each Object ID
 };
 
 }  // namespace zv

@@ -70,7 +70,7 @@ struct ObjectState {
   SiteMasks masks;
   TDateTime lastSeen = 0;      // last picture or status from the site; 0: never
   bool connected = false;      // a connection speaks for the Object now
-  bool protectedLink = false;  // that connection is authenticated and encrypted
+  bool protectedLink = false;  // a link key: only authenticated, sealed connections
   bool serviceCallOverdue = false;
   std::vector<CameraInfo> cameras;
   std::vector<std::string> gaugeNames;  // input 1..8 in bit order

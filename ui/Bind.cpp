@@ -3,8 +3,10 @@
 #include "ui/Guard.h"
 
 #include <QButtonGroup>
+#include <QIcon>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
 #include <QVBoxLayout>
 
 namespace zv::ui {
@@ -183,6 +185,10 @@ QListWidget* BindCheckList(TCheckListBox& c, bool checkable, QWidget* parent) {
         if (checkable) it->setFlags(it->flags() | Qt::ItemIsUserCheckable);
       }
       it->setText(QString::fromStdString(c.Text(i)));
+      // A marked item shows a warning sign, and the mark as its hint.
+      const std::string& mark = c.Mark(i);
+      it->setIcon(mark.empty() ? QIcon() : w->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+      it->setToolTip(QString::fromStdString(mark));
       if (checkable) it->setCheckState(c.Checked(i) ? Qt::Checked : Qt::Unchecked);
     }
     w->setCurrentRow(c.ItemIndex());

@@ -20,6 +20,7 @@
 #include <iostream>
 
 #include "app/Application.h"
+#include "app/BeepQueue.h"
 #include "app/DataFolder.h"
 #include "app/Remote.h"
 #include "platform/Clock.h"
@@ -120,11 +121,14 @@ int main(int argc, char** argv) {
   zv::InstallFfmpegLogHook();
   zv::FfmpegCameraFactory netCameras;
   zv::FfmpegClipWriterFactory clipWriters;
+  // The station's beeps play on a thread of their own, never holding the loop.
+  zv::BeepQueue beeps(speaker);
   zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
   devices.netCameras = &netCameras;
   devices.clipWriters = &clipWriters;
+  devices.beeps = &beeps;
   zv::Application core(
       services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
       std::move(devices));

@@ -7,7 +7,10 @@
 //   link_bench [--seconds S] [--sites N]
 //
 // Without --sites it searches for the largest passing count and prints
-// "summary: station_ingest_sites <n> sites".
+// "summary: station_ingest_sites <n> sites"; then the same with every site
+// and Object holding a link key of its own (the handshake, then every
+// message sealed), "summary: station_ingest_sites_keyed <n> sites".
+// --keyed runs only the keyed search (or the keyed fixed count).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -30,6 +33,7 @@
 
 #include "app/Application.h"
 #include "link/Link.h"
+#include "link/secure/SecureChannel.h"
 #include "ui/QtNet.h"
 
 namespace {
@@ -80,13 +84,38 @@ std::int64_t NowNs() {
       .count();
 }
 
+// Object i's link key in the keyed runs: distinct for every Object.
+std::string KeyText(int id) {
+  std::string t(64, '0');
+  for (int i = 0; i < 64; ++i)
+    t[static_cast<std::size_t>(i)] = "0123456789abcdef"[(id * 11 + i * 7 + 1) % 16];
+  return t;
+}
+
+std::uint64_t NowMs() {
+  return static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+          .count());
+}
+
+bool SendAll(int fd, const std::uint8_t* p, std::size_t n) {
+  for (std::size_t off = 0; off < n;) {
+    const ssize_t k = ::send(fd, p + off, n - off, MSG_NOSIGNAL);
+    if (k <= 0) return false;
+    off += static_cast<std::size_t>(k);
+  }
+  return true;
+}
+
 struct SiteStats {
   std::atomic<long long> sent{0};
   std::atomic<bool> behind{false};
 };
 
-// One site: a blocking socket in its own thread.
-void RunSite(int id, int port, int seconds, SiteStats& stats, std::atomic<bool>& failed) {
+// One site: a blocking socket in its own thread; with keyed, it proves
+// Object id's key first and seals every message.
+void RunSite(int id, int port, int seconds, bool keyed, SiteStats& stats,
+             std::atomic<bool>& failed) {
   // Sites come up one after another, not all in the same millisecond.
   std::this_thread::sleep_for(std::chrono::milliseconds(5 * id));
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -99,6 +128,38 @@ void RunSite(int id, int port, int seconds, SiteStats& stats, std::atomic<bool>&
     failed = true;
     ::close(fd);
     return;
+  }
+  std::unique_ptr<zv::SecureChannel> channel;
+  if (keyed) {
+    // The directory holds 100 Objects: a site beyond them proves the key of
+    // one of them, and its messages (for its own ID, as in the keyless run)
+    // are then refused as another Object's, as unknown IDs are without keys.
+    const int object = (id - 1) % 100 + 1;
+    zv::LinkKey key;
+    zv::LinkKey::Parse(KeyText(object), key);
+    channel = std::make_unique<zv::SecureChannel>(static_cast<std::uint32_t>(object), key,
+                                                  zv::ChannelOptions::Network(), NowMs());
+    channel->Start(NowMs());
+    bool ok = true;
+    while (ok && channel->GetState() == zv::SecureChannel::State::Handshake) {
+      zv::ByteBuffer& out = channel->Outbox();
+      ok = SendAll(fd, out.data(), out.size());
+      out.clear();
+      std::uint8_t buf[512];
+      const ssize_t n = ok ? ::recv(fd, buf, sizeof buf, 0) : 0;
+      if (n <= 0) break;
+      channel->Receive(buf, static_cast<std::size_t>(n), NowMs());
+    }
+    zv::ByteBuffer& out = channel->Outbox();
+    ok = ok && SendAll(fd, out.data(), out.size());
+    out.clear();
+    if (!ok || !channel->Established()) {
+      std::fprintf(stderr, "site %d: no secure link: %s\n", id,
+                   zv::SecureFaultName(channel->LastFault()));
+      failed = true;
+      ::close(fd);
+      return;
+    }
   }
   const std::size_t size = static_cast<std::size_t>(zv::TPicture::StrideFor(352)) * 288;
   std::vector<std::uint8_t> msg = zv::BuildHeader(static_cast<std::int32_t>(size + 19), 1,
@@ -113,16 +174,21 @@ void RunSite(int id, int port, int seconds, SiteStats& stats, std::atomic<bool>&
     msg[19] = (k / (2 * kRate)) % 2 == 0 ? 1 : 0;  // armed flag, flipped every 2 s
     const std::int64_t t = NowNs();
     std::memcpy(&msg[19 + 4], &t, sizeof t);
-    for (std::size_t off = 0; off < msg.size();) {
-      const ssize_t n = ::send(fd, msg.data() + off, msg.size() - off, MSG_NOSIGNAL);
-      if (n <= 0) {
-        std::fprintf(stderr, "site %d: send failed after %lld messages: %s\n", id,
-                     stats.sent.load(), std::strerror(errno));
-        failed = true;
-        ::close(fd);
-        return;
-      }
-      off += static_cast<std::size_t>(n);
+    bool sent;
+    if (channel) {
+      channel->Seal(msg);
+      zv::ByteBuffer& out = channel->Outbox();
+      sent = SendAll(fd, out.data(), out.size());
+      out.clear();
+    } else {
+      sent = SendAll(fd, msg.data(), msg.size());
+    }
+    if (!sent) {
+      std::fprintf(stderr, "site %d: send failed after %lld messages: %s\n", id, stats.sent.load(),
+                   std::strerror(errno));
+      failed = true;
+      ::close(fd);
+      return;
     }
     ++stats.sent;
   }
@@ -140,7 +206,7 @@ struct Result {
   bool behind = false;
 };
 
-Result Run(int sites, int seconds) {
+Result Run(int sites, int seconds, bool keyed) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("zv-ingest-" + std::to_string(::getpid()));
   fs::remove_all(dir);
@@ -151,7 +217,8 @@ Result Run(int sites, int seconds) {
            "2\r\n";
     for (int i = 1; i <= 100; ++i)
       ini << "[Object" << i << "]\r\nName=Site" << i << "\r\nID=" << i
-          << "\r\nCams=" << (i <= 20 ? 1 : 0) << "\r\n";
+          << "\r\nCams=" << (i <= 20 ? 1 : 0) << "\r\n"
+          << (keyed ? "LinkKey=" + KeyText(i) + "\r\n" : std::string());
     ini << "[Ports]\r\n";
     for (int i = 1; i <= 8; ++i) ini << "COM" << i << "=/nonexistent/ttyS" << i << "\r\n";
   }
@@ -198,7 +265,7 @@ Result Run(int sites, int seconds) {
     std::atomic<bool> failed{false};
     std::vector<std::thread> threads;
     for (int i = 0; i < sites; ++i)
-      threads.emplace_back(RunSite, i + 1, port, seconds,
+      threads.emplace_back(RunSite, i + 1, port, seconds, keyed,
                            std::ref(stats[static_cast<std::size_t>(i)]), std::ref(failed));
     std::atomic<int> done{0};
     std::thread watcher([&] {
@@ -228,9 +295,9 @@ Result Run(int sites, int seconds) {
     station.FormClose();
   }
   fs::remove_all(dir);
-  std::printf("%4d sites: sent %lld received %lld, %lld status changes, worst %.1f ms, %s%s\n",
-              sites, r.sent, r.received, r.changes, r.worstMs, r.behind ? "fell behind, " : "",
-              r.pass ? "PASS" : "FAIL");
+  std::printf("%4d sites%s: sent %lld received %lld, %lld status changes, worst %.1f ms, %s%s\n",
+              sites, keyed ? " with keys" : "", r.sent, r.received, r.changes, r.worstMs,
+              r.behind ? "fell behind, " : "", r.pass ? "PASS" : "FAIL");
   std::fflush(stdout);
   return r;
 }
@@ -246,32 +313,40 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--sites") == 0) fixed = std::atoi(argv[i + 1]);
   }
   if (seconds < 4) seconds = 4;
-  int best = 0;
-  if (fixed > 0) {
-    if (Run(fixed, seconds).pass) best = fixed;
-  } else {
-    // Upwards in steps while it holds, then halve the step between the
-    // last pass and the first failure.
-    int lo = 0, hi = 0;
-    for (int n = 100; n <= 250; n += 50) {
-      if (Run(n, seconds).pass) {
-        lo = n;
-      } else {
-        hi = n;
-        break;
-      }
-    }
-    if (lo == 0) {
-      for (int n = 50; n >= 10; n -= 20)
-        if (Run(n, seconds).pass) {
+  bool keyedOnly = false;
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--keyed") == 0) keyedOnly = true;
+  // Both figures in one run, under the same load.
+  for (const bool keyed : {false, true}) {
+    if (keyedOnly && !keyed) continue;
+    int best = 0;
+    if (fixed > 0) {
+      if (Run(fixed, seconds, keyed).pass) best = fixed;
+    } else {
+      // Upwards in steps while it holds, then halve the step between the
+      // last pass and the first failure.
+      int lo = 0, hi = 0;
+      for (int n = 100; n <= 250; n += 50) {
+        if (Run(n, seconds, keyed).pass) {
           lo = n;
-          hi = n + 20;
+        } else {
+          hi = n;
           break;
         }
+      }
+      if (lo == 0) {
+        for (int n = 50; n >= 10; n -= 20)
+          if (Run(n, seconds, keyed).pass) {
+            lo = n;
+            hi = n + 20;
+            break;
+          }
+      }
+      if (lo > 0 && hi > lo + 10 && Run((lo + hi) / 2, seconds, keyed).pass) lo = (lo + hi) / 2;
+      best = lo;
     }
-    if (lo > 0 && hi > lo + 10 && Run((lo + hi) / 2, seconds).pass) lo = (lo + hi) / 2;
-    best = lo;
+    std::printf("summary: station_ingest_sites%s %d sites\n", keyed ? "_keyed" : "", best);
+    std::fflush(stdout);
   }
-  std::printf("summary: station_ingest_sites %d sites\n", best);
   return 0;
 }

@@ -247,6 +247,45 @@ TEST_F(DispatchTest, AnEmptyDtmfCodeNeverArmsOrDisarms) {
   EXPECT_EQ(site().app->journal.Status()[1].text, "8209 35 0");
 }
 
+// Guessing the codes: three wrong codes end the call; after three failed
+// calls within the hour even the right code is refused, until the lock
+// runs out.
+TEST_F(DispatchTest, DtmfGuessingEndsTheCallAndThenLocksDtmfControl) {
+  MakeSite({});
+  LinkSubsystem& link = site().link();
+  auto key = [&](const std::string& digits) {
+    for (char c : digits) {
+      int result = 0;
+      link.dispatch.VoiceModem1Event(ModemEvent::Dtmf, TEventData{c, 0}, result);
+    }
+  };
+  for (int call = 1; call <= 3; ++call) {
+    link.dispatch.DtmfLock.CallStarted(loop.clock.TickMs());
+    key("1111");
+    key("2222");
+    EXPECT_FALSE(link.st.HangUpDue);
+    key("3333");
+    EXPECT_TRUE(link.st.HangUpDue);
+    Seconds(2);  // the heartbeat ends the call
+    EXPECT_FALSE(link.st.HangUpDue);
+    EXPECT_FALSE(site().site().Armed);
+  }
+  EXPECT_EQ(site().Count("Неверный код DTMF набран 3 раза: звонок прерван !"), 3);
+  EXPECT_EQ(site().Count("Завершение соединения"), 3);
+
+  link.dispatch.DtmfLock.CallStarted(loop.clock.TickMs());
+  key("6592");
+  EXPECT_FALSE(site().site().Armed);
+  EXPECT_EQ(site().Count("Верный код постановки на охрану по DTMF отклонён"), 1);
+  link.dispatch.DtmfLock.CallEnded();
+
+  Seconds(3601);
+  EXPECT_EQ(site().Count("Управление охраной по DTMF снова разрешено"), 1);
+  link.dispatch.DtmfLock.CallStarted(loop.clock.TickMs());
+  key("6592");
+  EXPECT_TRUE(site().site().Armed);
+}
+
 // --- on the simulated modem
 
 class ModemDispatchTest : public DispatchTest {

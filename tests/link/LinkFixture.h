@@ -45,6 +45,13 @@ struct Program {
       if (l == text) return true;
     return false;
   }
+  // Journal lines that contain part.
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const auto& l : Logged())
+      if (l.find(part) != std::string::npos) ++n;
+    return n;
+  }
 };
 
 class LinkFixture : public ::testing::Test {

@@ -49,15 +49,18 @@ class MemLinkFixture : public ::testing::Test {
   }
 
   // A station listening on kPort with Objects 1 ("Склад", 2 cameras) and 2
-  // ("Офис", 1 camera).
-  std::unique_ptr<MemProgram> Station() {
+  // ("Офис", 1 camera), with the link keys given (empty: none) and more
+  // lines of [Main].
+  std::unique_ptr<MemProgram> Station(const std::string& key1 = {}, const std::string& key2 = {},
+                                      const std::string& main = {}) {
     auto p = std::make_unique<MemProgram>();
+    auto key = [](const std::string& k) { return k.empty() ? k : "LinkKey=" + k + "\r\n"; };
     WriteFile(p->dir.file("Zorvenix.ini"),
               "[Main]\r\nServerMode=1\r\nObjectsCount=2\r\nLinkPort=" + std::to_string(kPort) +
-                  "\r\n[MainForm]\r\nServerCommType.ItemIndex=2\r\n"
-                  "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n"
-                  "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n" +
-                  Ports(p->dir.path().string()));
+                  "\r\n" + main + "[MainForm]\r\nServerCommType.ItemIndex=2\r\n" +
+                  "[Object1]\r\nName=Склад\r\nID=1\r\nCams=2\r\nCameras=\"Ворота\",\"Двор\"\r\n" +
+                  key(key1) + "[Object2]\r\nName=Офис\r\nID=2\r\nCams=1\r\nCameras=\"Холл\"\r\n" +
+                  key(key2) + Ports(p->dir.path().string()));
     Start(*p);
     EXPECT_TRUE(p->link().Listener() && p->link().Listener()->Active());
     return p;
@@ -65,13 +68,13 @@ class MemLinkFixture : public ::testing::Test {
 
   // An armed site with Object ID objNum and two emulated cameras whose
   // pictures go out only when the test clicks the sender.
-  std::unique_ptr<MemProgram> Site(int objNum) {
+  std::unique_ptr<MemProgram> Site(int objNum, const std::string& key = {}) {
     auto p = std::make_unique<MemProgram>();
     WriteFile(p->dir.file("Zorvenix.ini"),
               "[Main]\r\nServerMode=0\r\nLinkPort=" + std::to_string(kPort) +
                   "\r\n[MainForm]\r\nClientCommType.ItemIndex=2\r\n"
-                  "ServerAddresses.Text=127.0.0.1\r\nObjNum.Value=" +
-                  std::to_string(objNum) +
+                  "ServerAddresses.Text=127.0.0.1\r\nLinkKey.Text=" +
+                  key + "\r\nObjNum.Value=" + std::to_string(objNum) +
                   "\r\nCamerasAmount.Value=2\r\nVideoEmulation.Checked=1\r\n"
                   "DefenceOnDelay.Value=0\r\n" +
                   Ports(p->dir.path().string()));

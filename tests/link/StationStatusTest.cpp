@@ -109,7 +109,8 @@ TEST_F(StationStatusTest, AConnectionSpeaksForOneObject) {
   status.ReportUnknown(peer, 9);
   status.ReportUnknown(peer, 9);
   EXPECT_EQ(f.Logged(),
-            (Lines{"Соединение 127.0.0.1 объекта №1 передаёт данные объекта №7: отклонено !",
+            (Lines{"Связь с объектом №1(Склад) (127.0.0.1) без ключа связи: не защищена",
+                   "Соединение 127.0.0.1 объекта №1 передаёт данные объекта №7: отклонено !",
                    "Данные неизвестного объекта №9 (127.0.0.1) отброшены !"}));
   peer.Reset();
   EXPECT_TRUE(status.Admit(peer, 7));
@@ -145,13 +146,16 @@ TEST_F(StationStatusTest, WhatIsJournaledAboutAnObjectIsToldAsNews) {
   }
   EXPECT_EQ(news[2].bits, 0x04);
   // The journal's lines, word for word, each knowing its Object.
+  // Each keyless connection was journaled as unprotected first.
   const Lines logged = f.Logged();
-  ASSERT_EQ(logged.size(), 4u);
+  ASSERT_EQ(logged.size(), 6u);
+  EXPECT_EQ(logged[0], "Связь с объектом №7(Офис) (10.0.0.1:5000) без ключа связи: не защищена");
+  EXPECT_EQ(logged[1], "Связь с объектом №7(Офис) (10.0.0.1:5001) без ключа связи: не защищена");
   for (std::size_t k = 0; k < 4; ++k) {
-    EXPECT_EQ(news[k + 1].text, logged[k]);
-    EXPECT_EQ(f.journal.View()[k].objectId, 7);
+    EXPECT_EQ(news[k + 1].text, logged[k + 2]);
+    EXPECT_EQ(f.journal.View()[k + 2].objectId, 7);
   }
-  EXPECT_EQ(f.journal.View()[1].kind, jkAlarm);
+  EXPECT_EQ(f.journal.View()[3].kind, jkAlarm);
 }
 
 }  // namespace

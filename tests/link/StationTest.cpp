@@ -47,8 +47,13 @@ class StationTest : public LinkFixture {
   void SendOn(LinkPeer& peer, int objId, int cam, const Bytes& payload) {
     st().link().station.HandleLinkMessage(Msg(objId, cam, payload), peer);
   }
-  // Every site on its own connection.
-  void Send(int objId, int cam, const Bytes& payload) { SendOn(peers[objId], objId, cam, payload); }
+  // Every site on its own connection, already known to speak for its Object
+  // (the first message's binding and its journal line are tested apart).
+  void Send(int objId, int cam, const Bytes& payload) {
+    auto [it, fresh] = peers.try_emplace(objId);
+    if (fresh && objId != 0) it->second.Bind(objId);
+    SendOn(it->second, objId, cam, payload);
+  }
   std::map<int, LinkPeer> peers;
   void Status(int objId, bool armed, std::uint8_t mask, std::uint8_t state, std::uint8_t cams) {
     Send(objId, 1, Payload(armed, mask, state, cams));
@@ -161,7 +166,9 @@ TEST_F(StationTest, SitesAreFoundByTheirIdAndFollowedEvenWithoutACamera) {
   Send(1, 1, Bytes{0, 0, 0, 0, 0x99});
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[4], 0x99);
   EXPECT_EQ(st().camera(1)->CurrentPicture.Data()[5], 0x11);
-  EXPECT_EQ(st().Lines(), lines + 1);
+  // The arming, and the keyless connection that spoke for Object 1 by its
+  // camera number.
+  EXPECT_EQ(st().Lines(), lines + 2);
 }
 
 // IDs and record numbers part after deletions and edits: record 1 holds the
@@ -175,6 +182,7 @@ TEST_F(StationTest, AnObjectIsFoundByItsIdNeverByItsRecordNumber) {
   EXPECT_EQ(st().camera(2)->CurrentPicture.Data()[10], 0x44);
   Send(4, 1, Payload(true, 0, 0, 0x01));  // the same Object by its ID
   EXPECT_EQ(st().Logged(lines), (std::vector<std::string>{
+                                    "Связь с объектом №4(Склад) () без ключа связи: не защищена",
                                     "Установка на охрану объекта №4(Склад)",
                                     "Сработка по видеокамере \"Ворота\" на объекте №4(Склад) !"}));
   EXPECT_TRUE(st().app->form.ObjectListBox.Checked(0));

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "Programs.h"
 #include "app/Picture.h"
+#include "link/Protocol.h"
+#include "link/secure/SecureChannel.h"
 #include "support/PhoneExchange.h"
 #include "video/Bmp.h"
 
@@ -152,6 +156,265 @@ TEST(LinkProgram, TheOwnerDisarmsByDtmfAndTheNextAbonentIsNeverCalled) {
   // PCM voice, as the main window sets the modem up.
   EXPECT_TRUE(Has(exchange.Commands("5550155"), "AT+VSM=128,8000,0,0"));
   EXPECT_EQ(Stop(site), 0);
+}
+
+// --- the link with keys, whole programs over loopback TCP and a serial cable
+
+const std::string kKey = "8f3a9c0d51e27b46a9d8c3e1f0b27d4c6e5a9b8c7d6e5f4a3b2c1d0e9f8a7b61";
+const std::string kOtherKey = "1c2b3a4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f708192a3b4c5d6e7f809";
+
+// A station with Object 7 ("Дача", one camera) and the key given, on the
+// link kind given (1 the direct line on COM3, 2 the network).
+std::string KeyedStationIni(const std::string& dir, int port, int kind, const std::string& key,
+                            const std::string& cable = {}) {
+  return "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(port) +
+         "\r\n[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(kind) +
+         "\r\nServerComPort.Value=3\r\n"
+         "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
+         key + "\r\n" + Ports(dir, 3, cable.empty() ? dir + "/missing-com3" : cable);
+}
+
+// The armed site of Object 7 on the network (kind 2) or the direct line on
+// COM4 (kind 1), with the key given.
+std::string KeyedSiteIni(const std::string& dir, int port, int kind, const std::string& key,
+                         const std::string& cable = {}) {
+  std::string ini = SiteIni(dir, cable.empty() ? dir + "/missing-com4" : cable, 7, "", 0);
+  const auto at = ini.find("ClientCommType.ItemIndex=0");
+  ini.replace(at, std::string("ClientCommType.ItemIndex=0").size(),
+              "ClientCommType.ItemIndex=" + std::to_string(kind) + "\r\nLinkKey.Text=" + key);
+  const auto p = ini.find("LinkPort=");
+  ini.replace(p, ini.find("\r\n", p) - p, "LinkPort=" + std::to_string(port));
+  return ini;
+}
+
+// Every file a program writes its journal and modem logs to.
+std::string Logs(const TempDir& d) {
+  std::string all;
+  for (const char* f : {"Zorvenix.log", "Debug.log", "Trace.log"}) all += ReadFile(d.file(f));
+  return all;
+}
+
+bool Private(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & 0777) == 0600;
+}
+
+TEST(SecureLinkProgram, KeyedSiteAndStationOverTheNetworkAndTheKeyStaysOutOfEveryLog) {
+  TempDir st, si;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kKey));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача)"), std::string::npos);
+  EXPECT_TRUE(WaitForText(siteLog, "Защищённая связь с сервером 127.0.0.1 установлена", 10s));
+  EXPECT_EQ(ReadFile(stationLog).find("не защищена"), std::string::npos);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  // The key is in the settings files alone, and they are their owner's.
+  for (const TempDir* d : {&st, &si}) {
+    EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+    EXPECT_TRUE(Private(d->file("Zorvenix.ini")));
+  }
+}
+
+TEST(SecureLinkProgram, DifferentKeysAreRefusedOnBothSidesAndNothingIsTaken) {
+  TempDir st, si;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kOtherKey));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  EXPECT_TRUE(WaitForText(siteLog, "ключ связи сервера не совпадает с ключом объекта", 60s))
+      << ReadFile(siteLog);
+  EXPECT_TRUE(WaitForText(stationLog, "ключ связи объекта не совпадает с ключом в записи", 10s))
+      << ReadFile(stationLog);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(ReadFile(stationLog).find("Установка на охрану объекта №7"), std::string::npos);
+}
+
+TEST(SecureLinkProgram, KeyedSiteAndStationOverTheDirectLine) {
+  PhoneExchange exchange;
+  const auto [stationEnd, siteEnd] = exchange.AddCable();
+  TempDir st, si;
+  WriteFile(st.file("Zorvenix.ini"),
+            KeyedStationIni(st.path().string(), FreePort(), 1, kKey, stationEnd));
+  WriteFile(si.file("Zorvenix.ini"),
+            KeyedSiteIni(si.path().string(), FreePort(), 1, kKey, siteEnd));
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (Com3:)"),
+            std::string::npos);
+  EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по Com4: установлена"),
+            std::string::npos);
+  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(station), 0);
+  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+}
+
+TEST(SecureLinkProgram, KeyedSiteCallsTheStationOverTheModemAndItsPicturesGoSealed) {
+  PhoneExchange exchange;
+  const std::string stationModem = exchange.AddModem("5550100");
+  const std::string siteModem = exchange.AddModem("5550155");
+  TempDir st, si;
+  WriteFile(st.file("Zorvenix.ini"),
+            "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(FreePort()) +
+                "\r\n[MainForm]\r\nServerCommType.ItemIndex=0\r\nServerComPort.Value=3\r\n"
+                "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
+                kKey + "\r\n" + Ports(st.path().string(), 3, stationModem));
+  std::string siteIni =
+      SiteIni(si.path().string(), siteModem, 7, Abonent(1, "5550100", true, ""), 1);
+  siteIni.replace(siteIni.find("[MainForm]\r\n"), 12,
+                  "[MainForm]\r\nLinkKey.Text=" + kKey + "\r\n");
+  WriteFile(si.file("Zorvenix.ini"), siteIni);
+  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reapStation{station};
+  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
+  const pid_t site = Launch(si.path().string());
+  Reaper reapSite{site};
+  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
+      << ReadFile(stationLog) << ReadFile(siteLog);
+  EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (модем) установлена"),
+            std::string::npos);
+  EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по модему установлена"),
+            std::string::npos);
+  EXPECT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_TRUE(WaitForText(siteLog, "Завершение соединения", 10s)) << ReadFile(siteLog);
+  EXPECT_EQ(Stop(site), 0);
+  // The modem's log and trace were written, and hold no key.
+  EXPECT_FALSE(ReadFile(si.file("Trace.log")).empty());
+  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+}
+
+// Someone at the station's port who speaks the secure link through the
+// engine on a plain socket, and keeps every byte it sent.
+struct PortSpeaker {
+  int fd = -1;
+  std::unique_ptr<SecureChannel> channel;
+  std::vector<std::uint8_t> sent;
+  ~PortSpeaker() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Connect(int port) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  void Send(const std::vector<std::uint8_t>& b) {
+    sent.insert(sent.end(), b.begin(), b.end());
+    ::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+  }
+  void Flush() {
+    ByteBuffer& out = channel->Outbox();
+    Send(std::vector<std::uint8_t>(out.data(), out.data() + out.size()));
+    out.clear();
+  }
+  // A session as Object id's site with this key, up to its proof.
+  bool Session(int port, std::uint32_t id, const std::string& key) {
+    if (!Connect(port)) return false;
+    LinkKey k;
+    LinkKey::Parse(key, k);
+    channel = std::make_unique<SecureChannel>(id, k, ChannelOptions::Network(), Now());
+    channel->Start(Now());
+    Flush();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (!channel->Established() && std::chrono::steady_clock::now() < until) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      std::uint8_t buf[512];
+      const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) return false;
+      channel->Receive(buf, static_cast<std::size_t>(n), Now());
+      Flush();
+    }
+    return channel->Established();
+  }
+  std::vector<std::uint8_t> Sealed(const std::vector<std::uint8_t>& plain) {
+    channel->Seal(plain);
+    ByteBuffer& out = channel->Outbox();
+    std::vector<std::uint8_t> r(out.data(), out.data() + out.size());
+    out.clear();
+    return r;
+  }
+  static std::uint64_t Now() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+  }
+};
+
+std::vector<std::uint8_t> StatusOf(int id, bool armed) {
+  std::vector<std::uint8_t> m =
+      BuildHeader(19 + 4, link::mtPicture, static_cast<std::uint8_t>(id), 1, 0xFF, 0);
+  m.insert(m.end(), {static_cast<std::uint8_t>(armed ? 1 : 0), 0, 0, 0});
+  return m;
+}
+
+// A station process against what an attacker at its port can do: a
+// recorded session played again, a byte changed, a record sent twice, a
+// site naming this Object with another key.  Each is refused and journaled,
+// and the Object stays armed.
+TEST(SecureLinkProgram, RecordedChangedAndRepeatedRecordsAreRefusedByAStationProcess) {
+  TempDir st;
+  const int port = FreePort();
+  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  const std::string log = st.file("Zorvenix.log");
+  const pid_t station = Launch(st.path().string());
+  Reaper reap{station};
+  ASSERT_TRUE(WaitForText(log, "Программа запущена", 60s));
+
+  PortSpeaker real;
+  ASSERT_TRUE(real.Session(port, 7, kKey)) << ReadFile(log);
+  const auto armed = real.Sealed(StatusOf(7, true));
+  real.Send(armed);
+  ASSERT_TRUE(WaitForText(log, "Установка на охрану объекта №7(Дача)", 10s)) << ReadFile(log);
+
+  PortSpeaker replay;
+  ASSERT_TRUE(replay.Connect(port));
+  replay.Send(real.sent);
+  EXPECT_TRUE(
+      WaitForText(log, SecureFaultText(SecureFault::ProofFailed, SecureRole::Station), 10s));
+
+  real.Send(armed);  // the same record once more
+  EXPECT_TRUE(WaitForText(log, SecureFaultText(SecureFault::Replayed, SecureRole::Station), 10s));
+
+  PortSpeaker changed;
+  ASSERT_TRUE(changed.Session(port, 7, kKey));
+  auto disarm = changed.Sealed(StatusOf(7, false));
+  disarm[disarm.size() - 20] ^= 0x40;
+  changed.Send(disarm);
+  EXPECT_TRUE(WaitForText(log, SecureFaultText(SecureFault::AuthFailed, SecureRole::Station), 10s));
+
+  PortSpeaker other;
+  EXPECT_FALSE(other.Session(port, 7, kOtherKey));
+  EXPECT_TRUE(
+      WaitForText(log, SecureFaultText(SecureFault::RefusedMismatch, SecureRole::Station), 10s));
+
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(ReadFile(log).find("Снятие с охраны объекта №7"), std::string::npos);
 }
 
 }  // namespace

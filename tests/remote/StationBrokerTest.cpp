@@ -186,6 +186,15 @@ TEST_F(StationBrokerTest, RetainedStatesSurviveABrokerRestartAndADeletedObjectIs
   PumpUntil([&] { return State(5) && State(2); }, 2000);
   PumpFor(300);
   EXPECT_FALSE(State(9));
+
+  // A link key given to an Object marks its state protected on the next beat.
+  ASSERT_TRUE(State(2));
+  EXPECT_FALSE(State(2)->Find("protected_link")->boolean);
+  for (int n = 0; n <= s.ObjectsCount; ++n)
+    if (s.Objects[static_cast<std::size_t>(n)].ID == 2)
+      s.Objects[static_cast<std::size_t>(n)].LinkKey = std::string(64, 'a');
+  loop.RunFor(1100);
+  EXPECT_TRUE(PumpUntil([&] { return State(2) && State(2)->Find("protected_link")->boolean; }));
 }
 
 TEST_F(StationBrokerTest, ARequestFromTheBrokerActsAsTheOperatorsTick) {

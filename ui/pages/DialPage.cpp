@@ -1,6 +1,10 @@
+#include <QClipboard>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include "link/Link.h"
@@ -60,8 +64,8 @@ void AddAbonentFields(TFormModel& f, PageArea* page) {
 }
 
 // The link to the station: its kind and addresses, the modem and its port,
-// the dialling, the service call's period and the voice message with its
-// test, record and stop buttons.
+// the dialling, the service call's period, the voice message with its
+// test, record and stop buttons, and the link key.
 void AddLinkFields(TFormModel& f, LinkSubsystem& link, PageArea* page) {
   QWidget* kind = NewBlock(page);
   PageGrid k(kind);
@@ -93,6 +97,23 @@ void AddLinkFields(TFormModel& f, LinkSubsystem& link, PageArea* page) {
   vl->addWidget(BindButton(link.WaveTest, voice));
   vl->addWidget(BindButton(link.WaveRec, voice));
   vl->addWidget(BindButton(link.RecStopBtn, voice));
+
+  // The link key: typed or pasted, made anew, copied for the station.
+  QWidget* key = NewBlock(page);
+  auto* kl = new QHBoxLayout(key);
+  kl->setContentsMargins(0, 0, 0, 0);
+  kl->addWidget(new QLabel("Ключ связи :", key));
+  QLineEdit* keyEdit = BindEdit(f.LinkKey, key);
+  keyEdit->setMinimumWidth(200);
+  keyEdit->setToolTip(
+      "64 шестнадцатеричные цифры; тот же ключ задаётся в записи объекта на сервере. "
+      "Пусто: связь без ключа, не защищена");
+  kl->addWidget(keyEdit, 1);
+  kl->addWidget(BindButton(f.NewLinkKey, key));
+  kl->addWidget(BindButton(f.CopyLinkKey, key));
+  f.CopyLinkKey.OnClick = [&f] {
+    QGuiApplication::clipboard()->setText(QString::fromStdString(f.LinkKey.Text()));
+  };
 }
 
 }  // namespace

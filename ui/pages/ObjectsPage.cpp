@@ -60,6 +60,11 @@ void AddObjectFields(TFormModel& f, PageArea* page) {
   form->addRow(owner, WideEdit(f.ObjectOwnerTelephones, box));
   form->addRow("Доп-я информация :", WideEdit(f.ObjectAddInfo, box));
   form->addRow("IP-адрес :", WideEdit(f.ObjectIPAddress, box));
+  QLineEdit* key = WideEdit(f.ObjectLinkKey, box);
+  key->setToolTip(
+      "Ключ связи объекта: 64 шестнадцатеричные цифры, тот же, что в настройках связи на "
+      "объекте. Пусто: связь с объектом не защищена");
+  form->addRow("Ключ связи :", key);
   page->AddBlock(box);
 }
 
