@@ -97,7 +97,8 @@ TEST(JournalRotation, RotatesOnlyAboveTheLimitAndKeepsOneBackup) {
   WriteFile(j.BackupPath(), "old backup");
   {
     std::ofstream f(j.LogPath(), std::ios::binary);
-    f << std::string(Journal::kRotateSize, 'a');
+    // Whole lines, as the journal writes them.
+    f << std::string(Journal::kRotateSize - 2, 'a') << "\r\n";
   }
   j.AddJournal("at the limit", 0);
   EXPECT_EQ(ReadFile(j.BackupPath()), "old backup");
@@ -117,9 +118,14 @@ TEST(JournalFailure, UnwritableFileStillShowsTheViewLine) {
   Journal j(clock, dir.path().string());
   std::filesystem::create_directory(j.LogPath());
   j.AddJournal("still shown", 4);
-  ASSERT_EQ(j.View().size(), 1u);
+  ASSERT_EQ(j.View().size(), 2u);
   EXPECT_NE(j.View()[0].text.find("still shown"), std::string::npos);
   EXPECT_EQ(j.View()[0].color, colors::clRed);
+  // Why the file takes no lines is said once, not with every line.
+  EXPECT_NE(j.View()[1].text.find("Ошибка записи журнала"), std::string::npos);
+  j.AddJournal("shown too", 0);
+  EXPECT_EQ(j.View().size(), 3u);
+  EXPECT_EQ(j.Unwritten(), 3u);
 }
 
 TEST(JournalStatus, StatusAndErrorReports) {

@@ -159,6 +159,27 @@ TEST(PowerCut, AWrappingRecordingNeverShowsAPictureItHasOverwritten) {
   EXPECT_GT(wrapped, 10);
 }
 
+TEST(PowerCut, TheJournalHasNoHalfLineAndItsNumbersGoOn) {
+  FakeClock clock(45000.5);
+  CutEverywhere([](const std::string&) {},
+                [&](const std::string& d) {
+                  Journal j(clock, d);
+                  for (int i = 1; i <= 6; ++i)
+                    j.AddJournal("Сработка - \"Двери\" ! " + std::to_string(i), 3);
+                },
+                [&](const std::string& d, const std::string& where) {
+                  // The next start adds its line to what the cut left.
+                  Journal j(clock, d);
+                  j.AddJournal("Старт программы...", 0);
+                  const JournalReport r = CheckJournal(j.LogPath());
+                  EXPECT_TRUE(r.Whole()) << where << ": " << r.Describe();
+                  EXPECT_EQ(r.first, 1) << where;
+                  ASSERT_FALSE(r.texts.empty()) << where;
+                  EXPECT_EQ(r.texts.back(), "Старт программы...") << where;
+                },
+                {0, 30});
+}
+
 TEST(PowerCut, TheSettingsFileIsEitherTheOldOrTheNewOne) {
   IniFile before;
   before.LoadFromText("[Main]\r\nServerMode=0\r\nAbonentsCount=1\r\n[Abonent1]\r\nName=Хозяин\r\n");
