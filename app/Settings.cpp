@@ -106,9 +106,17 @@ void Settings::WriteFormProperties() {
   }
 }
 
-bool Settings::Flush() {
-  if (ini_.Save()) return true;
-  journal_.ReportError("Невозможно записать файл настроек \"" + ini_.Path() + "\" !", 4, 1);
+bool Settings::Flush(int errorCode) {
+  if (ini_.Save()) {
+    flushFailed_ = false;
+    return true;
+  }
+  // Told once while the file keeps refusing: a shutdown saves it once for
+  // the settings and once more for every camera.
+  if (!flushFailed_)
+    journal_.ReportError("Невозможно записать файл настроек \"" + ini_.Path() + "\" !", errorCode,
+                         1);
+  flushFailed_ = true;
   return false;
 }
 

@@ -44,6 +44,9 @@ class Settings {
   int LinkPort = 3000;
 
   IniFile& Ini() { return ini_; }
+  // Writes the file as it stands in memory; a failure is reported with
+  // errorCode, once until a save succeeds again.
+  bool Flush(int errorCode = 4);
 
  private:
   void PresetTemplates();
@@ -55,7 +58,6 @@ class Settings {
   void WriteObjectLists(int n);
   void WriteAbonent(int n);
   void ReadPorts();
-  bool Flush();
 
   Services& s_;
   Journal& journal_;
@@ -63,6 +65,7 @@ class Settings {
   CameraTable& cameras_;
   std::string dataDir_;
   IniFile ini_;
+  bool flushFailed_ = false;
 };
 
 // Default list values, written as they are stored (outer quotes stripped).

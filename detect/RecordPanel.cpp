@@ -207,6 +207,9 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
   switch (w.status) {
     case AppendResult::Written:
       ++RecordsWritten;
+      // The end of a run of failures is told as its start was.
+      if (w.resumed)
+        app_.journal.AddJournal("Запись возобновлена: файл \"" + Pair.DscName() + "\"", 1);
       if (w.switchedFile) {
         app_.journal.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", 1);
         if (app_.viewer) app_.viewer->PointAt(Pair.DscName());

@@ -369,6 +369,7 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
     ringSlot_ = slot + 1;
     ringPos_ = pos + length;
   }
+  r.resumed = failing_;
   failing_ = false;
   r.status = AppendResult::Written;
   r.recordNumber = slot;

@@ -54,6 +54,7 @@ struct AppendResult {
   bool reportNow = false;
   bool switchedFile = false;  // continued in a new pair (see DscName())
   bool wrapped = false;       // went back to record 1
+  bool resumed = false;       // written after a run of failures
   std::int32_t recordNumber = 0;
   std::string reason;
   bool ok() const { return status == Written; }

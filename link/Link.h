@@ -99,7 +99,8 @@ class SiteDispatch {
   int EnterVoice();
   int LeaveVoice();
   bool VoiceCall(const std::string& file, bool onLine, const std::string& number);
-  bool RecordVoice(const std::string& file, bool onLine);
+  // recorded, when given, tells whether the recording itself succeeded.
+  bool RecordVoice(const std::string& file, bool onLine, bool* recorded = nullptr);
   bool ServerCall(const std::string& number);
   void VoiceModem1Event(int event, TEventData data, int& result);
   // A call of the dispatch is stopped at once when the site is disarmed in

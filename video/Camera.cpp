@@ -88,11 +88,8 @@ TCamera::~TCamera() {
   Destroying();
   if (!SaveOnDestroy) return;
   try {
-    IniFile& ini = video_.app.settings.Ini();
-    SaveToIni(ini);
-    if (!ini.Save())
-      video_.app.journal.ReportError("Невозможно записать файл настроек \"" + ini.Path() + "\" !",
-                                     25, 1);
+    SaveToIni(video_.app.settings.Ini());
+    video_.app.settings.Flush(25);
   } catch (...) {
   }
 }
