@@ -95,7 +95,7 @@ RecordPanel::RecordPanel(Application& app)
   VideoInput& v = *app.video;
   v.IsRecording = [this] { return Recording(); };
   v.ShowDifference = [&f] { return f.ViewDiffCadr.Checked(); };
-  v.Intake.SwitchCamera = [this](int n) { switcher_->SwitchCamera(n); };
+  v.Intake.SwitchCamera = [this](int n) { Report(switcher_->SwitchCamera(n)); };
   app.OnTimer1.push_back([this] { Timer1Timer(); });
   DrawChangeBar();
 }
@@ -348,7 +348,10 @@ void RecordPanel::SwitcherComPortChange() {
   c.clientComPort = f.ClientComPort.Value();
   c.gaugesOnCom = f.UseGaugesOnCom.Checked();
   c.eventComPort = f.EventComPort.Value();
-  const SwitcherMessage m = switcher_->Open(c);
+  Report(switcher_->Open(c));
+}
+
+void RecordPanel::Report(const SwitcherMessage& m) {
   if (m.kind == SwitcherMessage::Error)
     app_.journal.ReportError(m.text, m.code, 1);
   else if (m.kind == SwitcherMessage::Status)

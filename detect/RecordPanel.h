@@ -72,6 +72,8 @@ class RecordPanel {
   void CloseFiles();
 
  private:
+  // Journals what the switcher's port has to say.
+  void Report(const SwitcherMessage& m);
   TCamera* WriteCamera() const;
   // A relative pair name lies in the program's data folder.
   std::string InDataDir(const std::string& name) const;

@@ -27,6 +27,8 @@ constexpr double kConnectionTimeout = 300 * kOneSecond;
 constexpr double kSerialStatusRepeat = 10 * kOneSecond;
 // Silence the modem needs around the escape sequence to take it as one.
 constexpr int kEscapeGuardMs = 1000;
+// A link port that went away is tried again this often.
+constexpr double kPortRetry = 3 * kOneSecond;
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
 
 std::string ErrorText(const std::exception& e) {
@@ -510,6 +512,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   }
   CommPort1.Close();
   VoiceModem1.Close();
+  watched_.clear();
   // Whatever comes on the line from now on is a new conversation.
   serialAssembler_.Reset();
   serialPeer_.Reset();
@@ -541,6 +544,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   // Journaled as open only when it really is.
   if (ok && kind == 0) {
     ModemProfile1.Port = port;
+    // A modem opened (again) has not been set up for voice yet.
+    st.VoiceEntries = 0;
     if (VoiceModem1.Open() != 0) {
       ok = false;
       reason = port > 4 ? std::string("модем подключается только к Com1-Com4")
@@ -561,6 +566,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
   if (ok) {
+    // Watched from now on, so that it comes back after going away.
+    watched_.push_back(WatchedPort{port, kind, false, 0});
     app.journal.ShowStatus("Порт " + text + " открыт", 1, 1);
   } else {
     // The system's reason in the same line, as for every port.
@@ -671,12 +678,57 @@ void LinkSubsystem::Timer3Timer() {
   else
     dispatch.TickSteps(app.alarm->LastAllClear);
   ++st.Timer3Tag;
+  WatchLinkPorts();
   ConnectionTimeout();
   LineReader();
   SerialStatus();
   if (st.DataConnected) PumpModemPicture();
   if (app.settings.DebugMode) Button1Click();
   if (sweepPosted_) SweepConnections();
+}
+
+void LinkSubsystem::WatchLinkPorts() {
+  // Not while a call holds the modem: the call's own failure comes first.
+  if (VoiceModem1.InUse()) return;
+  const TDateTime now = app.services().clock.Now();
+  const bool server = ServerMode();
+  for (std::size_t i = 0; i < watched_.size(); ++i) {
+    WatchedPort w = watched_[i];
+    const bool open = w.kind == 0 ? VoiceModem1.IsOpen() : CommPort1.IsOpen();
+    const std::string text =
+        "Com" + std::to_string(w.port) + ": для связи с " + (server ? "объектами" : "сервером");
+    if (open) continue;
+    if (!w.lost) {
+      // The device went away (a USB modem or adapter pulled out): told
+      // once, and tried again until it is back.
+      watched_[i].lost = true;
+      watched_[i].tried = now;
+      if (w.kind == 0) {
+        st.DataConnected = false;
+        st.RingTime = 0;
+        st.CallInProgress = false;
+      }
+      app.journal.ReportError("Порт " + text + " потерян !", 12, 1);
+      continue;
+    }
+    if (now - w.tried < kPortRetry) continue;
+    watched_[i].tried = now;
+    const int fd = ::open(app.services().ports.ComDevice(w.port).c_str(),
+                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    ::close(fd);
+    // Back: opened as at the start, which journals it.
+    watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (w.kind == 0) {
+      VoiceModem1.Close();
+    } else {
+      CommPort1.Close();
+      serialAssembler_.Reset();
+      serialPeer_.Reset();
+    }
+    OpenLinkPort(w.port, w.kind);
+    return;
+  }
 }
 
 void LinkSubsystem::ConnectionTimeout() {

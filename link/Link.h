@@ -214,6 +214,8 @@ class LinkSubsystem {
 
   // --- the heartbeat
   void Timer3Timer();
+  // A link port that went away is journaled and opened again when it is back.
+  void WatchLinkPorts();
   void ConnectionTimeout();
   void LineReader();
 
@@ -309,6 +311,14 @@ class LinkSubsystem {
   std::array<std::uint8_t, 4> serialSent_{};
   TDateTime serialSentAt_ = 0;
   std::unique_ptr<JpegCodec> codec_;
+  // The link ports that opened, watched for going away.
+  struct WatchedPort {
+    int port = 0;
+    int kind = 0;  // 0 the modem, 1 the direct line
+    bool lost = false;
+    TDateTime tried = 0;  // when it went away, or was last tried
+  };
+  std::vector<WatchedPort> watched_;
   std::array<long long, 21> received_{};
   long long closedHandled_ = 0;
   bool sweepPosted_ = false;

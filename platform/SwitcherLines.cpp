@@ -6,6 +6,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace zv {
 
 LinuxSwitcherLines::~LinuxSwitcherLines() {
@@ -26,6 +28,7 @@ bool LinuxSwitcherLines::Open(const std::string& path) {
     return false;
   }
   fd_ = fd;
+  vanished_ = false;
   return true;
 }
 
@@ -38,7 +41,9 @@ void LinuxSwitcherLines::Close() {
 
 bool LinuxSwitcherLines::Set(int line, bool on) {
   if (fd_ < 0) return false;
-  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+  if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+  vanished_ = errno == EIO || errno == ENODEV || errno == ENXIO;
+  return false;
 }
 
 bool LinuxSwitcherLines::SetDtr(bool on) {

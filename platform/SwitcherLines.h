@@ -17,6 +17,9 @@ class ISwitcherLines {
   // Raises (true) or drops (false) a line; false when the device refused.
   virtual bool SetDtr(bool on) = 0;
   virtual bool SetRts(bool on) = 0;
+  // The device is gone: its last request failed as one that is no more
+  // (the adapter pulled out, the terminal hung up), not merely refused.
+  virtual bool Vanished() const { return false; }
 };
 
 class LinuxSwitcherLines final : public ISwitcherLines {
@@ -31,10 +34,12 @@ class LinuxSwitcherLines final : public ISwitcherLines {
   bool IsOpen() const override { return fd_ >= 0; }
   bool SetDtr(bool on) override;
   bool SetRts(bool on) override;
+  bool Vanished() const override { return vanished_; }
 
  private:
   bool Set(int line, bool on);
   int fd_ = -1;
+  bool vanished_ = false;
 };
 
 std::unique_ptr<ISwitcherLines> MakeLinuxSwitcherLines();
