@@ -38,16 +38,22 @@ bool IniFile::Load() {
   if (!f) return false;
   std::ostringstream ss;
   ss << f.rdbuf();
-  std::string text = ss.str();
-  if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-      static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
+  LoadFromBytes(ss.str());
+  return true;
+}
+
+void IniFile::LoadFromBytes(std::string text) {
+  wasCp1251_ = false;
+  // Every byte-order mark: an editor that adds one to a file that has one
+  // leaves two, and the second would hide the first section's header.
+  while (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
+         static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
     text.erase(0, 3);
   if (!IsValidUtf8(text)) {
     text = Cp1251ToUtf8(text);
     wasCp1251_ = true;
   }
   LoadFromText(text);
-  return true;
 }
 
 void IniFile::LoadFromText(const std::string& text) {

@@ -20,6 +20,9 @@ class IniFile {
   // Writes the whole file through a temporary file and a rename, so a crash
   // never leaves half a settings file.  False when it can't be written.
   bool Save() const;
+  // The file's bytes as Load takes them: a UTF-8 byte-order mark is
+  // dropped, and bytes that are not valid UTF-8 are read as Windows-1251.
+  void LoadFromBytes(std::string bytes);
   void LoadFromText(const std::string& text);
   std::string ToText() const;
 

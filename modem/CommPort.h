@@ -81,17 +81,17 @@ class TCustomCommPort {
 
   void Open();
   void Close();
-  bool IsOpen() const;
+  virtual bool IsOpen() const;
 
   int Write(const void* buffer, int count);
   int WriteString(const std::string& s);
   int Read(void* buffer, int count);
-  bool DataAvailable() const { return inCount_.load() > 0; }
+  virtual bool DataAvailable() const { return inCount_.load() > 0; }
   int OutFree() const { return outBuffSize_ - outCount_.load(); }
   int InCount() const { return inCount_.load(); }
   int OutCount() const { return outCount_.load(); }
   void PurgeInput();
-  void PurgeOutput();
+  virtual void PurgeOutput();
 
   TComNumber ComNumber() const { return comNumber_; }
   void SetComNumber(TComNumber n) { comNumber_ = n; }

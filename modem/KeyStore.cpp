@@ -16,9 +16,14 @@ struct Section {
   std::vector<std::pair<std::string, std::string>> values;
 };
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// Names compare without regard to letter case, as registry names do.
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
 }
 
 std::string Trim(const std::string& s) {
@@ -64,7 +69,12 @@ bool Load(const std::string& path, std::vector<Section>& sections) {
   if (!f) return false;
   std::string line;
   Section* cur = nullptr;
+  bool first = true;
   while (std::getline(f, line)) {
+    // A file saved by an editor may start with byte-order marks: they are
+    // not part of the first key's header.
+    for (; first && line.rfind("\xEF\xBB\xBF", 0) == 0;) line.erase(0, 3);
+    first = false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string t = Trim(line);
     if (t.empty() || t[0] == ';') continue;
@@ -81,9 +91,8 @@ bool Load(const std::string& path, std::vector<Section>& sections) {
 }
 
 Section* Find(std::vector<Section>& sections, const std::string& name) {
-  // Key paths, like registry keys, ignore letter case.
   for (auto& s : sections)
-    if (Lower(s.name) == Lower(name)) return &s;
+    if (SameName(s.name, name)) return &s;
   return nullptr;
 }
 
@@ -121,7 +130,7 @@ bool TKeyStore::WriteKey(const std::string& rootKey, const std::string& keyPath,
     if (k.empty() || k.find_first_of("=\r\n") != std::string::npos) continue;
     bool set = false;
     for (auto& kv : s->values)
-      if (Lower(kv.first) == Lower(k)) {
+      if (SameName(kv.first, k)) {
         kv.second = v;
         set = true;
       }

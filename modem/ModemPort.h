@@ -14,12 +14,15 @@ class TModemPort : public TCustomCommPort {
 
   // 0 when the port is open afterwards; -1 without a profile, with a profile
   // value outside its set, or when the device cannot be opened.
-  int Open();
-  int Close();
+  // Virtual, as are IsOpen, DataAvailable and PurgeOutput of the base: the
+  // engine reaches the modem through these alone, so another byte source
+  // (a test's or a fuzzer's) can stand in for the serial line.
+  virtual int Open();
+  virtual int Close();
   // -1 when the port is not open, else the bytes taken (0 when none).
-  int Read(void* buffer, int count);
+  virtual int Read(void* buffer, int count);
   // -1 when the port is not open, else the bytes the output buffer accepted.
-  int Write(const void* buffer, int count);
+  virtual int Write(const void* buffer, int count);
 };
 
 }  // namespace zv

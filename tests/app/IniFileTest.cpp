@@ -78,5 +78,19 @@ TEST(IniFile, SavesAtomicallyAndReadsWindows1251) {
   EXPECT_FALSE(bad.Save());
 }
 
+TEST(IniFile, ByteOrderMarksBeforeTheFirstSectionAreDropped) {
+  // One mark, and two (an editor that added one to a file that had one), in
+  // UTF-8 and before Windows-1251 text: the first section is always found.
+  const std::string bom = "\xEF\xBB\xBF";
+  for (const std::string& text :
+       {bom + "[Main]\r\nServerMode=1\r\n", bom + bom + "[Main]\r\nServerMode=1\r\n",
+        bom + bom + Utf8ToCp1251("[Main]\r\nServerMode=1\r\nИмя=Склад\r\n")}) {
+    IniFile ini;
+    ini.LoadFromBytes(text);
+    EXPECT_EQ(ini.ReadString("Main", "ServerMode", "0"), "1");
+    EXPECT_EQ(ini.ToText().rfind("[Main]", 0), 0u);  // written without a mark
+  }
+}
+
 }  // namespace
 }  // namespace zv

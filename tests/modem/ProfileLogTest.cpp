@@ -78,6 +78,11 @@ TEST(ModemProfile, MissingKeysAndBadNumbersKeepTheCurrentValues) {
   EXPECT_EQ(p.DialTimeOut, 30);
   EXPECT_TRUE(p.CommandEcho);
   EXPECT_EQ(p.DialMode, "T");
+
+  // Saved by an editor that marks its files: the first key is still found.
+  WriteFile(store.FileFor("HKEY_LOCAL_MACHINE"), "\xEF\xBB\xBF[Modem]\r\nPort=4\r\n");
+  p.LoadFromRegistry(store, "HKEY_LOCAL_MACHINE", "Modem");
+  EXPECT_EQ(p.Port, 4);
 }
 
 TEST(KeyStore, KeepsOtherKeysAndRoundTripsAnyText) {
