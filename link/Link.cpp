@@ -27,6 +27,9 @@ constexpr double kConnectionTimeout = 300 * kOneSecond;
 constexpr double kSerialStatusRepeat = 10 * kOneSecond;
 // Silence the modem needs around the escape sequence to take it as one.
 constexpr int kEscapeGuardMs = 1000;
+// The bytes of one message come together on a line; a pause this long in
+// the middle of one means its sender is gone.
+constexpr double kLineSilence = 2 * kOneSecond;
 // A link port that went away is tried again this often.
 constexpr double kPortRetry = 3 * kOneSecond;
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
@@ -287,6 +290,13 @@ void LinkSubsystem::Drain(INetSocket& s, LinkAssembler& a) {
 }
 
 void LinkSubsystem::CommPort1DataAvail(int count) {
+  // A line tells nothing when the other end dies: half a message of a site
+  // (or station) that went, followed by silence, must not take in the
+  // first bytes of the next message, which stands on its own.
+  const TDateTime now = app.services().clock.Now();
+  if (!serialAssembler_.Searching() && now - serialLastData_ > kLineSilence)
+    serialAssembler_.Reset();
+  serialLastData_ = now;
   while (count > 0 && CommPort1.InCount() > 0) {
     const std::size_t room = serialAssembler_.Space();
     const int want = static_cast<std::size_t>(count) < room ? count : static_cast<int>(room);

@@ -308,6 +308,7 @@ class LinkSubsystem {
   bool readingData_ = false;
   std::vector<std::uint8_t> modemOut_;  // count and JPEG of the picture going out
   std::size_t modemOutPos_ = 0;
+  TDateTime serialLastData_ = 0;  // when the direct line last brought bytes
   std::array<std::uint8_t, 4> serialSent_{};
   TDateTime serialSentAt_ = 0;
   std::unique_ptr<JpegCodec> codec_;
