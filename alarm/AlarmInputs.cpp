@@ -12,6 +12,7 @@ AlarmInputs::AlarmInputs(Application& app)
   TFormModel& f = app.form;
   SetCaptions();
   f.SwitchModeBtn.OnClick = [this] { defence.SwitchModeBtnClick(DefenceMode::Request::Local); };
+  defence.Closing = [&app] { return app.Closing; };
   f.EventComPort.OnChange = [this] { gauges.EventComPortChange(); };
   f.UseGaugesOnCom.OnClick = [this] { gauges.EventComPortChange(); };
   app.OnTimer3.push_back([this] { Timer3Timer(); });

@@ -167,6 +167,9 @@ void Application::FormCreate() {
     if (form.AutoStartRecord.Checked()) form.RecordBtn.Click();
     if (form.AutoStartDefence.Checked()) form.SwitchModeBtn.Click();
   }
+  // Stopped during the arming countdown (it lets events run): the shutdown
+  // has run already, nothing more is started.
+  if (Closing) return;
 
   // 14. Dial mode.
   DialMode = form.DialType.ItemIndex() == 0 ? 'P' : 'T';

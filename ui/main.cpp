@@ -136,7 +136,10 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
   }
   core.FormCreate();
-  window.show();
+  // A stop that came during start-up (the arming countdown lets events run)
+  // has run the shutdown already: the window is not shown, the program ends.
+  const bool stopped = core.Closing;
+  if (!stopped) window.show();
 
   int failed = 0;
   if (!opt.page.isEmpty()) {
@@ -153,7 +156,7 @@ int main(int argc, char** argv) {
   if (opt.seconds > 0)
     QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
-  const int rc = qapp.exec();
+  const int rc = stopped ? 0 : qapp.exec();
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;
