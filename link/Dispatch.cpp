@@ -221,7 +221,10 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
       m.Wait(2000);
       app.video->Video.SetPreview(true);
       played = m.PlayFile(file) == 0;
-      app.video->Video.SetPreview(false);
+      // Back to the mode the capture was in: frames keep coming (unless the
+      // live video shows the card's own picture), or the site would detect,
+      // record and send nothing after its first call.
+      app.video->Video.SetPreview(!app.video->Video.Overlay());
     }
     if (!number.empty()) m.HangUp();
   }
