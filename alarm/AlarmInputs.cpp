@@ -1,23 +1,23 @@
 #include "alarm/AlarmInputs.h"
 
-#include "app/Application.h"
 #include "video/Camera.h"
 
 namespace zv {
 
-AlarmInputs::AlarmInputs(Application& app)
-    : gauges(app.services(), app.journal, app.form, app.settings, app.cameras, Status),
-      defence(app.services(), app.journal, app.form, app.frame, gauges, Status),
-      app_(app) {
-  TFormModel& f = app.form;
+AlarmInputs::AlarmInputs(Services& services, Journal& journal, TFormModel& form, MainFrame& frame,
+                         Settings& settings, CameraTable& cameras,
+                         std::unique_ptr<IModemLines> lines, std::unique_ptr<IParallelStatus> lpt)
+    : gauges(services, journal, form, settings, cameras, Status, std::move(lines), std::move(lpt)),
+      defence(services, journal, form, frame, gauges, Status),
+      form_(form),
+      settings_(settings) {
+  TFormModel& f = form_;
   SetCaptions();
   f.SwitchModeBtn.OnClick = [this] { defence.SwitchModeBtnClick(DefenceMode::Request::Local); };
-  defence.Closing = [&app] { return app.Closing; };
   f.EventComPort.OnChange = [this] { gauges.EventComPortChange(); };
   f.UseGaugesOnCom.OnClick = [this] { gauges.EventComPortChange(); };
-  app.OnTimer3.push_back([this] { Timer3Timer(); });
-  gauges.ReadCamera = [&app](int number, CameraMotionInput& out) {
-    const TCamera* cam = app.cameras.GetAs<TCamera>(number);
+  gauges.ReadCamera = [&cameras](int number, CameraMotionInput& out) {
+    const TCamera* cam = cameras.GetAs<TCamera>(number);
     if (!cam) return false;
     out = {cam->ReactionEnabled, cam->ChangesEventPercent, cam->ChangeValue};
     return true;
@@ -25,14 +25,14 @@ AlarmInputs::AlarmInputs(Application& app)
 }
 
 AlarmInputs::~AlarmInputs() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   f.SwitchModeBtn.OnClick = nullptr;
   f.EventComPort.OnChange = nullptr;
   f.UseGaugesOnCom.OnClick = nullptr;
 }
 
 void AlarmInputs::SetCaptions() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   f.UseGaugesOnCom.SetCaption("СОМ-порт :");
   f.UseGaugesOnLpt.SetCaption("LPT-порт :");
   f.CD.SetCaption("CD, pin 1(8)");
@@ -47,11 +47,11 @@ void AlarmInputs::SetCaptions() {
 }
 
 void AlarmInputs::OpenPorts() {
-  if (!app_.settings.ServerMode) gauges.EventComPortChange();
+  if (!settings_.ServerMode) gauges.EventComPortChange();
 }
 
-void AlarmInputs::Timer3Timer() {
-  if (!app_.settings.ServerMode) LastAllClear = gauges.Poll();
+void AlarmInputs::PollGauges() {
+  if (!settings_.ServerMode) LastAllClear = gauges.Poll();
 }
 
 }  // namespace zv

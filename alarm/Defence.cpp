@@ -35,19 +35,19 @@ void DefenceMode::SwitchModeBtnClick(Request request) {
 
 void DefenceMode::Arm() {
   if (!gauges_.Poll()) {
-    journal_.ShowStatus("Попытка постановки на охрану при сработавших датчиках !", 2, 1);
+    journal_.ShowStatus("Попытка постановки на охрану при сработавших датчиках !", jkNotice, 1);
     Tone(s_, 8000, 100);
     return;
   }
   // Recording starts now and keeps running even if the countdown is cancelled.
   if (!Recording()) form_.RecordBtn.Click();
   frame_.EscapePressed = false;
-  journal_.AddJournal("Постановка на охрану...", 2);
+  journal_.AddJournal("Постановка на охрану...", jkNotice);
   const int delay = form_.DefenceOnDelay.Value();
   for (int n = delay; n >= 0; --n) {
     journal_.ShowStatus("Внимание ! Постановка на охрану, осталось " + std::to_string(n) +
                             " сек. (<Esc> - отмена постановки)...",
-                        2, 0);
+                        jkNotice, 0);
     s_.clock.Sleep(990);
     if (n > 0)
       Tone(s_, 400, 10);
@@ -57,14 +57,14 @@ void DefenceMode::Arm() {
     // Closed meanwhile: the program has ended, nothing is armed any more.
     if (Closing && Closing()) return;
     if (frame_.EscapePressed) {
-      journal_.ShowStatus("Постановка на охрану отменена", 2, 1);
+      journal_.ShowStatus("Постановка на охрану отменена", jkNotice, 1);
       frame_.EscapePressed = false;
       return;
     }
   }
   form_.PageControl1.SetVisible(false);
   status_.Armed = true;
-  journal_.ShowStatus("Режим охраны установлен", 2, 1);
+  journal_.ShowStatus("Режим охраны установлен", jkNotice, 1);
   form_.SwitchModeBtn.SetCaption(kDisarmCaption);
   form_.SwitchModeBtn.SetFontColor(kArmedColor);
 }
@@ -75,12 +75,12 @@ void DefenceMode::Disarm(Request request) {
     if (!s_.dialogs.InputQuery("Проверка прав доступа...", "Введите пароль хозяина :", answer))
       answer.clear();
     if (answer != kOwnerPassword) {
-      journal_.ReportError("Неверный пароль !", 8, 1);
+      journal_.ReportError("Неверный пароль !", jcWrongPassword, 1);
       return;
     }
   }
   status_.Armed = false;
-  journal_.ShowStatus("Режим охраны снят", 2, 1);
+  journal_.ShowStatus("Режим охраны снят", jkNotice, 1);
   form_.PageControl1.SetVisible(true);
   form_.SwitchModeBtn.SetCaption(kArmCaption);
   form_.SwitchModeBtn.SetFontColor(kDisarmedColor);

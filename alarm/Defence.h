@@ -5,10 +5,10 @@
 #include <functional>
 
 #include "alarm/Gauges.h"
-#include "alarm/SiteStatus.h"
 #include "app/FormModel.h"
 #include "app/Journal.h"
 #include "app/MainFrame.h"
+#include "app/SiteStatus.h"
 #include "platform/Services.h"
 
 namespace zv {

@@ -1,7 +1,7 @@
 #include "alarm/Gauges.h"
 
+#include "app/Thresholds.h"
 #include "app/Utils.h"
-#include "detect/Rounding.h"
 
 namespace zv {
 
@@ -19,15 +19,16 @@ bool IsCameraMotion(const CameraMotionInput& in) {
 }
 
 Gauges::Gauges(Services& services, Journal& journal, TFormModel& form, Settings& settings,
-               CameraTable& cameras, SiteStatus& status)
+               CameraTable& cameras, SiteStatus& status, std::unique_ptr<IModemLines> lines,
+               std::unique_ptr<IParallelStatus> lpt)
     : s_(services),
       journal_(journal),
       form_(form),
       settings_(settings),
       cameras_(cameras),
       status_(status),
-      lines_(MakeLinuxModemLines()),
-      lpt_(MakeLinuxParallelStatus()) {
+      lines_(std::move(lines)),
+      lpt_(std::move(lpt)) {
   quiet_.fill(true);
 }
 
@@ -52,18 +53,19 @@ void Gauges::GaugeStep(TCheckBox& b, TEdit& e, int k, bool& allClear) {
     b.SetFontStyle(b.FontStyle() | fsUnderline);
     if (red) {
       allClear = false;
-      if (!latch) journal_.ShowStatus("Сработка - " + Quoted(e.Text()) + " !", 3, 1);
+      if (!latch) journal_.ShowStatus("Сработка - " + Quoted(e.Text()) + " !", jkAlarm, 1);
       latch = true;
     } else if (b.FontColor() == kNormalColor) {
-      if (latch) journal_.ShowStatus("Завершение сработки - " + Quoted(e.Text()) + " !", 2, 1);
+      if (latch)
+        journal_.ShowStatus("Завершение сработки - " + Quoted(e.Text()) + " !", jkNotice, 1);
       latch = false;
     }
   } else {
     status_.GaugeEnabledMask &= static_cast<std::uint8_t>(~mask);
     b.SetFontStyle(b.FontStyle() & ~static_cast<unsigned>(fsUnderline));
     if (latch)
-      journal_.ShowStatus("Отключение датчика " + Quoted(e.Text()) + " в состоянии сработки !", 3,
-                          1);
+      journal_.ShowStatus("Отключение датчика " + Quoted(e.Text()) + " в состоянии сработки !",
+                          jkAlarm, 1);
     latch = false;
   }
   if (red)
@@ -94,12 +96,12 @@ void Gauges::PollParallel(bool& allClear) {
     // Told once, with the reason: gauges that are never read are no guard.
     const std::string why = device + ": " + read.error;
     if (lptFailure_ != why)
-      journal_.ReportError("Ошибка открытия порта " + t + " (" + why + ") !", 15, 1);
+      journal_.ReportError("Ошибка открытия порта " + t + " (" + why + ") !", jcGaugePortOpen, 1);
     lptFailure_ = why;
     notInUse();
     return;
   }
-  if (!lptFailure_.empty()) journal_.ShowStatus("Порт " + t + " открыт", 1, 1);
+  if (!lptFailure_.empty()) journal_.ShowStatus("Порт " + t + " открыт", jkDevice, 1);
   lptFailure_.clear();
   const std::uint8_t reg = read.value;
   // Each input is normal while its pin is low; Busy comes inverted.
@@ -127,14 +129,16 @@ void Gauges::PollSerial(bool& allClear) {
   const int n = form_.EventComPort.Value();
   if (n == form_.ClientComPort.Value()) return;
   const std::string t = ComPortName(n) + " для получения сигналов с датчиков";
-  if (!lines_->Open(s_.ports.ComDevice(n))) {
+  if (const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n)); !opened) {
     // Told once (the adapter pulled out, the port taken): gauges that are
     // never read are no guard.  Their last state stays.
-    if (!comFailed_) journal_.ReportError("Ошибка открытия порта " + t + " !", 15, 1);
+    if (!comFailed_)
+      journal_.ReportError("Ошибка открытия порта " + t + " (" + opened.reason + ") !",
+                           jcGaugePortOpen, 1);
     comFailed_ = true;
     return;
   }
-  if (comFailed_) journal_.ShowStatus("Порт " + t + " открыт", 1, 1);
+  if (comFailed_) journal_.ShowStatus("Порт " + t + " открыт", jkDevice, 1);
   comFailed_ = false;
   SerialModemLines lines;
   const bool read = lines_->Read(lines);
@@ -165,9 +169,11 @@ void Gauges::PollCameras() {
     if (motion && i <= 8) status_.CameraAlarmMask |= static_cast<std::uint8_t>(1u << (i - 1));
     if (status_.Armed && motion == quiet) {
       if (motion)
-        journal_.ShowStatus("Сработка по видеокамере " + Quoted(cam->Description) + " !", 3, 1);
+        journal_.ShowStatus("Сработка по видеокамере " + Quoted(cam->Description) + " !", jkAlarm,
+                            1);
       else
-        journal_.ShowStatus("Завершение движения по видеокамере " + Quoted(cam->Description), 2, 1);
+        journal_.ShowStatus("Завершение движения по видеокамере " + Quoted(cam->Description),
+                            jkNotice, 1);
     }
     quiet = !motion;
   }
@@ -186,23 +192,27 @@ void Gauges::EventComPortChange() {
   const int n = form_.EventComPort.Value();
   const std::string name = ComPortName(n);
   if (n == form_.ClientComPort.Value()) {
-    journal_.ReportError("Порт " + name + " зарезервирован для связи с сервером !", 13, 1);
+    journal_.ReportError("Порт " + name + " зарезервирован для связи с сервером !",
+                         jcGaugePortTakenByLink, 1);
     return;
   }
   if (form_.UseSwitcher.Checked() && n == form_.SwitcherComPort.Value()) {
-    journal_.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !", 14,
-                         1);
+    journal_.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !",
+                         jcGaugePortTakenBySwitcher, 1);
     return;
   }
   const std::string t = name + " для получения сигналов с датчиков";
+  const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n));
   // The poll says the same only when it changes.
-  comFailed_ = !lines_->Open(s_.ports.ComDevice(n));
-  if (comFailed_) {
-    journal_.ReportError("Ошибка открытия порта " + t + " !", 15, 1);
+  comFailed_ = !opened;
+  if (!opened) {
+    // The system's reason in the same line, as for every port.
+    journal_.ReportError("Ошибка открытия порта " + t + " (" + opened.reason + ") !",
+                         jcGaugePortOpen, 1);
     return;
   }
   lines_->Close();
-  journal_.ShowStatus("Порт " + t + " открыт", 1, 1);
+  journal_.ShowStatus("Порт " + t + " открыт", jkDevice, 1);
 }
 
 }  // namespace zv

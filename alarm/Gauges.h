@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "alarm/SiteStatus.h"
 #include "app/Cameras.h"
 #include "app/FormModel.h"
 #include "app/Journal.h"
 #include "app/Settings.h"
+#include "app/SiteStatus.h"
 #include "platform/ModemLines.h"
 #include "platform/ParallelPort.h"
 #include "platform/Services.h"
@@ -36,8 +36,10 @@ class Gauges {
   static constexpr TColor kNormalColor = colors::clGreen;
   static constexpr TColor kAlarmColor = colors::clRed;
 
+  // lines and lpt: the devices of the serial and the parallel gauges.
   Gauges(Services& services, Journal& journal, TFormModel& form, Settings& settings,
-         CameraTable& cameras, SiteStatus& status);
+         CameraTable& cameras, SiteStatus& status, std::unique_ptr<IModemLines> lines,
+         std::unique_ptr<IParallelStatus> lpt);
 
   // The gauge poll; true when no gauge and no camera is in alarm.
   bool Poll();
@@ -52,6 +54,7 @@ class Gauges {
   // "LPT" + n.
   static std::string LptPortName(int n);
 
+  // Replace the devices (tests hand in their own).
   void SetModemLines(std::unique_ptr<IModemLines> lines) { lines_ = std::move(lines); }
   void SetParallelStatus(std::unique_ptr<IParallelStatus> lpt) { lpt_ = std::move(lpt); }
   // Reads camera number's motion figures; false when there is no such camera.

@@ -5,8 +5,9 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "app/Text.h"
+#include "app/Thresholds.h"
 #include "detect/RecordPanel.h"
-#include "detect/Rounding.h"
 #include "detect/Viewer.h"
 #include "detect/ViewerPanel.h"
 #include "directory/Directory.h"
@@ -15,50 +16,83 @@
 
 namespace zv {
 
-namespace {
-void RunAll(const std::vector<std::function<void()>>& handlers) {
-  for (const auto& h : handlers) h();
-}
-}  // namespace
-
 Application::Application(Services& services, AppPaths paths)
+    : Application(services, std::move(paths), LinuxDevices(services.clock)) {}
+
+Application::Application(Services& services, AppPaths paths, Devices devices)
     : journal(services.clock, paths.dataDir),
       settings(services, journal, form, cameras, paths.dataDir),
       frame(services, form, settings),
-      Timer1(services.timers, [this] { RunAll(OnTimer1); }),
-      Timer2(services.timers, [this] { RunAll(OnTimer2); }),
-      Timer3(services.timers, [this] { RunAll(OnTimer3); }),
-      Timer4(services.timers, [this] { RunAll(OnTimer4); }),
+      Timer1(services.timers, [this] { Timer1Timer(); }),
+      Timer2(services.timers, [this] { Timer2Timer(); }),
+      Timer3(services.timers, [this] { Timer3Timer(); }),
+      Timer4(services.timers, [this] { Timer4Timer(); }),
       s_(services),
       paths_(std::move(paths)) {
-  video = std::make_unique<VideoInput>(*this);
-  alarm = std::make_unique<AlarmInputs>(*this);
-  record = std::make_unique<RecordPanel>(*this);
-  viewer = std::make_unique<ViewerPanel>(*this, record->Codec);
-  link = std::make_unique<LinkSubsystem>(*this);
-  directory = std::make_unique<Directory>(*this);
+  // --- the parts, each with the devices it uses
+  video =
+      std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
+                                   std::move(devices.capture), std::move(devices.emulatedCapture));
+  alarm = std::make_unique<AlarmInputs>(s_, journal, form, frame, settings, cameras,
+                                        std::move(devices.gaugeLines),
+                                        std::move(devices.gaugeParallelPort));
+  record = std::make_unique<RecordPanel>(s_, journal, form, frame, settings, cameras, video->Intake,
+                                         alarm->Status, Timer1, std::move(devices.switcherLines));
+  viewer = std::make_unique<ViewerPanel>(journal, form, settings, cameras, Timer2, record->Codec,
+                                         FrameReadBuffer);
+  viewer->SetMediaPlayer(devices.player);
+  link = std::make_unique<LinkSubsystem>(LinkContext{s_, journal, form, settings, cameras,
+                                                     video->Intake, video->Video, alarm->Status,
+                                                     *alarm, Timer4, devices.serialLines});
+  link->SetNet(devices.net);
+  link->SetMediaPlayer(devices.player);
+  directory = std::make_unique<Directory>(s_.dialogs, journal, form, settings, cameras);
+
+  // --- what the parts tell each other (docs/architecture.md, "Cross-subsystem facts")
+  // The capture control's frames go through VideoVideoFrameBmp below.
+  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
+    VideoVideoFrameBmp(stamp, picture);
+  };
+  // A stop in the middle of the arming countdown ends the countdown too.
+  alarm->defence.Closing = [this] { return Closing; };
+  // Recording on: the recording page states it, the capture page reads it.
+  video->IsRecording = [this] { return record->Recording(); };
+  // The frame cycle steps the video switcher through the recording page's port.
+  video->Intake.SwitchCamera = [this](int n) { record->SwitchCamera(n); };
+  // The playback page follows the camera count and lays the views out again.
+  video->CameraCountChanged.Connect([this](int n) {
+    if (viewer) viewer->CameraCountChanged(n);
+  });
+  viewer->RelayoutCameras = [this] { video->ViewPanelResize(); };
+  // The playback page follows the pair being recorded.
+  record->PairChosen.Connect([this](const std::string& dsc) { viewer->PointAt(dsc); });
+  record->RecordWritten.Connect(
+      [this](const std::string& dsc, std::int32_t n) { viewer->RecorderWrote(dsc, n); });
+  record->ThresholdsChanged.Connect([this] { viewer->DrawChangeGraph(); });
+  // The voice file edit of "Дозвон" is the link's; the directory shows the
+  // selected Abonent's file in it.
   directory->BindWaveFile(&link->WaveFile);
+  directory->CamerasChanged.Connect([this] { video->ViewPanelResize(); });
   frame.RepaintCameras = [this] {
     for (int k = 1; k <= cameras.CameraCount(); ++k)
       if (TCameraInfo* c = cameras.Get(k)) c->Repaint();
   };
 }
 
-Application::~Application() = default;
-
-std::vector<std::string> SplitAddresses(const std::string& text) {
-  std::vector<std::string> out;
-  std::string cur;
-  for (char c : text) {
-    if (c == ' ' || c == ',' || c == ';' || c == '\t') {
-      if (!cur.empty()) out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
-  return out;
+Application::~Application() {
+  // Down in the reverse order of building: the directory's handlers sit on
+  // the others' controls, the link on the capture control's frames.
+  directory.reset();
+  video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
+    video->Intake.VideoVideoFrameBmp(stamp, picture);
+  };
+  link.reset();
+  video->IsRecording = nullptr;
+  video->Intake.SwitchCamera = nullptr;
+  record.reset();
+  viewer.reset();
+  alarm.reset();
+  video.reset();
 }
 
 void Application::DisplayCheck() {
@@ -75,7 +109,7 @@ void Application::DisplayCheck() {
         "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
     journal.AddJournal("Низкое разрешение экрана (" + std::to_string(m.width) + "x" +
                            std::to_string(m.height) + "x" + std::to_string(m.bitsPerPixel) + ") !",
-                       2);
+                       jkNotice);
   }
 }
 
@@ -112,7 +146,7 @@ void Application::FormCreate() {
   // 1. The journal view starts empty.
   journal.ClearView();
   journal.ResetStatus();
-  journal.AddJournal("Старт программы...", 0);
+  journal.AddJournal("Старт программы...", jkInfo);
 
   // 2. Working buffers: the viewer's read buffer and the link's receive
   // buffer (its read and write positions start at its beginning).
@@ -121,7 +155,7 @@ void Application::FormCreate() {
     link->AdoptReceiveBuffer(std::make_unique<std::uint8_t[]>(link::kReceiveBufferSize));
   } catch (const std::bad_alloc&) {
     const std::string msg = "Для работы программы не хватает оперативной памяти !";
-    journal.AddJournal(msg, 4);
+    journal.AddJournal(msg, jkError);
     s_.dialogs.MessageBox(msg, "Zorvenix", MsgButtons::Ok, MsgIcon::Error);
     frame.CloseRequested();
   }
@@ -131,8 +165,8 @@ void Application::FormCreate() {
 
   // 5. Status texts, capture size.
   journal.ResetStatus();
-  CaptureWidth = 352;
-  CaptureHeight = 288;
+  video->Intake.CaptureWidth = 352;
+  video->Intake.CaptureHeight = 288;
 
   // 6. The modem's log files lie in the data folder.
   ModemLogPath = (std::filesystem::path(paths_.dataDir) / "Debug.log").string();
@@ -153,14 +187,14 @@ void Application::FormCreate() {
   // 10. The port handlers, held back while the settings were loading.
   alarm->OpenPorts();
   if (!settings.ServerMode) record->SwitcherComPortChange();
-  link->OpenPorts();
+  link->OpenPorts(ModemLogPath, ModemTracePath);
 
   // 11. The change indicators.
   record->DrawChangeBar();
   viewer->DrawChangeGraph();
 
   // 12.
-  journal.AddJournal("Программа запущена", 0);
+  journal.AddJournal("Программа запущена", jkInfo);
 
   // 13. Auto-start of recording and arming (a site only).
   if (!settings.ServerMode) {
@@ -183,7 +217,7 @@ void Application::FormCreate() {
 
   // 16. The station address the site connects to.
   const auto addresses = SplitAddresses(form.ServerAddresses.Text());
-  ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
+  link->ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
   // 17. The station's listening socket.
   link->StartNetwork();
   Created = true;
@@ -192,7 +226,8 @@ void Application::FormCreate() {
 void Application::FormClose() {
   if (Closing) return;
   Closing = true;
-  journal.AddJournal("Завершение программы...", 0);
+  link->ProgramClosing();
+  journal.AddJournal("Завершение программы...", jkInfo);
   video->Shutdown();
   Timer1.SetEnabled(false);
   Timer2.SetEnabled(false);
@@ -205,11 +240,41 @@ void Application::FormClose() {
   cameras.FreeAll();
   FrameReadBuffer.clear();
   FrameReadBuffer.shrink_to_fit();
-  journal.AddJournal("Программа завершена", 0);
+  journal.AddJournal("Программа завершена", jkInfo);
+}
+
+// --- the timers and the frame notification, each doing its parts in a
+// fixed order
+
+void Application::Timer1Timer() {
+  record->Timer1Timer();  // the processing tick
+}
+
+void Application::Timer2Timer() {
+  viewer->Timer2Timer();  // playback stepping
+}
+
+void Application::Timer3Timer() {
+  // The heartbeat.  The gauge poll comes first: the alarm dispatch in the
+  // link's part decides on this beat's answer.
+  alarm->PollGauges();
+  viewer->FollowSound();
+  link->Heartbeat();
+}
+
+void Application::Timer4Timer() {
+  link->dispatch.CountAlarmSecond();
+}
+
+void Application::VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame) {
+  // The frame intake first; then, at a site, the next picture follows the
+  // frame to the station.
+  video->Intake.VideoVideoFrameBmp(stamp, frame);
+  link->FrameTaken();
 }
 
 void Application::AppEvents1Exception(const std::string& message) {
-  journal.AddJournal("Ошибка: " + message + " !", 0, 0, 0, 0, 1);
+  journal.AddFailure(message);
 }
 
 }  // namespace zv

@@ -1,16 +1,20 @@
 #pragma once
-// The program's core as one object graph: journal, settings, the window's
-// control state, the camera table, the frame and the timers, brought up by
-// FormCreate and taken down by FormClose in a fixed order.  The Qt window
-// (ui/) renders this state and forwards user actions to it.
+// The composition root: the foundation's objects (journal, settings, the
+// window's control state, the camera table, the frame and the timers), the
+// subsystems' pages made with the devices they use, the wiring of what
+// they tell each other, and the start-up (FormCreate) and shutdown
+// (FormClose) in a fixed order.  The Qt window (ui/) renders this state and
+// forwards user actions to it.
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Cameras.h"
+#include "app/Devices.h"
 #include "app/FormModel.h"
 #include "app/Journal.h"
 #include "app/MainFrame.h"
+#include "app/Picture.h"
 #include "app/Settings.h"
 #include "platform/Services.h"
 #include "platform/Timer.h"
@@ -31,7 +35,9 @@ class LinkSubsystem;
 
 class Application {
  public:
+  // With the program's Linux devices.
   Application(Services& services, AppPaths paths);
+  Application(Services& services, AppPaths paths, Devices devices);
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
@@ -56,16 +62,19 @@ class Application {
   bool Created = false;
   // Start-up results other subsystems read.
   std::string ModemLogPath, ModemTracePath;
-  std::string ClientSocketAddress;
   char DialMode = 'P';
-  int CaptureWidth = 352, CaptureHeight = 288;
+
   // The viewer reads coded pictures into it; allocated at start-up.  (The
   // link's receive buffer, allocated with it, is the link's from then on.)
   std::vector<unsigned char> FrameReadBuffer;
 
-  // Handlers of the heartbeat and the processing tick; subsystems chain
-  // their work in here as they are attached.
-  std::vector<std::function<void()>> OnTimer1, OnTimer2, OnTimer3, OnTimer4;
+  // The timers' handlers and the capture control's frame notification;
+  // each runs the parts' work in a fixed order.
+  void Timer1Timer();
+  void Timer2Timer();
+  void Timer3Timer();
+  void Timer4Timer();
+  void VideoVideoFrameBmp(TDateTime stamp, const TPicture& frame);
 
   // Subsystems, built after everything above and taken down before it.
   std::unique_ptr<VideoInput> video;    // capture device and cameras
@@ -84,8 +93,5 @@ class Application {
   Services& s_;
   AppPaths paths_;
 };
-
-// Splits "a, b; c" into items at blanks, commas and semicolons.
-std::vector<std::string> SplitAddresses(const std::string& text);
 
 }  // namespace zv

@@ -28,6 +28,10 @@ class TCameraInfo {
   std::string Description;
   std::string Hint;
 
+  // Whether the camera writes its section when it goes; off for a camera
+  // taken out of the table, whose number passes to the next one.
+  bool SaveOnDestroy = true;
+
   bool Visible() const { return visible_; }
   virtual void SetVisible(bool v) { visible_ = v; }
   // Redraws the camera's view.

@@ -16,19 +16,20 @@ namespace zv {
 
 namespace fs = std::filesystem;
 
-TColor KindColor(int kind) {
+TColor KindColor(JournalKind kind) {
   switch (kind) {
-    case 1:
+    case jkDevice:
       return colors::clBlue;
-    case 2:
+    case jkNotice:
       return colors::clMaroon;
-    case 3:
+    case jkAlarm:
       return colors::clFuchsia;
-    case 4:
+    case jkError:
       return colors::clRed;
-    default:
-      return colors::clBlack;
+    case jkInfo:
+      break;
   }
+  return colors::clBlack;
 }
 
 Journal::Journal(IClock& clock, std::string logDir) : clock_(clock), dir_(std::move(logDir)) {
@@ -126,8 +127,8 @@ void Journal::RotateIfLarge() {
   fs::rename(log, BackupPath(), ec);
 }
 
-void Journal::AddJournal(const std::string& text, int kind, int eventCode, int objectNo, int extra,
-                         int errorCode) {
+void Journal::AddJournal(const std::string& text, JournalKind kind, JournalEvent eventCode,
+                         int objectNo, int extra, JournalCode errorCode) {
   if (number_ == 0) RestoreNumber();
   ++number_;
   const TDateTime now = clock_.Now();
@@ -152,9 +153,10 @@ void Journal::AddJournal(const std::string& text, int kind, int eventCode, int o
     view_.push_back(ViewLine{prefix + text, KindColor(kind)});
     LineAdded(view_.back());
     ++number_;
-    unwritten_.push_back(JournalFileLine(number_, now, report, 4, 0, 0, 0, 0) + "\r\n");
+    unwritten_.push_back(JournalFileLine(number_, now, report, jkError, jeNone, 0, 0, jcNone) +
+                         "\r\n");
     view_.push_back(ViewLine{PadNumber(number_, 5) + "  " + FormatJournalTime(now) + "  " + report,
-                             KindColor(4)});
+                             KindColor(jkError)});
     LineAdded(view_.back());
     return;
   }
@@ -195,22 +197,26 @@ void Journal::ClearView() {
   ViewCleared();
 }
 
-void Journal::SetStatus(int panel, const std::string& text, unsigned style, TColor color, int kind,
-                        int toJournal) {
+void Journal::SetStatus(int panel, const std::string& text, unsigned style, TColor color,
+                        JournalKind kind, int toJournal) {
   const bool stored = statusBar_ && panel >= 0 && panel < 5;
   if (stored) status_[static_cast<std::size_t>(panel)] = StatusPanel{text, color, style};
   // The journal line does not depend on the status bar being there.
-  if (!text.empty() && toJournal == 1) AddJournal(text, kind, 0, 0, 0, 0);
+  if (!text.empty() && toJournal == 1) AddJournal(text, kind);
   if (stored) StatusChanged();
 }
 
-void Journal::ShowStatus(const std::string& text, int kind, int toJournal) {
+void Journal::ShowStatus(const std::string& text, JournalKind kind, int toJournal) {
   SetStatus(0, text, fsBold, KindColor(kind), kind, toJournal);
 }
 
-void Journal::ReportError(const std::string& text, int errorCode, int showStatus) {
-  if (showStatus == 1) SetStatus(0, text, fsBold, colors::clRed, 4, 0);
-  AddJournal(text, 4, 0, 0, 0, errorCode);
+void Journal::ReportError(const std::string& text, JournalCode errorCode, int showStatus) {
+  if (showStatus == 1) SetStatus(0, text, fsBold, colors::clRed, jkError, 0);
+  AddJournal(text, jkError, jeNone, 0, 0, errorCode);
+}
+
+void Journal::AddFailure(const std::string& what, JournalCode errorCode) {
+  AddJournal("Ошибка: " + what + " !", jkInfo, jeNone, 0, 0, errorCode);
 }
 
 }  // namespace zv

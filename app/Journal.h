@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/JournalCodes.h"
 #include "platform/Clock.h"
 #include "platform/Signal.h"
 
@@ -37,7 +38,7 @@ constexpr TColor clWindow = 0xFF000005;
 
 enum FontStyle : unsigned { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 
-TColor KindColor(int kind);
+TColor KindColor(JournalKind kind);
 
 class Journal {
  public:
@@ -58,12 +59,15 @@ class Journal {
   // logDir: the folder of "Zorvenix.log" (the working folder of the program).
   Journal(IClock& clock, std::string logDir);
 
-  void AddJournal(const std::string& text, int kind, int eventCode = 0, int objectNo = 0,
-                  int extra = 0, int errorCode = 0);
-  void SetStatus(int panel, const std::string& text, unsigned style, TColor color, int kind,
+  void AddJournal(const std::string& text, JournalKind kind, JournalEvent eventCode = jeNone,
+                  int objectNo = 0, int extra = 0, JournalCode errorCode = jcNone);
+  void SetStatus(int panel, const std::string& text, unsigned style, TColor color, JournalKind kind,
                  int toJournal);
-  void ShowStatus(const std::string& text, int kind, int toJournal);
-  void ReportError(const std::string& text, int errorCode, int showStatus);
+  void ShowStatus(const std::string& text, JournalKind kind, int toJournal);
+  void ReportError(const std::string& text, JournalCode errorCode, int showStatus);
+  // A failure caught in a handler: "Ошибка: " + what + " !", an
+  // information line with the place's code.
+  void AddFailure(const std::string& what, JournalCode errorCode = jcCaughtFailure);
 
   // The journal view's content.
   const std::vector<ViewLine>& View() const { return view_; }

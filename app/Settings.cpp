@@ -34,6 +34,12 @@ int ClampInt(long long v) {
 
 }  // namespace
 
+int FindObjectById(const Settings& settings, int id) {
+  for (int i = 1; i <= settings.ObjectsCount && i <= kMaxObjects; ++i)
+    if (settings.Objects[static_cast<std::size_t>(i)].ID == id) return i;
+  return 0;
+}
+
 std::string DefaultCameraNamesValue() {
   return DefaultList("В/камера");
 }
@@ -106,7 +112,7 @@ void Settings::WriteFormProperties() {
   }
 }
 
-bool Settings::Flush(int errorCode) {
+bool Settings::Flush(JournalCode errorCode) {
   if (ini_.Save()) {
     flushFailed_ = false;
     return true;
@@ -161,7 +167,7 @@ void Settings::ReadObject(int n) {
   if (o.Cams > kMaxCamsPerObject) {
     journal_.ReportError("Число видеокамер объекта \"" + o.Name + "\" (" + std::to_string(o.Cams) +
                              ") больше " + std::to_string(kMaxCamsPerObject) + " !",
-                         2, 1);
+                         jcReadObject, 1);
     o.Cams = kMaxCamsPerObject;
   }
   int created = 0;
@@ -182,7 +188,7 @@ void Settings::ReadObject(int n) {
       if (form_.AllCams.Checked() || n == 1)
         form_.CamViewListBox.Add(cam.Description, o.CamVisible[static_cast<std::size_t>(i)], &cam);
     } catch (const std::exception& e) {
-      journal_.ReportError(e.what(), 1, 1);
+      journal_.ReportError(e.what(), jcCaughtFailure, 1);
     }
   }
   // Cameras that could not be created are not the Object's: keep the count honest.
@@ -212,7 +218,8 @@ void Settings::ReadAbonent(int n) {
 void Settings::LoadSettings() {
   ini_.SetPath(SettingsFilePath());
   if (!ini_.Load())
-    journal_.ReportError("Невозможно прочитать файл настроек \"" + ini_.Path() + "\" !", 2, 1);
+    journal_.ReportError("Невозможно прочитать файл настроек \"" + ini_.Path() + "\" !",
+                         jcReadObject, 1);
   ReadFormProperties();
   PresetTemplates();
   cameras_.FreeAll();
@@ -232,7 +239,7 @@ void Settings::LoadSettings() {
       journal_.ReportError("Число объектов в файле настроек (" + std::to_string(objects) +
                                ") больше " + std::to_string(kMaxObjects) + ", прочитаны первые " +
                                std::to_string(kMaxObjects) + " !",
-                           2, 1);
+                           jcReadObject, 1);
       objects = kMaxObjects;
     }
     if (objects < 0) objects = 0;
@@ -241,7 +248,7 @@ void Settings::LoadSettings() {
       try {
         ReadObject(n);
       } catch (const std::exception& e) {
-        journal_.ReportError(e.what(), 2, 1);
+        journal_.ReportError(e.what(), jcReadObject, 1);
       }
     }
     if (form_.ObjectListBox.Count() > 0) {
@@ -253,7 +260,7 @@ void Settings::LoadSettings() {
       journal_.ReportError("Число абонентов в файле настроек (" + std::to_string(abonents) +
                                ") больше " + std::to_string(kMaxAbonents) + ", прочитаны первые " +
                                std::to_string(kMaxAbonents) + " !",
-                           3, 1);
+                           jcReadAbonent, 1);
       abonents = kMaxAbonents;
     }
     if (abonents < 0) abonents = 0;
@@ -262,7 +269,7 @@ void Settings::LoadSettings() {
       try {
         ReadAbonent(n);
       } catch (const std::exception& e) {
-        journal_.ReportError(e.what(), 3, 1);
+        journal_.ReportError(e.what(), jcReadAbonent, 1);
       }
     }
     if (form_.AbonentListBox.Count() > 0) form_.AbonentListBox.UserSelect(0);
@@ -345,11 +352,11 @@ void Settings::SaveSettings() {
           try {
             WriteObjectLists(n);
           } catch (const std::exception& e) {
-            journal_.ReportError(e.what(), 5, 1);
+            journal_.ReportError(e.what(), jcWriteObjectLists, 1);
           }
         }
       } catch (const std::exception& e) {
-        journal_.ReportError(e.what(), 4, 1);
+        journal_.ReportError(e.what(), jcWriteObject, 1);
       }
     }
   } else {
@@ -357,7 +364,7 @@ void Settings::SaveSettings() {
       try {
         WriteAbonent(n);
       } catch (const std::exception& e) {
-        journal_.ReportError(e.what(), 6, 1);
+        journal_.ReportError(e.what(), jcWriteAbonent, 1);
       }
     }
   }

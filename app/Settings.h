@@ -46,7 +46,7 @@ class Settings {
   IniFile& Ini() { return ini_; }
   // Writes the file as it stands in memory; a failure is reported with
   // errorCode, once until a save succeeds again.
-  bool Flush(int errorCode = 4);
+  bool Flush(JournalCode errorCode = jcWriteObject);
 
  private:
   void PresetTemplates();
@@ -67,6 +67,10 @@ class Settings {
   IniFile ini_;
   bool flushFailed_ = false;
 };
+
+// The record number (1..ObjectsCount) of the Object with this ID; 0 when no
+// Object has it.
+int FindObjectById(const Settings& settings, int id);
 
 // Default list values, written as they are stored (outer quotes stripped).
 std::string DefaultCameraNamesValue();

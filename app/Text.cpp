@@ -225,4 +225,19 @@ bool ParseFloat(std::string_view s, double& out) {
   return true;
 }
 
+std::vector<std::string> SplitAddresses(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : text) {
+    if (c == ' ' || c == ',' || c == ';' || c == '\t') {
+      if (!cur.empty()) out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) out.push_back(cur);
+  return out;
+}
+
 }  // namespace zv

@@ -3,6 +3,7 @@
 // characters, not bytes.  Older settings files come in Windows-1251.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zv {
 
@@ -21,6 +22,9 @@ std::string ToLowerUtf8(std::string_view s);
 std::string AsciiUpper(std::string s);
 
 std::string Trim(std::string_view s);
+// Splits "a, b; c" into items at blanks, tabs, commas and semicolons.
+std::vector<std::string> SplitAddresses(const std::string& text);
+
 // Decimal text of a double with "." as separator and no trailing zeros
 // ("0.02", "100", "0.001"), whatever the machine's locale.
 std::string FormatFloat(double v);

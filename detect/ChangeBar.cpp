@@ -1,6 +1,6 @@
 #include "detect/ChangeBar.h"
 
-#include "detect/Rounding.h"
+#include "app/Thresholds.h"
 
 namespace zv {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "detect/Rounding.h"
+#include "app/Thresholds.h"
 
 namespace zv {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "detect/Zones.h"
-#include "video/Picture.h"
+#include "app/Picture.h"
+#include "app/Zones.h"
 
 namespace zv {
 

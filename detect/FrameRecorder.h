@@ -7,13 +7,14 @@
 // journal lines and the viewer's live follow from the result.
 #include <cstdint>
 
+#include "app/Picture.h"
+#include "app/SiteStatus.h"
+#include "app/Zones.h"
 #include "detect/FrameDescriptor.h"
 #include "detect/MotionDetector.h"
 #include "detect/PictureCodec.h"
 #include "detect/RecordingFiles.h"
-#include "detect/Zones.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 
@@ -43,6 +44,10 @@ struct DescriptorStatus {
   std::uint8_t gaugeEnabledMask = 0;
   bool defence = false;
 };
+// The site's status as every frame descriptor stores it.
+inline DescriptorStatus DescriptorStatusOf(const SiteStatus& s) {
+  return {s.GaugeAlarmMask, s.GaugeEnabledMask, s.Armed};
+}
 
 struct FrameResult {
   int level = 0;          // change level of the frame (0 for a camera's first frame)

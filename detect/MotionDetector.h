@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "detect/Zones.h"
-#include "video/Picture.h"
+#include "app/Picture.h"
+#include "app/Zones.h"
 
 namespace zv {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "video/Picture.h"
+#include "app/Picture.h"
 
 namespace zv {
 

@@ -4,13 +4,9 @@
 #include <filesystem>
 #include <utility>
 
-#include "alarm/AlarmInputs.h"
-#include "app/Application.h"
 #include "detect/Detector.h"
 #include "detect/Rounding.h"
-#include "detect/ViewerPanel.h"
 #include "video/Camera.h"
-#include "video/VideoInput.h"
 
 namespace zv {
 
@@ -59,11 +55,22 @@ class LentState {
 
 }  // namespace
 
-RecordPanel::RecordPanel(Application& app)
-    : app_(app),
-      recorder_(Codec),
-      switcher_(std::make_unique<SwitcherPort>(app.services().ports, MakeLinuxSwitcherLines())) {
-  TFormModel& f = app.form;
+RecordPanel::RecordPanel(Services& services, Journal& journal, TFormModel& form,
+                         const MainFrame& frame, Settings& settings, CameraTable& cameras,
+                         FrameIntake& intake, const SiteStatus& status, TTimer& timer1,
+                         std::unique_ptr<ISwitcherLines> switcherLines)
+    : recorder_(Codec),
+      switcher_(std::make_unique<SwitcherPort>(services.ports, std::move(switcherLines))),
+      s_(services),
+      journal_(journal),
+      form_(form),
+      frame_(frame),
+      settings_(settings),
+      cameras_(cameras),
+      intake_(intake),
+      status_(status),
+      timer1_(timer1) {
+  TFormModel& f = form_;
   f.Compression.SetCaption("JPEG-компрессия :");
   f.Compression.SetChecked(true);
   f.ReactionOn.SetCaption("Звуковой сигнал при движении");
@@ -81,27 +88,21 @@ RecordPanel::RecordPanel(Application& app)
   // The camera group of the gauges page only redraws the indicators.
   f.EventCamChanges.OnChange = [this] {
     DrawChangeBar();
-    if (app_.viewer) app_.viewer->DrawChangeGraph();
+    ThresholdsChanged();
   };
   f.EventLimit.OnChange = [this] { EventLimitChange(); };
   f.FilterDeep.OnChange = [this] { FilterDeepChange(); };
   f.SwitcherComPort.OnChange = [this] { SwitcherComPortChange(); };
   f.UseSwitcher.OnClick = [this] { SwitcherComPortChange(); };
-  f.ViewDiffCadr.OnClick = [&app] {
-    for (int k = 1; k <= app.cameras.CameraCount(); ++k)
-      if (TCameraInfo* c = app.cameras.Get(k)) c->Repaint();
+  f.ViewDiffCadr.OnClick = [this] {
+    for (int k = 1; k <= cameras_.CameraCount(); ++k)
+      if (TCameraInfo* c = cameras_.Get(k)) c->Repaint();
   };
-
-  VideoInput& v = *app.video;
-  v.IsRecording = [this] { return Recording(); };
-  v.ShowDifference = [&f] { return f.ViewDiffCadr.Checked(); };
-  v.Intake.SwitchCamera = [this](int n) { Report(switcher_->SwitchCamera(n)); };
-  app.OnTimer1.push_back([this] { Timer1Timer(); });
   DrawChangeBar();
 }
 
 RecordPanel::~RecordPanel() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   f.RecordBtn.OnClick = nullptr;
   f.RecFileName.OnChange = nullptr;
   f.RecFreq.OnChange = nullptr;
@@ -115,32 +116,31 @@ RecordPanel::~RecordPanel() {
   f.SwitcherComPort.OnChange = nullptr;
   f.UseSwitcher.OnClick = nullptr;
   f.ViewDiffCadr.OnClick = nullptr;
-  if (app_.video) {
-    app_.video->IsRecording = nullptr;
-    app_.video->ShowDifference = nullptr;
-    app_.video->Intake.SwitchCamera = nullptr;
-  }
 }
 
 void RecordPanel::SetSwitcherLines(std::unique_ptr<ISwitcherLines> lines) {
-  switcher_ = std::make_unique<SwitcherPort>(app_.services().ports, std::move(lines));
+  switcher_ = std::make_unique<SwitcherPort>(s_.ports, std::move(lines));
+}
+
+bool RecordPanel::PlaybackPageShown() const {
+  return frame_.ActivePage() == &form_.TabSheet2;
 }
 
 std::string RecordPanel::InDataDir(const std::string& name) const {
   const std::filesystem::path p(name);
-  if (p.is_absolute() || app_.paths().dataDir.empty()) return name;
-  return (std::filesystem::path(app_.paths().dataDir) / p).string();
+  if (p.is_absolute() || settings_.DataDir().empty()) return name;
+  return (std::filesystem::path(settings_.DataDir()) / p).string();
 }
 
 TCamera* RecordPanel::WriteCamera() const {
-  return app_.cameras.GetAs<TCamera>(app_.form.WriteCam.Value());
+  return cameras_.GetAs<TCamera>(form_.WriteCam.Value());
 }
 
 void RecordPanel::SetRecordingState(bool on) {
   const bool stopping = RecordingOn && !on;
   RecordingOn = on;
-  app_.form.RecordBtn.SetCaption(on ? "Стоп" : "Запись");
-  app_.form.RecordBtn.SetDown(on);
+  form_.RecordBtn.SetCaption(on ? "Стоп" : "Запись");
+  form_.RecordBtn.SetDown(on);
   if (stopping) ForgetMotion();
 }
 
@@ -149,8 +149,8 @@ void RecordPanel::ForgetMotion() {
   // processed frame must neither keep the site from being armed again nor
   // raise an alarm.  The next recording compares from a fresh first frame,
   // not with a picture from before the stop.
-  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
-    TCamera* cam = app_.cameras.GetAs<TCamera>(k);
+  for (int k = 1; k <= cameras_.CameraCount(); ++k) {
+    TCamera* cam = cameras_.GetAs<TCamera>(k);
     if (!cam) continue;
     cam->ChangeValue = 0;
     cam->Zones.ClearResults();
@@ -164,20 +164,19 @@ void RecordPanel::StopRecording() {
   SetRecordingState(false);
 }
 
-void RecordPanel::Timer1Timer() {
+void RecordPanel::ProcessPendingFrame() {
   if (!Recording()) return;
-  FrameIntake& in = app_.video->Intake;
+  FrameIntake& in = intake_;
   if (in.FramePending) {
     in.FramePending = false;
-    TCamera* cam = app_.cameras.GetAs<TCamera>(in.FrameCamera);
+    TCamera* cam = cameras_.GetAs<TCamera>(in.FrameCamera);
     if (cam && !cam->CurrentPicture.Empty()) {
-      const TFormModel& f = app_.form;
+      const TFormModel& f = form_;
       RecordSettings settings;
       settings.compression = f.Compression.Checked();
       settings.jpegQuality = f.JPEGQuality.Value();
       settings.object = static_cast<std::uint8_t>(f.ObjNum.Value());
-      const DescriptorStatus status =
-          app_.alarm ? app_.alarm->RecordedStatus() : DescriptorStatus{};
+      const DescriptorStatus status = DescriptorStatusOf(status_);
       Pair.SetVolumePolicy(
           {VolumeLimitBytes(f.VolumeLimit.Value()),
            static_cast<VolumeLimitAction>(std::clamp(f.VolumeLimitType.ItemIndex(), 0, 2))});
@@ -186,16 +185,14 @@ void RecordPanel::Timer1Timer() {
         LentState lent(*cam);
         const TPicture& frame = lent.st.current;
         r = recorder_.ProcessFrame(lent.st, in.FrameCamera, frame.Width(), frame.Height(),
-                                   FilterThreshold, app_.services().clock.Now(), Pair, settings,
-                                   status);
+                                   FilterThreshold, s_.clock.Now(), Pair, settings, status);
       }
-      if (r.compared && !app_.video->PlaybackPageShown() && f.ViewDiffCadr.Checked())
-        cam->Repaint();
+      if (r.compared && !PlaybackPageShown() && f.ViewDiffCadr.Checked()) cam->Repaint();
       DrawChangeBar();
       if (r.recorded) {
-        if (r.beep) app_.services().speaker.Beep(kMotionBeepHz, kMotionBeepMs);
+        if (r.beep) s_.speaker.Beep(kMotionBeepHz, kMotionBeepMs);
         if (r.write.status == AppendResult::Written)
-          app_.form.FrameSizeLabel.SetCaption(std::to_string(r.descriptor.length));
+          form_.FrameSizeLabel.SetCaption(std::to_string(r.descriptor.length));
         HandleWrite(r.write);
       }
     }
@@ -209,23 +206,23 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
       ++RecordsWritten;
       // The end of a run of failures is told as its start was.
       if (w.resumed)
-        app_.journal.AddJournal("Запись возобновлена: файл \"" + Pair.DscName() + "\"", 1);
+        journal_.AddJournal("Запись возобновлена: файл \"" + Pair.DscName() + "\"", jkDevice);
       if (w.switchedFile) {
-        app_.journal.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", 1);
-        if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
+        journal_.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", jkDevice);
+        PairChosen(Pair.DscName());
       }
-      if (app_.viewer) app_.viewer->RecorderWrote(Pair.DscName(), w.recordNumber);
+      RecordWritten(Pair.DscName(), w.recordNumber);
       break;
     case AppendResult::WriteFailed:
       // A run of failures is journaled once; the next tick tries again.
-      if (w.reportNow) app_.journal.ReportError(w.reason + " !", kFileErrorCode, 1);
+      if (w.reportNow) journal_.ReportError(w.reason + " !", jcRecording, 1);
       break;
     case AppendResult::StoppedByLimit:
       StopRecording();
-      app_.journal.AddJournal("Запись остановлена: файл \"" + Pair.DscName() +
-                                  "\" достиг предельного объёма " +
-                                  std::to_string(app_.form.VolumeLimit.Value()) + " Мб",
-                              2);
+      journal_.AddJournal("Запись остановлена: файл \"" + Pair.DscName() +
+                              "\" достиг предельного объёма " +
+                              std::to_string(form_.VolumeLimit.Value()) + " Мб",
+                          jkNotice);
       break;
     case AppendResult::NotOpen:
       break;
@@ -233,30 +230,30 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
 }
 
 void RecordPanel::RecordBtnClick() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   if (!FilesOpen()) {
     const std::string name = InDataDir(recName_);
     if (IoResult r = Pair.OpenOrCreate(name); !r) {
       // Without a pair that takes pictures the recording does not start.
-      app_.journal.ReportError("Запись не начата: " + r.reason + " !", kFileErrorCode, 1);
+      journal_.ReportError("Запись не начата: " + r.reason + " !", jcRecording, 1);
       return;
     }
     if (Pair.RepairedBytes() > 0)
-      app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
-                                  std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
-                              2);
-    if (app_.viewer) app_.viewer->PointAt(Pair.DscName());
+      journal_.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
+                              std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
+                          jkNotice);
+    PairChosen(Pair.DscName());
   }
   if (!RecordingOn) {
-    app_.Timer1.SetInterval(TickIntervalMs(f.RecFreq.Value()));
-    app_.video->Intake.ReadyForFrame = true;
+    timer1_.SetInterval(TickIntervalMs(f.RecFreq.Value()));
+    intake_.ReadyForFrame = true;
   }
   SetRecordingState(!RecordingOn);
 }
 
 void RecordPanel::RecFileNameChange() {
   if (renaming_) return;
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   if (f.RecFileName.FileName().empty()) return;
   const std::string name = DscNameFor(f.RecFileName.FileName());
   if (name != f.RecFileName.FileName()) {
@@ -266,8 +263,7 @@ void RecordPanel::RecFileNameChange() {
   }
   if (FilesOpen()) {
     if (RecordingOn) {
-      app_.services().dialogs.MessageBox(kStopToChangeText, "Zorvenix", MsgButtons::Ok,
-                                         MsgIcon::Warning);
+      s_.dialogs.MessageBox(kStopToChangeText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
       return;
     }
     Pair.Close();
@@ -276,15 +272,15 @@ void RecordPanel::RecFileNameChange() {
   // creates missing ones.
   recName_ = name;
   if (Pair.OpenExisting(InDataDir(name)) && Pair.RepairedBytes() > 0)
-    app_.journal.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
-                                std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
-                            2);
+    journal_.AddJournal("Файл \"" + Pair.DscName() + "\" обрезан до целых записей (" +
+                            std::to_string(Pair.RepairedBytes()) + " байт отброшено)",
+                        jkNotice);
 }
 
 void RecordPanel::RecFreqChange() {
-  const double freq = app_.form.RecFreq.Value();
+  const double freq = form_.RecFreq.Value();
   if (TCamera* cam = WriteCamera()) cam->FramesPerMinute = freq;
-  app_.Timer1.SetInterval(TickIntervalMs(freq));
+  timer1_.SetInterval(TickIntervalMs(freq));
 }
 
 void RecordPanel::WriteCamChange() {
@@ -295,7 +291,7 @@ void RecordPanel::WriteCamChange() {
   const double ignore = cam->IgnoreChangesPercent, event = cam->ChangesEventPercent;
   const double fpm = cam->FramesPerMinute;
   const bool reaction = cam->ReactionEnabled;
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   f.RecordingOn.SetItemIndex(mode);
   f.ChangeLimit.SetValue(ignore);
   f.EventLimit.SetValue(event);
@@ -305,43 +301,43 @@ void RecordPanel::WriteCamChange() {
 }
 
 void RecordPanel::RecordingOnClick() {
-  if (TCamera* cam = WriteCamera()) cam->RecordingMode = app_.form.RecordingOn.ItemIndex();
+  if (TCamera* cam = WriteCamera()) cam->RecordingMode = form_.RecordingOn.ItemIndex();
 }
 
 void RecordPanel::ReactionOnClick() {
-  if (TCamera* cam = WriteCamera()) cam->ReactionEnabled = app_.form.ReactionOn.Checked();
+  if (TCamera* cam = WriteCamera()) cam->ReactionEnabled = form_.ReactionOn.Checked();
 }
 
 void RecordPanel::ChangeLimitChange() {
   TCamera* cam = WriteCamera();
   if (!cam) return;
-  cam->IgnoreChangesPercent = app_.form.ChangeLimit.Value();
-  if (cam->ZoneSetupView() && !app_.settings.ServerMode) cam->Repaint();
+  cam->IgnoreChangesPercent = form_.ChangeLimit.Value();
+  if (cam->ZoneSetupView() && !settings_.ServerMode) cam->Repaint();
   DrawChangeBar();
-  if (app_.viewer) app_.viewer->DrawChangeGraph();
+  ThresholdsChanged();
 }
 
 void RecordPanel::EventLimitChange() {
   TCamera* cam = WriteCamera();
   if (!cam) return;
-  cam->ChangesEventPercent = app_.form.EventLimit.Value();
-  if (cam->ZoneSetupView() && !app_.settings.ServerMode) cam->Repaint();
+  cam->ChangesEventPercent = form_.EventLimit.Value();
+  if (cam->ZoneSetupView() && !settings_.ServerMode) cam->Repaint();
 }
 
 void RecordPanel::FilterDeepChange() {
-  const int v = app_.form.FilterDeep.Value();
+  const int v = form_.FilterDeep.Value();
   if (const auto t = FilterThresholdFrom(v)) {
     FilterThreshold = *t;
     return;
   }
   // A range error: reported as the exception handler reports one (the spin
   // has no limits of its own), and the threshold stays as it was.
-  app_.AppEvents1Exception("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
+  journal_.AddFailure("Порог фильтра " + std::to_string(v) + " вне диапазона 0..255");
 }
 
 void RecordPanel::SwitcherComPortChange() {
-  if (!app_.settings.SettingsLoaded || app_.settings.ServerMode) return;
-  const TFormModel& f = app_.form;
+  if (!settings_.SettingsLoaded || settings_.ServerMode) return;
+  const TFormModel& f = form_;
   if (!f.UseSwitcher.Checked()) return;
   SwitcherPortChoice c;
   c.switcherPort = f.SwitcherComPort.Value();
@@ -353,16 +349,16 @@ void RecordPanel::SwitcherComPortChange() {
 
 void RecordPanel::Report(const SwitcherMessage& m) {
   if (m.kind == SwitcherMessage::Error)
-    app_.journal.ReportError(m.text, m.code, 1);
+    journal_.ReportError(m.text, m.code, 1);
   else if (m.kind == SwitcherMessage::Status)
-    app_.journal.ShowStatus(m.text, 1, 1);
+    journal_.ShowStatus(m.text, jkDevice, 1);
 }
 
 void RecordPanel::DrawChangeBar() {
   const TCamera* cam = WriteCamera();
   const int level = cam ? cam->ChangeValue : 0;
-  const double ignore = cam ? cam->IgnoreChangesPercent : app_.form.ChangeLimit.Value();
-  const double event = cam ? cam->ChangesEventPercent : app_.form.EventLimit.Value();
+  const double ignore = cam ? cam->IgnoreChangesPercent : form_.ChangeLimit.Value();
+  const double event = cam ? cam->ChangesEventPercent : form_.EventLimit.Value();
   Bar = ComputeChangeBar(level, ignore, event, kBarWidth, kBarHeight);
   BarChanged();
 }

@@ -9,27 +9,39 @@
 #include <memory>
 #include <string>
 
+#include "app/Cameras.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
+#include "app/MainFrame.h"
+#include "app/Settings.h"
+#include "app/SiteStatus.h"
 #include "detect/ChangeBar.h"
 #include "detect/FrameRecorder.h"
 #include "detect/PictureCodec.h"
 #include "detect/RecordingFiles.h"
 #include "detect/Switcher.h"
+#include "platform/Services.h"
 #include "platform/Signal.h"
+#include "platform/SwitcherLines.h"
+#include "platform/Timer.h"
+#include "video/FrameIntake.h"
 
 namespace zv {
 
-class Application;
 class TCamera;
 
 class RecordPanel {
  public:
   static constexpr const char* kStopToChangeText =
       "Для смены файла записи необходимо остановить запись !";
-  // Journal code of the recording files' errors.
-  static constexpr int kFileErrorCode = 32;
   static constexpr int kBarWidth = 17, kBarHeight = 110;
 
-  explicit RecordPanel(Application& app);
+  // status: the site's status every descriptor stores; timer1 runs the
+  // processing tick; switcherLines: the video switcher's control lines.
+  RecordPanel(Services& services, Journal& journal, TFormModel& form, const MainFrame& frame,
+              Settings& settings, CameraTable& cameras, FrameIntake& intake,
+              const SiteStatus& status, TTimer& timer1,
+              std::unique_ptr<ISwitcherLines> switcherLines);
   ~RecordPanel();
   RecordPanel(const RecordPanel&) = delete;
   RecordPanel& operator=(const RecordPanel&) = delete;
@@ -46,6 +58,12 @@ class RecordPanel {
   // Pictures written since start-up (the demo prints it).
   long long RecordsWritten = 0;
 
+  // What the viewer follows: the pair recorded into (chosen or switched
+  // to), each record written, and the cameras' thresholds.
+  Signal<const std::string&> PairChosen;
+  Signal<const std::string&, std::int32_t> RecordWritten;
+  Signal<> ThresholdsChanged;
+
   bool FilesOpen() const { return Pair.IsOpen(); }
   // The processing tick works only now.
   bool Recording() const { return FilesOpen() && RecordingOn; }
@@ -53,9 +71,14 @@ class RecordPanel {
   // Replaces the switcher's control lines (tests hand in their own).
   void SetSwitcherLines(std::unique_ptr<ISwitcherLines> lines);
   SwitcherPort& Switcher() { return *switcher_; }
+  // Steps the video switcher to camera n, journaling a port lost or back.
+  void SwitchCamera(int n) { Report(switcher_->SwitchCamera(n)); }
 
   // --- handlers
-  void Timer1Timer();
+  // Timer1: the processing tick.
+  void Timer1Timer() { ProcessPendingFrame(); }
+  // The pending frame is compared, measured and perhaps recorded.
+  void ProcessPendingFrame();
   void RecordBtnClick();
   void RecFileNameChange();
   void RecFreqChange();
@@ -75,6 +98,7 @@ class RecordPanel {
   // Journals what the switcher's port has to say.
   void Report(const SwitcherMessage& m);
   TCamera* WriteCamera() const;
+  bool PlaybackPageShown() const;
   // A relative pair name lies in the program's data folder.
   std::string InDataDir(const std::string& name) const;
   void StopRecording();
@@ -83,9 +107,17 @@ class RecordPanel {
   // Recording stopped: the cameras' measurements are over.
   void ForgetMotion();
 
-  Application& app_;
   FrameRecorder recorder_;
   std::unique_ptr<SwitcherPort> switcher_;
+  Services& s_;
+  Journal& journal_;
+  TFormModel& form_;
+  const MainFrame& frame_;
+  Settings& settings_;
+  CameraTable& cameras_;
+  FrameIntake& intake_;
+  const SiteStatus& status_;
+  TTimer& timer1_;
   bool renaming_ = false;
   // The pair's ".dsc" name until one is chosen.
   std::string recName_ = "Video.dsc";

@@ -8,13 +8,13 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   SwitcherMessage m;
   if (n == choice.clientComPort) {
     m.kind = SwitcherMessage::Error;
-    m.code = 16;
+    m.code = jcSwitcherPortTakenByLink;
     m.text = "Порт " + device + " зарезервирован для связи с " + "сервером" + " !";
     return m;
   }
   if (choice.gaugesOnCom && n == choice.eventComPort) {
     m.kind = SwitcherMessage::Error;
-    m.code = 17;
+    m.code = jcSwitcherPortTakenByGauges;
     m.text = "Порт " + device + " зарезервирован для получения сигналов с датчиков !";
     return m;
   }
@@ -22,11 +22,12 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   lost_ = 0;
   const std::string what = device + " для управления видеокоммутатором";
   // Judged on the device just opened, not on the one before.
-  if (!lines_->Open(ports_.ComDevice(n))) {
+  if (const DeviceResult opened = lines_->Open(ports_.ComDevice(n)); !opened) {
     port_ = 0;
     m.kind = SwitcherMessage::Error;
-    m.code = 18;
-    m.text = "Ошибка открытия порта " + what + " !";
+    m.code = jcSwitcherPortOpen;
+    // The system's reason in the same line, as for every port.
+    m.text = "Ошибка открытия порта " + what + " (" + opened.reason + ") !";
     return m;
   }
   port_ = n;
@@ -57,7 +58,7 @@ SwitcherMessage SwitcherPort::SwitchCamera(int n) {
     lost_ = port_;
     port_ = 0;
     m.kind = SwitcherMessage::Error;
-    m.code = 18;
+    m.code = jcSwitcherPortOpen;
     m.text = "Порт " + what + " потерян !";
   }
   return m;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/JournalCodes.h"
 #include "platform/PortMap.h"
 #include "platform/SwitcherLines.h"
 
@@ -15,7 +16,7 @@ namespace zv {
 struct SwitcherMessage {
   enum Kind { None, Error, Status };
   Kind kind = None;
-  int code = 0;
+  JournalCode code = jcNone;
   std::string text;
 };
 
@@ -36,15 +37,15 @@ class SwitcherPort {
   static std::string DeviceName(int n) { return "Com" + std::to_string(n) + ":"; }
 
   // (Re)opens the switcher's port.  A port reserved for the station link
-  // (code 16) or the sensors (code 17) is refused and the port open so far
-  // stays open; otherwise the old port is closed and the new one opened:
-  // code 18 when that fails, a status line when it works.
+  // or the sensors is refused and the port open so far stays open;
+  // otherwise the old port is closed and the new one opened: an error when
+  // that fails, a status line when it works.
   SwitcherMessage Open(const SwitcherPortChoice& choice);
   bool IsOpen() const { return lines_->IsOpen(); }
   int OpenPort() const { return IsOpen() ? port_ : 0; }
 
   // Steps the switcher to camera n (1-based); nothing without an open port.
-  // A port that went away is closed and told once (code 18), and opened
+  // A port that went away is closed and told once, and opened
   // again at a later step as soon as it is back (a status line).
   SwitcherMessage SwitchCamera(int n);
 

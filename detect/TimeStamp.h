@@ -4,7 +4,7 @@
 // toolkit.  Only digits, '.', ':', '-', '/' and blanks are drawn.
 #include <string>
 
-#include "video/Picture.h"
+#include "app/Picture.h"
 
 namespace zv {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "app/Thresholds.h"
 #include "detect/ChangeBar.h"
-#include "detect/Rounding.h"
 
 namespace zv {
 

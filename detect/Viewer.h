@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "app/Picture.h"
 #include "detect/FrameDescriptor.h"
 #include "detect/PictureCodec.h"
 #include "detect/RecordingFiles.h"
-#include "video/Picture.h"
 
 namespace zv {
 

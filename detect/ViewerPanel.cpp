@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/Application.h"
 #include "app/Utils.h"
 #include "detect/TimeStamp.h"
 #include "video/Camera.h"
-#include "video/VideoInput.h"
 
 namespace zv {
 
@@ -19,9 +17,16 @@ TColor SiteColor(int k) {
   return kColors[((k % 12) + 12) % 12];
 }
 
-ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec)
-    : app_(app), loader_(codec, app.FrameReadBuffer) {
-  TFormModel& f = app.form;
+ViewerPanel::ViewerPanel(Journal& journal, TFormModel& form, Settings& settings,
+                         CameraTable& cameras, TTimer& timer2, JpegCodec& codec,
+                         std::vector<std::uint8_t>& readBuffer)
+    : journal_(journal),
+      form_(form),
+      settings_(settings),
+      cameras_(cameras),
+      timer2_(timer2),
+      loader_(codec, readBuffer) {
+  TFormModel& f = form_;
   f.ViewFileName.Filter = "Файлы видеозаписей (*.dsc)|*.dsc|Все файлы (*.*)|*.*";
   f.BackwardButton.SetCaption("<<");
   f.PrevCadr.SetCaption("<");
@@ -41,11 +46,11 @@ ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec)
   f.PrevCadr.OnClick = [this] { PrevCadrClick(); };
   // Speed buttons stay down: a click toggles them.
   f.ForwardButton.OnClick = [this] {
-    app_.form.ForwardButton.SetDown(!app_.form.ForwardButton.Down());
+    form_.ForwardButton.SetDown(!form_.ForwardButton.Down());
     ForwardButtonClick();
   };
   f.BackwardButton.OnClick = [this] {
-    app_.form.BackwardButton.SetDown(!app_.form.BackwardButton.Down());
+    form_.BackwardButton.SetDown(!form_.BackwardButton.Down());
     BackwardButtonClick();
   };
   f.ViewFreq.OnChange = [this] { ViewFreqChange(); };
@@ -58,17 +63,12 @@ ViewerPanel::ViewerPanel(Application& app, JpegCodec& codec)
   f.PlaySound.OnClick = [this] { PlaySoundClick(); };
   f.StopSound.OnClick = [this] { StopSoundClick(); };
   f.SoundSlider.OnChange = [this] { SoundSliderChange(); };
-  app.OnTimer2.push_back([this] { Timer2Timer(); });
-  app.OnTimer3.push_back([this] { FollowSound(); });
-  app.video->CameraCountChanged.Connect([this](int n) {
-    if (ShownCamera > n) ShownCamera = std::max(n, 1);
-  });
   Session.nav.ViewFreqChange(f.ViewFreq.Value());
   DrawChangeGraph();
 }
 
 ViewerPanel::~ViewerPanel() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   f.ViewFileName.OnChange = nullptr;
   f.ViewSlider.OnChange = nullptr;
   f.NextCadr.OnClick = f.PrevCadr.OnClick = nullptr;
@@ -85,14 +85,14 @@ ViewerPanel::~ViewerPanel() {
 }
 
 std::string ViewerPanel::SoundFileName() const {
-  return (std::filesystem::path(app_.paths().dataDir) / "Sound.wav").string();
+  return (std::filesystem::path(settings_.DataDir()) / "Sound.wav").string();
 }
 
 // --- the pair and its records ------------------------------------------
 
 void ViewerPanel::ViewFileNameChange() {
   if (renaming_) return;
-  TFileNameEdit& e = app_.form.ViewFileName;
+  TFileNameEdit& e = form_.ViewFileName;
   if (e.FileName().empty()) {
     Session.Close();
     SyncSlider();
@@ -113,16 +113,16 @@ void ViewerPanel::ViewFileNameChange() {
 }
 
 void ViewerPanel::ShowRecord(std::int32_t n) {
-  if (!Session.IsOpen() || app_.cameras.CameraCount() < 1) return;
+  if (!Session.IsOpen() || cameras_.CameraCount() < 1) return;
   FrameDescriptor d;
   if (Session.Prepare(n, d) != ViewerSession::Check::Show) return;
   Current = d;
   int camera = std::max<int>(d.camera, 1);
   // One file feeds several views while the emulated camera is on.
-  if (app_.form.VideoEmulation.Checked())
-    camera += static_cast<int>(random_() % static_cast<unsigned>(app_.cameras.CameraCount()));
+  if (form_.VideoEmulation.Checked())
+    camera += static_cast<int>(random_() % static_cast<unsigned>(cameras_.CameraCount()));
   ShownCamera = camera;
-  TCamera* cam = app_.cameras.GetAs<TCamera>(camera);
+  TCamera* cam = cameras_.GetAs<TCamera>(camera);
   if (!cam) return;
   // Decoding failures leave the picture as it was; the stamp is redrawn.
   loader_.Load(Session.Reader(), d, cam->PlaybackPicture, cam->Colored);
@@ -132,7 +132,7 @@ void ViewerPanel::ShowRecord(std::int32_t n) {
 }
 
 void ViewerPanel::SyncSlider() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   const PlaybackNav& nav = Session.nav;
   syncing_ = true;
   f.ViewSlider.SetRange(1, std::max(nav.maximum, 1));
@@ -142,14 +142,14 @@ void ViewerPanel::SyncSlider() {
   f.ForwardButton.SetCaption(nav.forwardCaption);
   f.BackwardButton.SetDown(nav.backwardDown);
   f.BackwardButton.SetCaption(nav.backwardCaption);
-  app_.Timer2.SetInterval(nav.timerIntervalMs);
-  app_.Timer2.SetEnabled(nav.timerEnabled);
+  timer2_.SetInterval(nav.timerIntervalMs);
+  timer2_.SetEnabled(nav.timerEnabled);
   syncing_ = false;
 }
 
 void ViewerPanel::ViewSliderChange() {
   if (syncing_) return;
-  const bool moved = Session.nav.SetValue(app_.form.ViewSlider.Value());
+  const bool moved = Session.nav.SetValue(form_.ViewSlider.Value());
   SyncSlider();
   if (moved) ShowRecord(Session.nav.value);
 }
@@ -167,21 +167,21 @@ void ViewerPanel::PrevCadrClick() {
 }
 
 void ViewerPanel::ForwardButtonClick() {
-  Session.nav.ForwardButtonClick(app_.form.ForwardButton.Down(), app_.form.ViewFreq.Value());
+  Session.nav.ForwardButtonClick(form_.ForwardButton.Down(), form_.ViewFreq.Value());
   SyncSlider();
 }
 
 void ViewerPanel::BackwardButtonClick() {
-  Session.nav.BackwardButtonClick(app_.form.BackwardButton.Down(), app_.form.ViewFreq.Value());
+  Session.nav.BackwardButtonClick(form_.BackwardButton.Down(), form_.ViewFreq.Value());
   SyncSlider();
 }
 
 void ViewerPanel::ViewFreqChange() {
-  Session.nav.ViewFreqChange(app_.form.ViewFreq.Value());
-  app_.Timer2.SetInterval(Session.nav.timerIntervalMs);
+  Session.nav.ViewFreqChange(form_.ViewFreq.Value());
+  timer2_.SetInterval(Session.nav.timerIntervalMs);
 }
 
-void ViewerPanel::Timer2Timer() {
+void ViewerPanel::StepPlayback() {
   const bool moved = Session.nav.Timer2Timer();
   SyncSlider();
   if (moved) ShowRecord(Session.nav.value);
@@ -190,15 +190,15 @@ void ViewerPanel::Timer2Timer() {
 void ViewerPanel::DrawChangeGraph() {
   // The red line follows the camera chosen in the list; without a choice,
   // the first camera's threshold.
-  const TCheckListBox& list = app_.form.CamViewListBox;
+  const TCheckListBox& list = form_.CamViewListBox;
   const TCameraInfo* chosen = nullptr;
   if (list.ItemIndex() >= 0) {
     chosen = static_cast<const TCameraInfo*>(list.Object(list.ItemIndex()));
-    if (!chosen) chosen = app_.cameras.Get(list.ItemIndex() + 1);
+    if (!chosen) chosen = cameras_.Get(list.ItemIndex() + 1);
   }
-  if (!chosen) chosen = app_.cameras.Get(1);
+  if (!chosen) chosen = cameras_.Get(1);
   const auto* cam = dynamic_cast<const TCamera*>(chosen);
-  const double event = cam ? cam->ChangesEventPercent : app_.form.EventLimit.Value();
+  const double event = cam ? cam->ChangesEventPercent : form_.EventLimit.Value();
   Graph = ComputeChangeGraph(Session.Index().Levels(), kGraphWidth, kGraphHeight, event);
   GraphChanged();
 }
@@ -211,7 +211,7 @@ void ViewerPanel::RecorderWrote(const std::string& dscName, std::int32_t n) {
 }
 
 void ViewerPanel::PointAt(const std::string& dscName) {
-  TFileNameEdit& e = app_.form.ViewFileName;
+  TFileNameEdit& e = form_.ViewFileName;
   if (!Session.IsOpen() && e.FileName() == dscName) e.SetFileName("");
   e.SetFileName(dscName);
 }
@@ -219,16 +219,16 @@ void ViewerPanel::PointAt(const std::string& dscName) {
 // --- what is shown ------------------------------------------------------
 
 void ViewerPanel::Layout() {
-  app_.video->ViewPanelResize();
+  if (RelayoutCameras) RelayoutCameras();
   // A list filled after the panel was laid out gets its columns now.
   CamViewPanelResize(camViewPanelWidth_);
 }
 
 int ViewerPanel::SiteOfCamera(int cameraNumber) const {
   // The site whose camera list holds it (its position in the Objects).
-  const TCameraInfo* cam = app_.cameras.Get(cameraNumber);
+  const TCameraInfo* cam = cameras_.Get(cameraNumber);
   if (!cam) return 0;
-  const Settings& st = app_.settings;
+  const Settings& st = settings_;
   for (int k = 1; k <= st.ObjectsCount && k <= kMaxObjects; ++k) {
     const TObjectRecord& o = st.Objects[static_cast<std::size_t>(k)];
     for (int i = 1; i <= o.Cams && i <= kMaxCamsPerObject; ++i)
@@ -238,37 +238,36 @@ int ViewerPanel::SiteOfCamera(int cameraNumber) const {
 }
 
 void ViewerPanel::SetCameraShown(int cameraNumber, bool shown) {
-  TCameraInfo* cam = app_.cameras.Get(cameraNumber);
+  TCameraInfo* cam = cameras_.Get(cameraNumber);
   if (!cam) return;
   cam->SetVisible(shown);
   const int site = SiteOfCamera(cameraNumber);
-  if (app_.settings.ServerMode && site >= 1 && cam->CamIndex >= 1 &&
-      cam->CamIndex <= kMaxCamsPerObject)
-    app_.settings.Objects[static_cast<std::size_t>(site)]
+  if (settings_.ServerMode && site >= 1 && cam->CamIndex >= 1 && cam->CamIndex <= kMaxCamsPerObject)
+    settings_.Objects[static_cast<std::size_t>(site)]
         .CamVisible[static_cast<std::size_t>(cam->CamIndex)] = shown;
 }
 
 void ViewerPanel::CamViewListBoxClickCheck(int i) {
-  TCheckListBox& list = app_.form.CamViewListBox;
+  TCheckListBox& list = form_.CamViewListBox;
   auto* cam = static_cast<TCameraInfo*>(list.Object(i));
-  if (!cam) cam = app_.cameras.Get(i + 1);
+  if (!cam) cam = cameras_.Get(i + 1);
   if (cam) SetCameraShown(cam->Number, list.Checked(i));
   Layout();
 }
 
 void ViewerPanel::ObjViewListBoxClick() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   const int site = f.ObjViewListBox.ItemIndex() + 1;
-  if (site < 1 || site > app_.settings.ObjectsCount) return;
-  const TObjectRecord& obj = app_.settings.Objects[static_cast<std::size_t>(site)];
+  if (site < 1 || site > settings_.ObjectsCount) return;
+  const TObjectRecord& obj = settings_.Objects[static_cast<std::size_t>(site)];
   if (f.AllCams.Checked()) {
     const int at = f.CamViewListBox.IndexOfObject(obj.Cameras[1]);
     if (at >= 0) f.CamViewListBox.SetItemIndex(at);
     return;
   }
   f.CamViewListBox.Clear();
-  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
-    TCameraInfo* cam = app_.cameras.Get(k);
+  for (int k = 1; k <= cameras_.CameraCount(); ++k) {
+    TCameraInfo* cam = cameras_.Get(k);
     if (!cam) continue;
     const bool mine = SiteOfCamera(k) == site;
     if (mine) f.CamViewListBox.Add(cam->Description, true, cam);
@@ -278,29 +277,29 @@ void ViewerPanel::ObjViewListBoxClick() {
 }
 
 void ViewerPanel::ObjViewListBoxClickCheck(int i) {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   const int site = i + 1;
-  if (site < 1 || site > app_.settings.ObjectsCount) return;
+  if (site < 1 || site > settings_.ObjectsCount) return;
   const bool shown = f.ObjViewListBox.Checked(i);
-  app_.settings.Objects[static_cast<std::size_t>(site)].CheckedForView = shown;
-  for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
+  settings_.Objects[static_cast<std::size_t>(site)].CheckedForView = shown;
+  for (int k = 1; k <= cameras_.CameraCount(); ++k) {
     if (SiteOfCamera(k) != site) continue;
     SetCameraShown(k, shown);
-    const int item = f.CamViewListBox.IndexOfObject(app_.cameras.Get(k));
+    const int item = f.CamViewListBox.IndexOfObject(cameras_.Get(k));
     if (item >= 0) f.CamViewListBox.SetChecked(item, shown);
   }
   Layout();
 }
 
 void ViewerPanel::AllCamsClick() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   if (f.ObjViewListBox.Count() == 0) return;
   const int selected = f.ObjViewListBox.ItemIndex() + 1;
   f.CamViewListBox.Clear();
-  for (int site = 1; site <= app_.settings.ObjectsCount; ++site) {
+  for (int site = 1; site <= settings_.ObjectsCount; ++site) {
     const bool shown = f.AllCams.Checked() || site == selected;
-    for (int k = 1; k <= app_.cameras.CameraCount(); ++k) {
-      TCameraInfo* cam = app_.cameras.Get(k);
+    for (int k = 1; k <= cameras_.CameraCount(); ++k) {
+      TCameraInfo* cam = cameras_.Get(k);
       if (!cam || SiteOfCamera(k) != site) continue;
       if (shown) f.CamViewListBox.Add(cam->Description, true, cam);
       SetCameraShown(k, shown);
@@ -310,7 +309,7 @@ void ViewerPanel::AllCamsClick() {
 }
 
 void ViewerPanel::ViewCamsExpandClick() {
-  TFormModel& f = app_.form;
+  TFormModel& f = form_;
   const bool down = !f.ViewCamsExpand.Down();
   f.ViewCamsExpand.SetDown(down);
   f.ViewCamsExpand.SetCaption(down ? ">" : "<");
@@ -324,21 +323,21 @@ void ViewerPanel::ViewCamsExpandClick() {
 
 void ViewerPanel::CamViewPanelResize(int panelWidth) {
   camViewPanelWidth_ = panelWidth;
-  TCheckListBox& list = app_.form.CamViewListBox;
+  TCheckListBox& list = form_.CamViewListBox;
   if (list.Count() == 0 || panelWidth < 0) return;
   const int n = CamViewColumns(panelWidth);
   if (n != list.Columns()) list.SetColumns(n);
 }
 
 int ViewerPanel::CamViewColumns(int panelWidth) const {
-  const int n = panelWidth / (app_.form.ViewCamsExpand.Down() ? 130 : 100);
+  const int n = panelWidth / (form_.ViewCamsExpand.Down() ? 130 : 100);
   return n == 1 ? 0 : std::max(n, 0);
 }
 
 ListItemLook ViewerPanel::ObjViewItem(int i, bool selected) const {
   ListItemLook look;
   const TColor c = SiteColor(i + 1);
-  const TCheckListBox& list = app_.form.ObjViewListBox;
+  const TCheckListBox& list = form_.ObjViewListBox;
   look.caption = i >= 0 && i < list.Count() ? list.Text(i) : std::string();
   look.background = selected ? c : 0;
   look.systemBackground = !selected;
@@ -348,7 +347,7 @@ ListItemLook ViewerPanel::ObjViewItem(int i, bool selected) const {
 
 ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
   ListItemLook look;
-  const TCheckListBox& list = app_.form.CamViewListBox;
+  const TCheckListBox& list = form_.CamViewListBox;
   if (i < 0 || i >= list.Count()) return look;
   const auto* cam = static_cast<const TCameraInfo*>(list.Object(i));
   // A camera of no site (a site's own cameras) is drawn in navy.
@@ -358,7 +357,7 @@ ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
   look.systemBackground = !selected;
   look.text = selected ? colors::clWhite : c;
   look.caption = list.Text(i);
-  if (cam && app_.settings.ServerMode && !app_.form.ViewCamsExpand.Down())
+  if (cam && settings_.ServerMode && !form_.ViewCamsExpand.Down())
     look.caption = AbbreviateName(cam->ObjName) + ": " + look.caption;
   return look;
 }
@@ -366,14 +365,12 @@ ListItemLook ViewerPanel::CamViewItem(int i, bool selected) const {
 // --- the alarm sound --------------------------------------------------------
 
 void ViewerPanel::PlaySoundClick() {
-  auto fail = [this](const std::string& why) {
-    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
-  };
+  auto fail = [this](const std::string& why) { journal_.AddFailure(why, jcSoundPlay); };
   if (!player_) return fail("нет устройства воспроизведения звука");
   if (player_->Recording()) player_->Save();
   std::string why;
   if (!player_->Open(SoundFileName(), why)) return fail(why);
-  TSpinEdit& slider = app_.form.SoundSlider;
+  TSpinEdit& slider = form_.SoundSlider;
   const long long length = player_->LengthMs();
   if (slider.MaxValue() == 100 && length > 0) {
     syncing_ = true;
@@ -391,15 +388,14 @@ void ViewerPanel::StopSoundClick() {
 
 void ViewerPanel::SoundSliderChange() {
   if (syncing_ || !player_ || !player_->Playing()) return;
-  player_->Seek(app_.form.SoundSlider.Value());
+  player_->Seek(form_.SoundSlider.Value());
   std::string why;
-  if (!player_->Play(why))
-    app_.journal.AddJournal("Ошибка: " + why + " !", 0, 0, 0, 0, kSoundErrorCode);
+  if (!player_->Play(why)) journal_.AddFailure(why, jcSoundPlay);
 }
 
 void ViewerPanel::FollowSound() {
   if (!player_) return;
-  TSpinEdit& slider = app_.form.SoundSlider;
+  TSpinEdit& slider = form_.SoundSlider;
   syncing_ = true;
   if (player_->Recording() && player_->LengthMs() > 0)
     slider.SetRange(0, static_cast<int>(std::min<long long>(player_->LengthMs(), 0x7FFFFFFF)));
@@ -408,8 +404,12 @@ void ViewerPanel::FollowSound() {
   syncing_ = false;
 }
 
+void ViewerPanel::CameraCountChanged(int n) {
+  if (ShownCamera > n) ShownCamera = std::max(n, 1);
+}
+
 void ViewerPanel::Shutdown() {
-  app_.Timer2.SetEnabled(false);
+  timer2_.SetEnabled(false);
   if (player_ && player_->Playing()) player_->Stop();
   Session.Close();
 }

@@ -7,14 +7,19 @@
 #include <random>
 #include <string>
 
+#include <functional>
+#include <vector>
+
+#include "app/Cameras.h"
+#include "app/FormModel.h"
 #include "app/Journal.h"
+#include "app/Settings.h"
 #include "detect/Viewer.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Signal.h"
+#include "platform/Timer.h"
 
 namespace zv {
-
-class Application;
 
 // Colour of site k in the lists (the 16-colour palette's first twelve).
 TColor SiteColor(int k);
@@ -30,9 +35,11 @@ struct ListItemLook {
 class ViewerPanel {
  public:
   static constexpr int kGraphWidth = 484, kGraphHeight = 27;
-  static constexpr int kSoundErrorCode = 39;
 
-  ViewerPanel(Application& app, JpegCodec& codec);
+  // timer2 steps the playback; pictures are decoded with codec after being
+  // read into readBuffer (the working buffer allocated at start-up).
+  ViewerPanel(Journal& journal, TFormModel& form, Settings& settings, CameraTable& cameras,
+              TTimer& timer2, JpegCodec& codec, std::vector<std::uint8_t>& readBuffer);
   ~ViewerPanel();
   ViewerPanel(const ViewerPanel&) = delete;
   ViewerPanel& operator=(const ViewerPanel&) = delete;
@@ -59,8 +66,16 @@ class ViewerPanel {
   void ForwardButtonClick();   // after the button's Down changed
   void BackwardButtonClick();  // likewise
   void ViewFreqChange();
-  void Timer2Timer();
+  // Timer2: the next record while a play button is down.
+  void Timer2Timer() { StepPlayback(); }
+  void StepPlayback();
   void DrawChangeGraph();
+
+  // The cameras' views must be laid out again (the list changed which are
+  // shown).
+  std::function<void()> RelayoutCameras;
+  // The site's camera count changed.
+  void CameraCountChanged(int n);
 
   // The recorder wrote record n of the pair named dscName.
   void RecorderWrote(const std::string& dscName, std::int32_t n);
@@ -94,7 +109,11 @@ class ViewerPanel {
   int SiteOfCamera(int cameraNumber) const;
   void SetCameraShown(int cameraNumber, bool shown);
 
-  Application& app_;
+  Journal& journal_;
+  TFormModel& form_;
+  Settings& settings_;
+  CameraTable& cameras_;
+  TTimer& timer2_;
   PictureLoader loader_;
   IMediaPlayer* player_ = nullptr;
   bool syncing_ = false;

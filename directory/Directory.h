@@ -13,30 +13,26 @@
 #include <functional>
 #include <string>
 
+#include "app/Cameras.h"
 #include "app/Controls.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
 #include "app/Records.h"
+#include "app/Settings.h"
+#include "directory/DirectoryRules.h"
+#include "platform/Dialogs.h"
 #include "platform/Signal.h"
 
 namespace zv {
-
-class Application;
-class Settings;
-class TCameraInfo;
-
-// The record number (1..ObjectsCount) of the Object with this ID; 0 when no
-// Object has it.
-int FindObjectById(const Settings& settings, int id);
 
 class Directory {
  public:
   static constexpr const char* kNewAbonent = "Новый абонент";
   static constexpr const char* kNewObject = "Новый объект";
   static constexpr const char* kNewCamera = "Новая видеокамера";
-  // IDs a site can send (its Object number is one byte, 1..255).
-  static constexpr int kMinObjectId = 1;
-  static constexpr int kMaxObjectId = 255;
 
-  explicit Directory(Application& app);
+  Directory(IDialogs& dialogs, Journal& journal, TFormModel& form, Settings& settings,
+            CameraTable& cameras);
   ~Directory();
   Directory(const Directory&) = delete;
   Directory& operator=(const Directory&) = delete;
@@ -64,6 +60,9 @@ class Directory {
   // Object record n was deleted; the records after it moved down by one.
   // Whoever keeps state per record number moves it along.
   Signal<int> ObjectDeleted;
+  // Cameras were added to or taken from the table: the views are laid out
+  // again.
+  Signal<> CamerasChanged;
 
   // True while a page's controls are filled from a record.
   bool AbonentsFilling = false;
@@ -83,17 +82,13 @@ class Directory {
   void RemoveCameras(int n, int want);
   // Takes one camera out of the table, the camera list and the viewer.
   void DropCamera(TCameraInfo* cam);
-  // The number the next camera of Object n takes: after the cameras of
-  // Objects 1..n.
-  int NextCameraNumber(int n) const;
-  // FirstCamera of every Object, after camera numbers moved.
-  void RenumberObjects();
-  // A free ID for a new Object: its record number when free, else the
-  // smallest free one.
-  int FreeObjectId(int n) const;
   void SetSpin(TSpinEdit& spin, int value);  // without storing back
 
-  Application& app_;
+  IDialogs& dialogs_;
+  Journal& journal_;
+  TFormModel& form_;
+  Settings& settings_;
+  CameraTable& cameras_;
   TFileNameEdit* waveFile_ = nullptr;
 };
 

@@ -98,8 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rig.port.failAtEnd = control & 0x80;
   rig.profile.CommandEcho = control & 0x40;
   rig.profile.RecIgnoreSilence = control & 0x20;
-  rig.modem.OnEvent = [&](int event, zv::TEventData d, int&) {
-    if (event == zv::meDtmf) Check(DtmfDigit(d.value), "a DTMF event carries a DTMF digit");
+  rig.modem.OnEvent = [&](zv::ModemEvent event, zv::TEventData d, int&) {
+    if (event == zv::ModemEvent::Dtmf)
+      Check(DtmfDigit(d.value), "a DTMF event carries a DTMF digit");
   };
   for (const std::uint8_t op : codes) {
     Run(rig.modem, rig.profile, op);

@@ -2,31 +2,28 @@
 #include <exception>
 #include <filesystem>
 
-#include "alarm/AlarmInputs.h"
-#include "app/Application.h"
 #include "link/Link.h"
-#include "video/VideoInput.h"
 
 namespace zv {
 
 SiteDispatch::SiteDispatch(LinkSubsystem& link) : l_(link) {}
 
-void SiteDispatch::Timer4Timer() {
+void SiteDispatch::CountAlarmSecond() {
   ++l_.st.Timer4Tag;
 }
 
 void SiteDispatch::TickSteps(bool quiet) {
-  Application& app = l_.app;
+  LinkContext& c = l_.ctx;
   LinkState& st = l_.st;
-  SiteStatus& site = app.alarm->Status;
+  SiteStatus& site = c.site;
   // The reaction delay: the owner's time to disarm.
   bool trigger = false;
   if (quiet) {
-    app.Timer4.SetEnabled(false);
+    c.timer4.SetEnabled(false);
     st.Timer4Tag = 0;
   } else {
-    if (!app.Timer4.Enabled()) app.Timer4.SetEnabled(true);
-    trigger = st.Timer4Tag >= app.form.DefenceOffDelay.Value();
+    if (!c.timer4.Enabled()) c.timer4.SetEnabled(true);
+    trigger = st.Timer4Tag >= c.form.DefenceOffDelay.Value();
   }
   if (!site.Armed) {
     // Disarmed: the dispatch is over, and so is its sound recording.
@@ -37,9 +34,9 @@ void SiteDispatch::TickSteps(bool quiet) {
     return;
   }
 
-  TAbonentArray& ab = app.settings.Abonents;
-  const int count = std::min(app.settings.AbonentsCount, kMaxAbonents);
-  const TDateTime now = app.services().clock.Now();
+  TAbonentArray& ab = c.settings.Abonents;
+  const int count = std::min(c.settings.AbonentsCount, kMaxAbonents);
+  const TDateTime now = c.services.clock.Now();
   if (!trigger) {
     bool done = true;
     for (int i = 1; i <= count; ++i)
@@ -59,7 +56,7 @@ void SiteDispatch::TickSteps(bool quiet) {
       a.GaveUp = false;
       a.Attempts = 0;
     }
-    if (app.form.RecordSound.Checked()) StartSoundRecording();
+    if (c.form.RecordSound.Checked()) StartSoundRecording();
   }
   if (!site.DispatchActive) return;
   for (int i = 1; i <= count; ++i) {
@@ -68,7 +65,7 @@ void SiteDispatch::TickSteps(bool quiet) {
     if (!Dispatching()) return;
     TAbonentRecord& a = ab[static_cast<std::size_t>(i)];
     try {
-      const TDateTime t = app.services().clock.Now();
+      const TDateTime t = c.services.clock.Now();
       if (!a.Reached && !a.GaveUp && !st.CallInProgress &&
           (a.Attempts == 0 || t - a.LastAttemptTime > a.RecallDelay * kOneSecond)) {
         st.CallInProgress = true;
@@ -92,22 +89,22 @@ void SiteDispatch::TickSteps(bool quiet) {
         else
           a.Reached = VoiceCall(a.VoiceFile, true, a.PhoneNumber);
       }
-      app.services().pump.ProcessEvents();
+      c.services.pump.ProcessEvents();
       // DTMF digits the call left queued in the modem count before the next.
       if (!l_.VoiceModem1.InUse()) l_.VoiceModem1.ProcessEvents();
-      if (app.Closing) return;
-      if (!a.Reached && app.services().clock.Now() - st.AlarmStart > a.RecallTime * kOneMinute)
+      if (l_.Closing()) return;
+      if (!a.Reached && c.services.clock.Now() - st.AlarmStart > a.RecallTime * kOneMinute)
         a.GaveUp = true;
     } catch (const ModemAbort&) {
-      app.journal.ReportError("Модем занят", 20, 1);
+      c.journal.ReportError("Модем занят", jcDispatchCall, 1);
     } catch (const std::exception& e) {
-      app.journal.ReportError(e.what(), 20, 1);
+      c.journal.ReportError(e.what(), jcDispatchCall, 1);
     }
   }
 }
 
 bool SiteDispatch::Dispatching() const {
-  const SiteStatus& site = l_.app.alarm->Status;
+  const SiteStatus& site = l_.ctx.site;
   return site.Armed && site.DispatchActive;
 }
 
@@ -118,8 +115,9 @@ void SiteDispatch::StopCallIfDisarmed() {
 }
 
 void SiteDispatch::ServiceCall() {
-  Application& app = l_.app;
-  app.journal.AddJournal("Служебный звонок на сервер", 1, 1, app.form.ObjNum.Value());
+  LinkContext& c = l_.ctx;
+  c.journal.AddJournal("Служебный звонок на сервер", jkDevice, jeServiceCall,
+                       c.form.ObjNum.Value());
   l_.st.Timer3Tag = 0;
   const int kind = l_.CommKind();
   if (kind == 2) {
@@ -135,7 +133,7 @@ void SiteDispatch::ServiceCall() {
 }
 
 void SiteDispatch::StartSoundRecording() {
-  Application& app = l_.app;
+  LinkContext& c = l_.ctx;
   try {
     IMediaPlayer* p = l_.Player();
     if (!p) throw std::runtime_error("нет устройства записи звука");
@@ -143,7 +141,7 @@ void SiteDispatch::StartSoundRecording() {
     std::string why;
     if (!p->StartRecording(l_.SoundFile(), why)) throw std::runtime_error(why);
   } catch (const std::exception& e) {
-    app.journal.AddJournal(std::string("Ошибка: ") + e.what() + " !", 0, 0, 0, 0, 32);
+    c.journal.AddFailure(e.what(), jcRecording);
   }
 }
 
@@ -192,7 +190,7 @@ int SiteDispatch::LeaveVoice() {
 
 bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::string& number) {
   if (file.empty()) return true;
-  Application& app = l_.app;
+  LinkContext& c = l_.ctx;
   TVoiceModem& m = l_.VoiceModem1;
   if (EnterVoice() != 0) {
     LeaveVoice();
@@ -203,28 +201,28 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
   {
     struct Unlock {
       SiteDispatch& d;
-      Application& app;
+      LinkContext& c;
       bool numbered;
       ~Unlock() {
         d.UnlockModem();
-        if (numbered) app.journal.ShowStatus("Завершение соединения", 2, 1);
+        if (numbered) c.journal.ShowStatus("Завершение соединения", jkNotice, 1);
       }
-    } unlock{*this, app, !number.empty()};
+    } unlock{*this, c, !number.empty()};
     m.SetDevice(onLine ? 2 : l_.ModemProfile1.PlayDevice);
     if (!number.empty()) {
-      app.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", 2, 1);
+      c.journal.ShowStatus("Исходящий голосовой звонок (" + number + ")", jkNotice, 1);
       l_.ApplyDialMode();
       dialled = m.Dial(number) == 0;
     }
     if (dialled && callStopped_) dialled = false;  // disarmed meanwhile: nothing to say
     if (dialled) {
       m.Wait(2000);
-      app.video->Video.SetPreview(true);
+      c.capture.SetPreview(true);
       played = m.PlayFile(file) == 0;
       // Back to the mode the capture was in: frames keep coming (unless the
       // live video shows the card's own picture), or the site would detect,
       // record and send nothing after its first call.
-      app.video->Video.SetPreview(!app.video->Video.Overlay());
+      c.capture.SetPreview(!c.capture.Overlay());
     }
     if (!number.empty()) m.HangUp();
   }
@@ -247,55 +245,60 @@ bool SiteDispatch::RecordVoice(const std::string& file, bool onLine, bool* recor
 }
 
 bool SiteDispatch::ServerCall(const std::string& number) {
-  Application& app = l_.app;
+  LinkContext& c = l_.ctx;
   int r = LeaveVoice();
   if (r != 0) return false;
   LockModem();
   l_.ModemProfile1.DialTimeOut = 90;
   if (!number.empty()) {
-    app.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", 2, 1);
+    c.journal.ShowStatus("Исходящий звонок на сервер (" + number + ")", jkNotice, 1);
     l_.ApplyDialMode();
     r = l_.VoiceModem1.Dial(number);
   }
   UnlockModem();
   if (r != 0 && r != -1) {
     l_.st.DataConnected = false;
-    if (!number.empty()) app.journal.ShowStatus("Завершение соединения" + std::to_string(r), 2, 1);
+    if (!number.empty())
+      c.journal.ShowStatus("Завершение соединения" + std::to_string(r), jkNotice, 1);
   }
   if (r == 0 && !number.empty()) {
     // The station answered: pictures go over this connection until it ends
     // (the station hangs up) or its time-out ends it.
-    l_.st.RingTime = app.services().clock.Now();
+    l_.st.RingTime = c.services.clock.Now();
     l_.DataConnectionUp(l_.ConnectLine().empty() ? std::string("CONNECT") : l_.ConnectLine());
   }
   return r == 0;
 }
 
-void SiteDispatch::VoiceModem1Event(int event, TEventData data, int& result) {
-  Application& app = l_.app;
+void SiteDispatch::VoiceModem1Event(ModemEvent event, TEventData data, int& result) {
+  if (event == ModemEvent::Dtmf && !l_.ServerMode()) TakeDtmfDigit(static_cast<char>(data.value));
+  // The last event on the status bar's second panel.
+  l_.ctx.journal.SetStatus(1,
+                           std::to_string(EventCode(event)) + " " + std::to_string(data.value) +
+                               " " + std::to_string(result),
+                           0, colors::clNavy, jkInfo, 0);
+}
+
+void SiteDispatch::TakeDtmfDigit(char digit) {
+  LinkContext& c = l_.ctx;
   LinkState& st = l_.st;
-  if (event == meDtmf && !l_.ServerMode()) {
-    st.DtmfBuffer += static_cast<char>(data.value);
-    const std::string& on = app.form.DefenceOnDTMF.Text();
-    const std::string& off = app.form.DefenceOffDTMF.Text();
-    // An empty code never matches: any key would arm or disarm.
-    if (!app.alarm->Status.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
-      st.DtmfBuffer.clear();
-      if (app.alarm->gauges.Poll()) {
-        l_.VoiceModem1.PlayDTMF("3");
-        app.alarm->RemoteSwitchMode();
-      } else {
-        l_.VoiceModem1.PlayDTMF("9*9*9*");
-      }
-    }
-    if (app.alarm->Status.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
-      st.DtmfBuffer.clear();
-      app.alarm->RemoteSwitchMode();
+  st.DtmfBuffer += digit;
+  const std::string& on = c.form.DefenceOnDTMF.Text();
+  const std::string& off = c.form.DefenceOffDTMF.Text();
+  // An empty code never matches: any key would arm or disarm.
+  if (!c.site.Armed && !on.empty() && st.DtmfBuffer.find(on) != std::string::npos) {
+    st.DtmfBuffer.clear();
+    if (c.defence.PollNow()) {
+      l_.VoiceModem1.PlayDTMF("3");
+      c.defence.RemoteSwitchMode();
+    } else {
+      l_.VoiceModem1.PlayDTMF("9*9*9*");
     }
   }
-  app.journal.SetStatus(
-      1, std::to_string(event) + " " + std::to_string(data.value) + " " + std::to_string(result), 0,
-      colors::clNavy, 0, 0);
+  if (c.site.Armed && !off.empty() && st.DtmfBuffer.find(off) != std::string::npos) {
+    st.DtmfBuffer.clear();
+    c.defence.RemoteSwitchMode();
+  }
 }
 
 void SiteDispatch::WaveTestClick() {
@@ -332,7 +335,7 @@ void SiteDispatch::WaveRecClick() {
     std::filesystem::remove(file, ec);
     std::filesystem::rename(bak, file, ec);
   }
-  l_.app.journal.ReportError("Голосовое сообщение \"" + file + "\" не записано !", 0, 1);
+  l_.ctx.journal.ReportError("Голосовое сообщение \"" + file + "\" не записано !", jcRecording, 1);
 }
 
 void SiteDispatch::RecStopBtnClick() {

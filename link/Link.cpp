@@ -1,19 +1,14 @@
 #include "link/Link.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
-#include "alarm/AlarmInputs.h"
-#include "app/Application.h"
+#include "app/Text.h"
 #include "detect/PictureCodec.h"
 #include "video/Camera.h"
-#include "video/VideoInput.h"
 
 namespace zv {
 
@@ -34,27 +29,26 @@ constexpr double kLineSilence = 2 * kOneSecond;
 constexpr double kPortRetry = 3 * kOneSecond;
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
 
-std::string ErrorText(const std::exception& e) {
-  return std::string("Ошибка: ") + e.what() + " !";
-}
 }  // namespace
 
-LinkSubsystem::LinkSubsystem(Application& a)
-    : app(a),
+LinkSubsystem::LinkSubsystem(const LinkContext& context)
+    : ctx(context),
+      status(ctx.services, ctx.journal, ctx.form, ctx.settings),
       dispatch(*this),
       station(*this),
-      ModemLogFile1(a.services().clock),
-      ModemLogFile2(a.services().clock),
-      VoiceModem1(a.services().clock, a.services().dispatcher, a.services().ports),
-      CommPort1(a.services().dispatcher, a.services().ports),
+      ModemLogFile1(ctx.services.clock),
+      ModemLogFile2(ctx.services.clock),
+      VoiceModem1(ctx.services.clock, ctx.services.dispatcher, ctx.services.ports,
+                  ctx.serialDevices),
+      CommPort1(ctx.services.dispatcher, ctx.services.ports, ctx.serialDevices),
       clientAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, stationPeer_); }),
       serialAssembler_([this](const LinkMessage& m) { HandleLinkMessage(m, serialPeer_); }),
       modemReceiver_(
           [this](const std::uint8_t* p, std::size_t n) { station.ModemPicture(p, n, modemPeer_); },
           [this](std::int64_t n) {
-            app.journal.AddJournal(
-                "Ошибка: размер картинки " + std::to_string(n) + " байт превышает буфер приёма !",
-                0, 0, 0, 0, 33);
+            ctx.journal.AddFailure(
+                "размер картинки " + std::to_string(n) + " байт превышает буфер приёма",
+                jcModemPicture);
           }) {
   // The voice modem as the main window sets it up: an SM56 on its line,
   // PCM voice files without a header, recordings of at most 20 seconds,
@@ -75,7 +69,7 @@ LinkSubsystem::LinkSubsystem(Application& a)
   VoiceModem1.SetLogFile(&ModemLogFile1);
   VoiceModem1.SetTraceFile(&ModemLogFile2);
   VoiceModem1.OnYield = [this] {
-    app.services().pump.ProcessEvents();
+    ctx.services.pump.ProcessEvents();
     dispatch.StopCallIfDisarmed();
   };
   // During a data connection the stream is read as it arrives, not only on
@@ -88,14 +82,14 @@ LinkSubsystem::LinkSubsystem(Application& a)
   VoiceModem1.OnReadString = [this](const std::string& line) {
     if (line.rfind("CONNECT", 0) == 0) connectLine_ = line;
   };
-  VoiceModem1.OnEvent = [this](int ev, TEventData d, int& r) {
+  VoiceModem1.OnEvent = [this](ModemEvent ev, TEventData d, int& r) {
     dispatch.VoiceModem1Event(ev, d, r);
   };
   VoiceModem1.OnRead = [this](const std::uint8_t* p, int n) { VoiceModem1Read(p, n); };
   CommPort1.SetBaudRate(br115200);
   CommPort1.OnDataAvail = [this](int n) { CommPort1DataAvail(n); };
 
-  TFormModel& f = app.form;
+  TFormModel& f = ctx.form;
   f.Button1.OnClick = [this] { Button1Click(); };
   f.ServerAddresses.OnChange = [this] { ServerAddressesChange(); };
   f.ClientComPort.OnChange = [this] { ClientComPortChange(false); };
@@ -109,23 +103,12 @@ LinkSubsystem::LinkSubsystem(Application& a)
   RecStopBtn.SetCaption("Стоп");
   RecStopBtn.SetVisible(false);
 
-  app.OnTimer3.push_back([this] { Timer3Timer(); });
-  app.OnTimer4.push_back([this] { dispatch.Timer4Timer(); });
-  // At a site every frame is followed by a picture to the station: with the
-  // network link, and over a modem data connection while it is up.
-  previousFrameHandler_ = app.video->Video.OnVideoFrameBmp;
-  app.video->Video.OnVideoFrameBmp = [this](TDateTime t, const TPicture& frame) {
-    if (previousFrameHandler_) previousFrameHandler_(t, frame);
-    if (ServerMode()) return;
-    const int kind = CommKind();
-    if (kind == 2 || (kind == 0 && st.DataConnected)) Button1Click();
-  };
+  status.IsRecording = [this] { return Recording(); };
 }
 
 LinkSubsystem::~LinkSubsystem() {
   Shutdown();
-  app.video->Video.OnVideoFrameBmp = previousFrameHandler_;
-  TFormModel& f = app.form;
+  TFormModel& f = ctx.form;
   f.Button1.OnClick = nullptr;
   f.ServerAddresses.OnChange = nullptr;
   f.ClientComPort.OnChange = nullptr;
@@ -141,19 +124,19 @@ LinkSubsystem::~LinkSubsystem() {
 }
 
 bool LinkSubsystem::ServerMode() const {
-  return app.settings.ServerMode;
+  return ctx.settings.ServerMode;
 }
 
 int LinkSubsystem::CommKind() const {
-  return ServerMode() ? app.form.ServerCommType.ItemIndex() : app.form.ClientCommType.ItemIndex();
+  return ServerMode() ? ctx.form.ServerCommType.ItemIndex() : ctx.form.ClientCommType.ItemIndex();
 }
 
 bool LinkSubsystem::Recording() const {
-  return IsRecording ? IsRecording() : app.form.RecordBtn.Down();
+  return IsRecording ? IsRecording() : ctx.form.RecordBtn.Down();
 }
 
 std::string LinkSubsystem::SoundFile() const {
-  return app.settings.DataDir() + "/Sound.wav";
+  return ctx.settings.DataDir() + "/Sound.wav";
 }
 
 std::vector<const LinkPeer*> LinkSubsystem::Peers() const {
@@ -179,13 +162,13 @@ long long LinkSubsystem::MessagesHandled() const {
 }
 
 void LinkSubsystem::ResetReceivedBytes() {
-  for (int k = 1; k <= app.cameras.CameraCount(); ++k) ReceivedBytes(k) = 0;
+  for (int k = 1; k <= ctx.cameras.CameraCount(); ++k) ReceivedBytes(k) = 0;
 }
 
 void LinkSubsystem::ResetReceivedBytes(int objectId) {
   const int i = station.FindObject(objectId);
   if (i == 0) return;
-  const TObjectRecord& o = app.settings.Objects[static_cast<std::size_t>(i)];
+  const TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
   for (int k = 1; k <= o.Cams && k <= kMaxCamsPerObject; ++k)
     if (const TCameraInfo* cam = o.Cameras[static_cast<std::size_t>(k)])
       ReceivedBytes(cam->Number) = 0;
@@ -193,12 +176,12 @@ void LinkSubsystem::ResetReceivedBytes(int objectId) {
 
 // ---------------------------------------------------------------- start and stop
 
-void LinkSubsystem::OpenPorts() {
+void LinkSubsystem::OpenPorts(const std::string& modemLog, const std::string& modemTrace) {
   // The modem's log and trace lie in the data folder; they are there from
   // the start, and written while the profile's logging is on.
-  ModemLogFile1.SetFileName(app.ModemLogPath);
-  ModemLogFile2.SetFileName(app.ModemTracePath);
-  for (const std::string& f : {app.ModemLogPath, app.ModemTracePath}) {
+  ModemLogFile1.SetFileName(modemLog);
+  ModemLogFile2.SetFileName(modemTrace);
+  for (const std::string& f : {modemLog, modemTrace}) {
     if (f.empty() || !ModemProfile1.ModemLogging) continue;
     if (std::FILE* fp = std::fopen(f.c_str(), "ab")) std::fclose(fp);
   }
@@ -207,18 +190,18 @@ void LinkSubsystem::OpenPorts() {
 }
 
 void LinkSubsystem::ApplyDialMode() {
-  ModemProfile1.DialMode = app.form.DialType.ItemIndex() == 0 ? "P" : "T";
+  ModemProfile1.DialMode = ctx.form.DialType.ItemIndex() == 0 ? "P" : "T";
 }
 
 void LinkSubsystem::StartNetwork() {
-  const auto addresses = SplitAddresses(app.form.ServerAddresses.Text());
-  app.ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
+  const auto addresses = SplitAddresses(ctx.form.ServerAddresses.Text());
+  ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
   if (!ServerMode() || !net_) return;
   listener_ = net_->CreateListener();
   listener_->OnAccept = [this](std::unique_ptr<INetSocket> s) { Accept(std::move(s)); };
   // Reported only when the station's link is the network.
-  if (!listener_->Listen(app.settings.LinkPort) && CommKind() == 2)
-    app.journal.ReportError("Невозможно открыть серверный сокет !", 34, 1);
+  if (!listener_->Listen(ctx.settings.LinkPort) && CommKind() == 2)
+    ctx.journal.ReportError("Невозможно открыть серверный сокет !", jcServerSocket, 1);
 }
 
 void LinkSubsystem::Shutdown() {
@@ -258,7 +241,7 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
     // The connection's own event is still running: it goes later.
     if (!sweepPosted_) {
       sweepPosted_ = true;
-      app.services().dispatcher.Post([this] { SweepConnections(); });
+      ctx.services.dispatcher.Post([this] { SweepConnections(); });
     }
   };
   c.socket->OnError = [](const std::string&) {};  // socket errors are not reported
@@ -289,11 +272,11 @@ void LinkSubsystem::Drain(INetSocket& s, LinkAssembler& a) {
   }
 }
 
-void LinkSubsystem::CommPort1DataAvail(int count) {
+void LinkSubsystem::ReceiveDirectLine(int count) {
   // A line tells nothing when the other end dies: half a message of a site
   // (or station) that went, followed by silence, must not take in the
   // first bytes of the next message, which stands on its own.
-  const TDateTime now = app.services().clock.Now();
+  const TDateTime now = ctx.services.clock.Now();
   if (!serialAssembler_.Searching() && now - serialLastData_ > kLineSilence)
     serialAssembler_.Reset();
   serialLastData_ = now;
@@ -310,9 +293,9 @@ void LinkSubsystem::CommPort1DataAvail(int count) {
 void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
   if (ServerMode()) {
     station.HandleLinkMessage(m, peer);
-  } else if ((m.Type == link::mtArm && !app.alarm->Status.Armed) ||
-             (m.Type == link::mtDisarm && app.alarm->Status.Armed)) {
-    app.alarm->RemoteSwitchMode();
+  } else if ((m.Type == link::mtArm && !ctx.site.Armed) ||
+             (m.Type == link::mtDisarm && ctx.site.Armed)) {
+    ctx.defence.RemoteSwitchMode();
   }
   if (OnMessage) OnMessage(m);
 }
@@ -320,14 +303,14 @@ void LinkSubsystem::HandleLinkMessage(const LinkMessage& m, LinkPeer& peer) {
 // ---------------------------------------------------------------- sender
 
 void LinkSubsystem::WriteStatusBlock(std::uint8_t* p) const {
-  const SiteStatus& s = app.alarm->Status;
+  const SiteStatus& s = ctx.site;
   p[0] = s.Armed ? 1 : 0;
   p[1] = s.GaugeEnabledMask;
   p[2] = s.GaugeAlarmMask;
   p[3] = s.CameraAlarmMask;
 }
 
-void LinkSubsystem::Button1Click() {
+void LinkSubsystem::SendNextPicture() {
   const int kind = CommKind();
   if (!ServerMode() && kind == 2 && net_ && (!client_ || !client_->Active())) {
     if (!client_) {
@@ -336,13 +319,13 @@ void LinkSubsystem::Button1Click() {
       client_->OnError = [](const std::string&) {};
       client_->OnConnected = [this] { ClientConnected(); };
     }
-    client_->Open(app.ClientSocketAddress, app.settings.LinkPort);  // a failure is ignored
+    client_->Open(ClientSocketAddress, ctx.settings.LinkPort);  // a failure is ignored
   }
   if (ServerMode()) return;
-  const bool armed = app.alarm->Status.Armed;
+  const bool armed = ctx.site.Armed;
   if (!armed && !LastSentArmed) return;
   if (armed) LastSentArmed = true;
-  const int cams = app.cameras.CameraCount();
+  const int cams = ctx.cameras.CameraCount();
   bool sent = false;
   if (kind == 0 && st.DataConnected && cams > 0) sent = QueueModemPicture(Button1Tag % cams + 1);
   if (kind == 2 && client_ && client_->Connected() && cams > 0)
@@ -360,12 +343,12 @@ void LinkSubsystem::ClientConnected() {
   clientAssembler_.Reset();
   if (SendPictureMessage(1)) {
     ServiceCallPending = false;
-    if (!app.alarm->Status.Armed) LastSentArmed = false;
+    if (!ctx.site.Armed) LastSentArmed = false;
   }
 }
 
 bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
-  TCamera* cam = app.cameras.GetAs<TCamera>(c);
+  TCamera* cam = ctx.cameras.GetAs<TCamera>(c);
   if (!cam || cam->CurrentPicture.Empty()) return false;
   TPicture& pic = cam->CurrentPicture;
   const std::size_t size =
@@ -381,7 +364,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   const std::size_t payload = overSerial ? 4 : size;
   const auto header = BuildHeader(
       static_cast<std::int32_t>(payload + link::kHeaderSize), link::mtPicture,
-      static_cast<std::uint8_t>(app.form.ObjNum.Value()), static_cast<std::uint8_t>(c), 0xFF, 0x00);
+      static_cast<std::uint8_t>(ctx.form.ObjNum.Value()), static_cast<std::uint8_t>(c), 0xFF, 0x00);
   bool ok = true;
   auto send = [&](const void* p, std::size_t n) {
     try {
@@ -393,7 +376,7 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
       ok = false;
-      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
+      ctx.journal.AddFailure(e.what());
     }
   };
   send(header.data(), header.size());
@@ -405,12 +388,12 @@ void LinkSubsystem::SerialStatus() {
   if (ServerMode() || CommKind() != 1 || !CommPort1.IsOpen()) return;
   std::array<std::uint8_t, 4> now{};
   WriteStatusBlock(now.data());
-  const TDateTime t = app.services().clock.Now();
+  const TDateTime t = ctx.services.clock.Now();
   if (now == serialSent_ && serialSentAt_ != 0 && t - serialSentAt_ < kSerialStatusRepeat) return;
   if (SendPictureMessage(1, true)) {
     serialSent_ = now;
     serialSentAt_ = t;
-    if (!app.alarm->Status.Armed) LastSentArmed = false;
+    if (!ctx.site.Armed) LastSentArmed = false;
   }
 }
 
@@ -419,7 +402,7 @@ bool LinkSubsystem::QueueModemPicture(int c) {
     PumpModemPicture();  // the picture before is still going out
     return false;
   }
-  TCamera* cam = app.cameras.GetAs<TCamera>(c);
+  TCamera* cam = ctx.cameras.GetAs<TCamera>(c);
   if (!cam || cam->CurrentPicture.Empty()) return false;
   WriteStatusBlock(cam->CurrentPicture.Data());
   if (!codec_) codec_ = std::make_unique<JpegCodec>();
@@ -428,7 +411,7 @@ bool LinkSubsystem::QueueModemPicture(int c) {
   // The stream itself is a count and a JPEG picture; the picture carries the
   // site's ID, the camera and the status block in a comment segment.
   PictureStatus status;
-  status.ObjectId = static_cast<std::uint8_t>(app.form.ObjNum.Value());
+  status.ObjectId = static_cast<std::uint8_t>(ctx.form.ObjNum.Value());
   status.Camera = static_cast<std::uint8_t>(c);
   WriteStatusBlock(status.Block);
   const auto coded = AddStatusSegment(jpeg, status);
@@ -462,8 +445,8 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
   const auto cmd = BuildCommand(armed, index);
   const int record = index + 1;
   const TObjectRecord* o =
-      record >= 1 && record <= app.settings.ObjectsCount && record <= static_cast<int>(kMaxObjects)
-          ? &app.settings.Objects[static_cast<std::size_t>(record)]
+      record >= 1 && record <= ctx.settings.ObjectsCount && record <= static_cast<int>(kMaxObjects)
+          ? &ctx.settings.Objects[static_cast<std::size_t>(record)]
           : nullptr;
   // Only the connection that speaks for the Object carries its command:
   // a site's TCP connection, or the direct line a site speaks on.
@@ -478,15 +461,15 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
         throw std::runtime_error("команда не передана на " + c.socket->PeerAddress());
       ++sent;
     } catch (const std::exception& e) {
-      app.journal.AddJournal(ErrorText(e), 0, 0, 0, 0, 1);
+      ctx.journal.AddFailure(e.what());
     }
   }
   if (sent == 0) {
     const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
     const std::string who =
         o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
-    app.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !", 3,
-                           1);
+    ctx.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !",
+                           jkAlarm, 1);
   }
   return sent > 0;
 }
@@ -494,29 +477,30 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
 void LinkSubsystem::ServerAddressesChange() {
   const bool active = client_ && client_->Active();
   if (client_) client_->Close();
-  const auto addresses = SplitAddresses(app.form.ServerAddresses.Text());
-  app.ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
-  if (active) client_->Open(app.ClientSocketAddress, app.settings.LinkPort);
+  const auto addresses = SplitAddresses(ctx.form.ServerAddresses.Text());
+  ClientSocketAddress = addresses.empty() ? std::string() : addresses.front();
+  if (active) client_->Open(ClientSocketAddress, ctx.settings.LinkPort);
 }
 
 // ---------------------------------------------------------------- ports
 
 void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
-  if (!app.settings.SettingsLoaded) return;
+  if (!ctx.settings.SettingsLoaded) return;
   const bool server = ServerMode();
   if (server != fromServerControl) return;
-  TFormModel& f = app.form;
+  TFormModel& f = ctx.form;
   const int port = server ? f.ServerComPort.Value() : f.ClientComPort.Value();
   const std::string name = "Com" + std::to_string(port) + ":";
   if (!server) {
     if (f.UseSwitcher.Checked() && f.SwitcherComPort.Value() == port) {
-      app.journal.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !",
-                              9, 1);
+      ctx.journal.ReportError("Порт " + name + " зарезервирован для управления видеокоммутатором !",
+                              jcLinkPortTakenBySwitcher, 1);
       return;
     }
     if (f.UseGaugesOnCom.Checked() && f.EventComPort.Value() == port) {
-      app.journal.ReportError(
-          "Порт " + name + " зарезервирован для получения сигналов с датчиков !", 10, 1);
+      ctx.journal.ReportError(
+          "Порт " + name + " зарезервирован для получения сигналов с датчиков !",
+          jcLinkPortTakenByGauges, 1);
       return;
     }
   }
@@ -532,7 +516,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   // A station may have a direct line to one site besides its modem or the
   // network (a key of its settings file, 0 for none).
   const auto direct =
-      static_cast<int>(app.settings.Ini().ReadInteger("Main", "DirectLineComPort", 0));
+      static_cast<int>(ctx.settings.Ini().ReadInteger("Main", "DirectLineComPort", 0));
   if (server && kind != 1 && direct >= 1 && direct <= 8 && !(kind == 0 && direct == port)) {
     serialPeer_.SetAddress("Com" + std::to_string(direct) + ":");
     OpenLinkPort(direct, 1);
@@ -542,15 +526,11 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
 void LinkSubsystem::OpenLinkPort(int port, int kind) {
   const bool server = ServerMode();
   const std::string name = "Com" + std::to_string(port) + ":";
-  // The port must exist and take writing.
-  const std::string device = app.services().ports.ComDevice(port);
-  std::string reason;
-  const int fd = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  bool ok = fd >= 0;
-  if (fd >= 0)
-    ::close(fd);
-  else
-    reason = device + ": " + std::strerror(errno);
+  // The port must exist and open as a serial line; the device layer says
+  // why when it does not.
+  const DeviceResult probe = ProbeLinkPort(port);
+  bool ok = static_cast<bool>(probe);
+  std::string reason = probe.reason;
   // Journaled as open only when it really is.
   if (ok && kind == 0) {
     ModemProfile1.Port = port;
@@ -569,7 +549,7 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
       } catch (const ModemAbort&) {
       }
       if (init != 0)
-        app.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", 4);
+        ctx.journal.AddJournal("Модем на порту " + name + " не отвечает на команды !", jkError);
     }
   } else if (ok && kind == 1) {
     ok = OpenDirectLine(port, reason);
@@ -578,15 +558,21 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   if (ok) {
     // Watched from now on, so that it comes back after going away.
     watched_.push_back(WatchedPort{port, kind, false, 0});
-    app.journal.ShowStatus("Порт " + text + " открыт", 1, 1);
+    ctx.journal.ShowStatus("Порт " + text + " открыт", jkDevice, 1);
   } else {
     // The system's reason in the same line, as for every port.
-    app.journal.ReportError(
-        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !", 12,
-        1);
+    ctx.journal.ReportError(
+        "Ошибка открытия порта " + text + (reason.empty() ? "" : " (" + reason + ")") + " !",
+        jcLinkPortOpen, 1);
   }
   serialSentAt_ = 0;
   if (ok && kind == 1) SerialStatus();
+}
+
+DeviceResult LinkSubsystem::ProbeLinkPort(int port) const {
+  const std::string device = ctx.services.ports.ComDevice(port);
+  std::unique_ptr<ISerialDevice> line = ctx.serialDevices ? ctx.serialDevices() : nullptr;
+  return line ? line->Probe(device) : DeviceResult::NoDevice(device);
 }
 
 bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
@@ -604,7 +590,7 @@ bool LinkSubsystem::OpenDirectLine(int port, std::string& reason) {
 
 // ---------------------------------------------------------------- modem
 
-void LinkSubsystem::VoiceModem1Read(const std::uint8_t* data, int count) {
+void LinkSubsystem::ReadModemStream(const std::uint8_t* data, int count) {
   // Only the data connection's bytes are pictures; command answers are not.
   if (!st.DataConnected || count <= 0 || carrierLost_) return;
   // The modem's "NO CARRIER" ends the connection: the bytes before it are
@@ -638,9 +624,9 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
     if (start != std::string::npos)
       speed = connectLine.substr(start, connectLine.find(' ', start) - start);
   }
-  app.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
+  ctx.journal.ShowStatus("Установлено соединение в режиме приёма/передачи данных" +
                              (speed.empty() ? std::string() : " (скорость: " + speed + ")"),
-                         2, 1);
+                         jkNotice, 1);
 }
 
 void LinkSubsystem::DataConnectionDown() {
@@ -653,7 +639,7 @@ void LinkSubsystem::DataConnectionDown() {
   modemOutPos_ = 0;
   modemReceiver_.Reset();
   modemPeer_.Reset();
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
+  ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
 
 void LinkSubsystem::ReadDataConnection() {
@@ -671,36 +657,43 @@ void LinkSubsystem::ReadDataConnection() {
 }
 
 void LinkSubsystem::Pause(int ms) {
-  IClock& clock = app.services().clock;
+  IClock& clock = ctx.services.clock;
   const std::uint64_t end = clock.TickMs() + static_cast<std::uint64_t>(ms);
   while (clock.TickMs() < end) {
     clock.Sleep(20);
-    app.services().pump.ProcessEvents();
+    ctx.services.pump.ProcessEvents();
   }
 }
 
 // ---------------------------------------------------------------- heartbeat
 
-void LinkSubsystem::Timer3Timer() {
-  if (app.Closing) return;
+void LinkSubsystem::FrameTaken() {
+  // With the network link, and over a modem data connection while it is up.
+  if (ServerMode()) return;
+  const int kind = CommKind();
+  if (kind == 2 || (kind == 0 && st.DataConnected)) Button1Click();
+}
+
+void LinkSubsystem::Heartbeat() {
+  if (closing_) return;
   if (ServerMode())
-    station.Supervise();
+    status.Supervise();
   else
-    dispatch.TickSteps(app.alarm->LastAllClear);
+    dispatch.TickSteps(ctx.defence.LastPollQuiet());
   ++st.Timer3Tag;
   WatchLinkPorts();
   ConnectionTimeout();
   LineReader();
   SerialStatus();
   if (st.DataConnected) PumpModemPicture();
-  if (app.settings.DebugMode) Button1Click();
+  if (ctx.settings.DebugMode) Button1Click();
   if (sweepPosted_) SweepConnections();
 }
 
 void LinkSubsystem::WatchLinkPorts() {
   // Not while a call holds the modem: the call's own failure comes first.
   if (VoiceModem1.InUse()) return;
-  const TDateTime now = app.services().clock.Now();
+  const TDateTime now = ctx.services.clock.Now();
   const bool server = ServerMode();
   for (std::size_t i = 0; i < watched_.size(); ++i) {
     WatchedPort w = watched_[i];
@@ -718,15 +711,12 @@ void LinkSubsystem::WatchLinkPorts() {
         st.RingTime = 0;
         st.CallInProgress = false;
       }
-      app.journal.ReportError("Порт " + text + " потерян !", 12, 1);
+      ctx.journal.ReportError("Порт " + text + " потерян !", jcLinkPortOpen, 1);
       continue;
     }
     if (now - w.tried < kPortRetry) continue;
     watched_[i].tried = now;
-    const int fd = ::open(app.services().ports.ComDevice(w.port).c_str(),
-                          O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    ::close(fd);
+    if (!ProbeLinkPort(w.port)) continue;
     // Back: opened as at the start, which journals it.
     watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(i));
     if (w.kind == 0) {
@@ -742,12 +732,12 @@ void LinkSubsystem::WatchLinkPorts() {
 }
 
 void LinkSubsystem::ConnectionTimeout() {
-  if (st.RingTime == 0 || app.services().clock.Now() - st.RingTime <= kConnectionTimeout) return;
+  if (st.RingTime == 0 || ctx.services.clock.Now() - st.RingTime <= kConnectionTimeout) return;
   // The hang-up needs the modem to itself; in use, it waits for the next tick.
   if (VoiceModem1.IsOpen() && !VoiceModem1.Acquire(this)) return;
   HangUpLine();
   if (VoiceModem1.IsOpen()) VoiceModem1.Release();
-  app.journal.ShowStatus("Завершение соединения", 2, 1);
+  ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
 
 void LinkSubsystem::HangUpLine() {
@@ -788,9 +778,9 @@ void LinkSubsystem::LineReader() {
   std::string line;
   connectLine_.clear();
   if (VoiceModem1.InputWaiting() && VoiceModem1.ReadLine(line) != -1) {
-    const TDateTime now = app.services().clock.Now();
+    const TDateTime now = ctx.services.clock.Now();
     if (line.find("RING") != std::string::npos) {
-      app.journal.ShowStatus("Входящий звонок !", 2, 1);
+      ctx.journal.ShowStatus("Входящий звонок !", jkNotice, 1);
       st.RingTime = now;
       st.DtmfBuffer.clear();
       if (ServerMode()) {

@@ -14,8 +14,16 @@
 #include <utility>
 #include <vector>
 
+#include "app/Cameras.h"
 #include "app/Controls.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
+#include "app/Picture.h"
+#include "app/Settings.h"
+#include "app/SiteStatus.h"
+#include "link/LinkPeer.h"
 #include "link/Protocol.h"
+#include "link/StationStatus.h"
 #include "modem/CommPort.h"
 #include "modem/ModemLogFile.h"
 #include "modem/ModemProfile.h"
@@ -24,13 +32,37 @@
 #include "platform/Clock.h"
 #include "platform/MediaPlayer.h"
 #include "platform/Net.h"
-#include "video/Picture.h"
+#include "platform/SerialDevice.h"
+#include "platform/Services.h"
+#include "platform/Timer.h"
+#include "video/FrameIntake.h"
+#include "video/Video.h"
 
 namespace zv {
 
-class Application;
 class TCamera;
 class JpegCodec;
+
+// What the link uses of the program around it.
+struct LinkContext {
+  Services& services;
+  Journal& journal;
+  TFormModel& form;
+  Settings& settings;
+  CameraTable& cameras;
+  // A site's picture arriving at the station is taken like a captured frame.
+  FrameIntake& intake;
+  // The capture control: a voice message plays with the preview on.
+  TVideo& capture;
+  // The site's status, sent with every picture; the dispatch keeps its flag.
+  SiteStatus& site;
+  // Arming and disarming from afar, and the gauge poll's answers.
+  IDefence& defence;
+  // Counts the seconds an alarm has lasted.
+  TTimer& timer4;
+  // The devices of the direct line's port and the modem's.
+  SerialDeviceFactory serialDevices;
+};
 
 // Call and connection state both sides share.
 struct LinkState {
@@ -48,40 +80,6 @@ struct LinkState {
 // A refused modem lock: the operation is abandoned without a report.
 struct ModemAbort {};
 
-// One source of link messages at the station: a TCP connection, the direct
-// serial line or a modem data call.  A peer speaks for one Object: the first
-// picture message it sends binds it to that Object's ID, and a message for
-// any other Object on it is refused.  (An authenticated link would bind it
-// by its handshake instead.)
-class LinkPeer {
- public:
-  static constexpr int kUnbound = -1;
-  explicit LinkPeer(std::string address = {}) : address_(std::move(address)) {}
-
-  const std::string& Address() const { return address_; }
-  void SetAddress(std::string a) { address_ = std::move(a); }
-  // The ID of the Object this peer speaks for; kUnbound until it is known.
-  int ObjectId() const { return objectId_; }
-  bool Bound() const { return objectId_ != kUnbound; }
-  void Bind(int objectId) { objectId_ = objectId; }
-  // A new connection on the same line: nothing is known of it any more.
-  void Reset() {
-    objectId_ = kUnbound;
-    unknownReported_ = foreignReported_ = false;
-  }
-
-  // Each kind of refusal is journaled once per connection, so a peer that
-  // keeps sending cannot flood the journal.
-  bool FirstUnknown() { return !std::exchange(unknownReported_, true); }
-  bool FirstForeign() { return !std::exchange(foreignReported_, true); }
-
- private:
-  std::string address_;
-  int objectId_ = kUnbound;
-  bool unknownReported_ = false;
-  bool foreignReported_ = false;
-};
-
 class LinkSubsystem;
 
 // The site's alarm dispatch over the Abonents, voice calls, DTMF control and
@@ -92,7 +90,8 @@ class SiteDispatch {
 
   // The client-mode steps of the heartbeat; quiet: the gauge poll's result.
   void TickSteps(bool quiet);
-  void Timer4Timer();
+  // Timer4: one more second of the alarm.
+  void CountAlarmSecond();
 
   void LockModem();
   void UnlockModem();
@@ -102,7 +101,10 @@ class SiteDispatch {
   // recorded, when given, tells whether the recording itself succeeded.
   bool RecordVoice(const std::string& file, bool onLine, bool* recorded = nullptr);
   bool ServerCall(const std::string& number);
-  void VoiceModem1Event(int event, TEventData data, int& result);
+  void VoiceModem1Event(ModemEvent event, TEventData data, int& result);
+  // A DTMF digit from the line: the arming and disarming codes are looked
+  // for among the digits so far.
+  void TakeDtmfDigit(char digit);
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();
@@ -125,8 +127,8 @@ class SiteDispatch {
   bool callStopped_ = false;   // and it has been told to stop
 };
 
-// The station: pictures and status of the sites, operator commands and the
-// service-call supervision.
+// The station: the sites' pictures into their cameras, their status to
+// StationStatus, and the operator's commands.
 class StationSide {
  public:
   explicit StationSide(LinkSubsystem& link);
@@ -135,41 +137,26 @@ class StationSide {
   // peer speaks for.
   void HandleLinkMessage(const LinkMessage& m, LinkPeer& peer);
   void ObjectListBoxClickCheck(int index);
-  void Supervise();
   // A picture arrived over the modem stream of peer.
   void ModemPicture(const std::uint8_t* jpeg, std::size_t size, LinkPeer& peer);
   // Record number of the Object with this ID, 0 when there is none.
   int FindObject(int id) const;
 
-  // Object i has been reported overdue (0: not overdue).
-  TDateTime NextOverdueReport(int i) const { return overdue_.at(static_cast<std::size_t>(i)); }
-
  private:
-  // Whether peer may speak for the Object with this ID (0: a camera of no
-  // Object); binds an unbound peer.  A refusal is journaled.
-  bool Admit(LinkPeer& peer, int id);
-  void ReportUnknown(LinkPeer& peer, int id);
   void PlacePicture(TCamera* cam, const LinkMessage& m);
-  void SignOfLife(int i);
-  void HandleStatus(int i, const std::uint8_t* block);
-  bool AnyObjectArmed() const;
   LinkSubsystem& l_;
-  // Per record number, with the ID it was kept for: records move when an
-  // Object is deleted, and state kept for another Object does not count.
-  std::array<TDateTime, 101> overdue_{};
-  std::array<int, 101> overdueId_{};
-  TDateTime& Overdue(int i);
 };
 
 class LinkSubsystem {
  public:
-  explicit LinkSubsystem(Application& app);
+  explicit LinkSubsystem(const LinkContext& context);
   ~LinkSubsystem();
   LinkSubsystem(const LinkSubsystem&) = delete;
   LinkSubsystem& operator=(const LinkSubsystem&) = delete;
 
-  Application& app;
+  LinkContext ctx;
   LinkState st;
+  StationStatus status;
   SiteDispatch dispatch;
   StationSide station;
 
@@ -208,19 +195,32 @@ class LinkSubsystem {
   void AdoptReceiveBuffer(std::unique_ptr<std::uint8_t[]> buf) {
     serialAssembler_.AdoptBuffer(std::move(buf));
   }
-  void OpenPorts();
+  // The modem's log and trace go to the files named.
+  void OpenPorts(const std::string& modemLog, const std::string& modemTrace);
   void StartNetwork();
+  // The program is closing: a dispatch in the middle of its calls ends.
+  void ProgramClosing() { closing_ = true; }
+  bool Closing() const { return closing_; }
   void Shutdown();
+  // The address the site connects to: the first of "ServerAddresses".
+  std::string ClientSocketAddress;
 
-  // --- the heartbeat
-  void Timer3Timer();
+  // --- the heartbeat: the station's supervision or the site's alarm
+  // dispatch, the connection time-out, the modem's line, the direct line's
+  // status, the modem picture stream.
+  void Heartbeat();
   // A link port that went away is journaled and opened again when it is back.
   void WatchLinkPorts();
   void ConnectionTimeout();
   void LineReader();
+  // A captured frame was taken: at a site the next picture follows it to
+  // the station.
+  void FrameTaken();
 
   // --- link protocol
-  void Button1Click();
+  // The hidden "Send Frame..." button: sends the next picture.
+  void Button1Click() { SendNextPicture(); }
+  void SendNextPicture();
   bool SendPictureMessage(int c, bool overSerial = false);
   // The station's arm or disarm command for the Object at list position
   // index, over the connection that speaks for that Object only; false (and
@@ -228,7 +228,10 @@ class LinkSubsystem {
   bool SendCommand(bool armed, int index);
   void ServerAddressesChange();
   void ClientComPortChange(bool fromServerControl);
-  void VoiceModem1Read(const std::uint8_t* data, int count);
+  void VoiceModem1Read(const std::uint8_t* data, int count) { ReadModemStream(data, count); }
+  // Bytes the modem read: during a data connection the picture stream, up
+  // to the modem's "NO CARRIER".
+  void ReadModemStream(const std::uint8_t* data, int count);
   // A data connection came about (the modem's "CONNECT" line) or ended.
   void DataConnectionUp(std::string connectLine);
   void DataConnectionDown();
@@ -269,11 +272,16 @@ class LinkSubsystem {
   void Accept(std::unique_ptr<INetSocket> s);
   void Drain(INetSocket& s, LinkAssembler& a);
   void SweepConnections();
-  void CommPort1DataAvail(int count);
+  void CommPort1DataAvail(int count) { ReceiveDirectLine(count); }
+  // The direct line's bytes into its assembler.
+  void ReceiveDirectLine(int count);
   void ClientConnected();
   // Opens the modem (kind 0) or the direct line (kind 1) on COM<port> and
   // journals whether it opened.
   void OpenLinkPort(int port, int kind);
+  // Whether COM<port> is there and takes writing, with the reason when it
+  // is not.
+  DeviceResult ProbeLinkPort(int port) const;
   // Opens CommPort1 on COM<port> for the direct line; false with the reason.
   bool OpenDirectLine(int port, std::string& reason);
   // The site's status over the direct line: when it changed, and now and
@@ -290,7 +298,7 @@ class LinkSubsystem {
   // Lets the loop run for ms, for the modem's escape guard time.
   void Pause(int ms);
 
-  std::function<void(TDateTime, const TPicture&)> previousFrameHandler_;
+  bool closing_ = false;
   INetFactory* net_ = nullptr;
   IMediaPlayer* player_ = nullptr;
   std::unique_ptr<INetClient> client_;

@@ -40,7 +40,7 @@ TCustomCommPort::TCustomCommPort(IDispatcher& dispatcher, const PortMap& ports,
                                  DeviceFactory factory)
     : dispatcher_(dispatcher),
       ports_(ports),
-      factory_(factory ? std::move(factory) : DeviceFactory(MakeLinuxSerialDevice)),
+      factory_(std::move(factory)),
       alive_(std::make_shared<int>(0)) {}
 
 TCustomCommPort::~TCustomCommPort() {
@@ -108,9 +108,11 @@ void TCustomCommPort::Open() {
 
   devicePath_ = ports_.ComDevice(static_cast<int>(comNumber_) + 1);
   openError_.clear();
-  device_ = factory_();
-  if (!device_ || !device_->Open(devicePath_)) {
-    openError_ = devicePath_ + ": " + (device_ ? std::strerror(errno) : "no device");
+  device_ = factory_ ? factory_() : nullptr;
+  const DeviceResult opened =
+      device_ ? device_->Open(devicePath_) : DeviceResult::NoDevice(devicePath_);
+  if (!opened) {
+    openError_ = opened.reason;
     device_.reset();
     outBuf_.clear();
     inBuf_.clear();

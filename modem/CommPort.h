@@ -69,11 +69,13 @@ enum CommErrorFlags : unsigned {
 
 class TCustomCommPort {
  public:
-  using DeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
+  using DeviceFactory = SerialDeviceFactory;
   using TNotifyEvent = std::function<void()>;
   using TCommDataAvailEvent = std::function<void(int count)>;
   using TCommErrorEvent = std::function<void(unsigned errors)>;
 
+  // The device of every Open comes from factory; without one, no port opens
+  // ("no device").
   TCustomCommPort(IDispatcher& dispatcher, const PortMap& ports, DeviceFactory factory = {});
   virtual ~TCustomCommPort();
   TCustomCommPort(const TCustomCommPort&) = delete;

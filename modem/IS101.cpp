@@ -55,7 +55,7 @@ TIS101::TIS101() {
   PlayDTMFAnsw = "OK";
 }
 
-int TIS101::Cmd(const std::string& cmd, const std::string& answers) {
+ModemAnswer TIS101::Cmd(const std::string& cmd, const std::string& answers) {
   return Modem()->Command(cmd, answers);
 }
 
@@ -65,28 +65,29 @@ int TIS101::WriteRaw(const std::string& bytes) {
 
 int TIS101::AnswerPhone() {
   if (!CheckModem("AnswerPhone", true)) return -1;
-  if (!dataMode_) return Cmd(PickPhoneCmd, PickPhoneAnsw) == maUser ? maOk : maError;
+  const int ok = AnswerCode(ModemAnswer::Ok), error = AnswerCode(ModemAnswer::Error);
+  if (!dataMode_) return Cmd(PickPhoneCmd, PickPhoneAnsw) == ModemAnswer::Expected ? ok : error;
   // Answering a data call, the modem reports the connection ("CONNECT" or
   // "CONNECT <rate>"), or that none came about.
-  const int r = Cmd(PickPhoneCmd, PickPhoneAnsw + "|CONNECT|NO CARRIER");
-  return r == maUser || r == maUser + 1 ? maOk : maError;
+  const ModemAnswer r = Cmd(PickPhoneCmd, PickPhoneAnsw + "|CONNECT|NO CARRIER");
+  return r == ModemAnswer::Expected || r == ExpectedAnswer(1) ? ok : error;
 }
 
 int TIS101::HangUp() {
   if (!CheckModem("HangUp", true)) return -1;
-  return Cmd(HangUpCmd, HangUpAnsw) == maUser ? 0 : -1;
+  return Cmd(HangUpCmd, HangUpAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::VoiceModeOn() {
   if (!CheckModem("VoiceModeOn", true)) return -1;
-  if (Cmd(VoiceModeOnCmd, VoiceModeOnAnsw) != maUser) return -1;
+  if (Cmd(VoiceModeOnCmd, VoiceModeOnAnsw) != ModemAnswer::Expected) return -1;
   dataMode_ = false;
   return 0;
 }
 
 int TIS101::VoiceModeOff() {
   if (!CheckModem("VoiceModeOff", true)) return -1;
-  if (Cmd(VoiceModeOffCmd, VoiceModeOffAnsw) != maUser) return -1;
+  if (Cmd(VoiceModeOffCmd, VoiceModeOffAnsw) != ModemAnswer::Expected) return -1;
   dataMode_ = true;
   return 0;
 }
@@ -103,15 +104,16 @@ int TIS101::SetDevice(int) {
   return CheckModem("SetDevice", true) ? 0 : -1;
 }
 
-int TIS101::HandleEvent(int, TEventData) {
+int TIS101::HandleEvent(ModemEvent, TEventData) {
   return -2;
 }
 
 int TIS101::SwitchToDataFax(const std::string& faxClass) {
   if (!CheckModem("SwitchToDataFax", true)) return -1;
-  if (Modem()->CommandFmt(SwitchModeCmd, SwitchModeAnsw, {faxClass}) != maUser) return -1;
+  if (Modem()->CommandFmt(SwitchModeCmd, SwitchModeAnsw, {faxClass}) != ModemAnswer::Expected)
+    return -1;
   dataMode_ = faxClass == "0";
-  return Cmd("AT", "OK") == maUser ? 0 : -1;
+  return Cmd("AT", "OK") == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::PlayingTime(int speed, int bits, int count) const {
@@ -123,7 +125,7 @@ int TIS101::PlayingTime(int speed, int bits, int count) const {
 int TIS101::HandleDLE(int code) {
   if (!CheckModem("HandleDLE", true)) return -1;
   TVoiceModem& m = *Modem();
-  auto event = [&](int ev, int value = 0) {
+  auto event = [&](ModemEvent ev, int value = 0) {
     TEventData d;
     d.value = value;
     return m.QueueEvent(ev, d);
@@ -133,7 +135,7 @@ int TIS101::HandleDLE(int code) {
     return 0;
   };
   if ((code >= '0' && code <= '9') || code == '*' || code == '#' || (code >= 'A' && code <= 'D'))
-    return event(meDtmf, code);
+    return event(ModemEvent::Dtmf, code);
   switch (code) {
     case kETX:
       return note("<DLE> <ETX> received");
@@ -144,7 +146,7 @@ int TIS101::HandleDLE(int code) {
     case kSUB:
       return note("Shielded <DLE> <DLE> received");
     case '$':
-      return event(0x2000);
+      return event(ModemEvent::Bong);
     case '/':
       return note("Start of DTMF shielding received");
     case '~':
@@ -153,55 +155,55 @@ int TIS101::HandleDLE(int code) {
       return note("Invalid voice format detected");
     case 'H':
     case 'P':
-      return event(0x2008);
+      return event(ModemEvent::OnHook);
     case 'J':
-      return event(0x2013);
+      return event(ModemEvent::DleJ);
     case 'K':
     case 'b':
-      return event(0x2001);
+      return event(ModemEvent::Busy);
     case 'L':
-      return event(0x200A);
+      return event(ModemEvent::LoopReversed);
     case 'Q':
       return note("XON received");
     case 'S':
       return note("XOFF received");
     case 'R':
-      return event(0x200F);
+      return event(ModemEvent::Ring);
     case 'V':
     case 'v':
-      return event(0x2015);
+      return event(ModemEvent::DleV);
     case 'Y':
       return note("Lost data detected event");
     case 'a':
-      return event(0x2005);
+      return event(ModemEvent::AnswerTone);
     case 'c':
     case 'm':
-      return event(0x2006);
+      return event(ModemEvent::CallingTone);
     case 'd':
     case 'i':
-      return event(0x2003);
+      return event(ModemEvent::DialTone);
     case 'e':
     case 'f':
-      return event(0x2004);
+      return event(ModemEvent::DataTone);
     case 'h':
     case 'p':
-      return event(0x2007);
+      return event(ModemEvent::OffHook);
     case 'l':
-      return event(0x2009);
+      return event(ModemEvent::LoopInterrupted);
     case 'o':
       return note("Buffer overrun");
     case 'q':
-      return event(0x2012);
+      return event(ModemEvent::Quiet);
     case 'r':
-      return event(0x2010);
+      return event(ModemEvent::Ringback);
     case 's':
-      return event(0x200E);
+      return event(ModemEvent::Silence);
     case 't':
-      return event(0x2014);
+      return event(ModemEvent::DleT);
     case 'u':
       return note("Buffer underrun");
     case 'w':
-      return event(0x2002);
+      return event(ModemEvent::DleW);
     default:
       Log(3, Fmt("Unknown code <DLE> <%s>", Ch(code).c_str()));
       return -1;
@@ -216,7 +218,7 @@ int TIS101::Dial(const std::string& number) {
   stopDialing_ = false;
   std::string cmd;
   FormatArgs("ATD%s%s", {p.DialMode, number}, cmd);
-  if (m.Command(cmd, "") != 0) {
+  if (m.Command(cmd, "") != ModemAnswer::Sent) {
     m.SetState(msIdle);
     return -1;
   }
@@ -243,47 +245,46 @@ int TIS101::Dial(const std::string& number) {
         m.SetState(msIdle);
         return -1;
       }
-      const int code = m.MatchAnswer(line, answers);
-      switch (code) {
-        case maUser + 1:  // CONNECT, in data mode
-          known = true;
-          outcome = 0;
-          break;
-        case maUser + 2:  // NO CARRIER, in data mode
-          known = true;
-          outcome = kStopped;
-          break;
-        case maUser:
-        case maEmpty:
-        case maRinging:
-          break;
-        // A call that did not come through is not a success: the event
-        // tells which way it failed, the result that it was not connected.
-        case maBusy:
-          m.QueueEvent(0x2001);
-          known = true;
-          outcome = kStopped;
-          break;
-        case maNoAnswer:
-          m.QueueEvent(0x200B);
-          known = true;
-          outcome = kStopped;
-          break;
-        case maNoDialTone:
-          m.QueueEvent(0x200D);
-          known = true;
-          outcome = kStopped;
-          break;
-        case maOk:
-        case maVCon:
-          known = true;
-          outcome = 0;
-          break;
-        default:
-          m.SetLastError(16);
-          known = true;
-          outcome = -1;
-          break;
+      const ModemAnswer code = m.MatchAnswer(line, answers);
+      const int alternative = ExpectedIndex(code);
+      if (alternative == 1 || alternative == 2) {
+        // In data mode: "CONNECT" (through) or "NO CARRIER" (not through).
+        known = true;
+        outcome = alternative == 1 ? 0 : kStopped;
+      } else {
+        switch (code) {
+          case ModemAnswer::Expected:
+          case ModemAnswer::Empty:
+          case ModemAnswer::Ringing:
+            break;
+          // A call that did not come through is not a success: the event
+          // tells which way it failed, the result that it was not connected.
+          case ModemAnswer::Busy:
+            m.QueueEvent(ModemEvent::Busy);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::NoAnswer:
+            m.QueueEvent(ModemEvent::NoAnswer);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::NoDialTone:
+            m.QueueEvent(ModemEvent::NoDialTone);
+            known = true;
+            outcome = kStopped;
+            break;
+          case ModemAnswer::Ok:
+          case ModemAnswer::VCon:
+            known = true;
+            outcome = 0;
+            break;
+          default:
+            m.SetLastError(16);
+            known = true;
+            outcome = -1;
+            break;
+        }
       }
     } else {
       m.Clock().Sleep(static_cast<unsigned>(std::max(0, p.PortReadDelay)));
@@ -291,7 +292,7 @@ int TIS101::Dial(const std::string& number) {
     Yield();
     m.ProcessEvents();
     if (limit && m.Clock().TickMs() - start >= limit && !stopDialing_) {
-      m.QueueEvent(meTimeLimit);
+      m.QueueEvent(ModemEvent::TimeLimit);
       m.StopDialing();
     }
   }
@@ -313,35 +314,35 @@ int TIS101::PlayDTMF(const std::string& digits) {
     m.SetLastError(17);
     return -1;
   }
-  if (m.Command(cmd, "") != 0) return -1;
+  if (m.Command(cmd, "") != ModemAnswer::Sent) return -1;
   m.Clock().Sleep(static_cast<unsigned>(500 * digits.size()));
-  return m.Command("", PlayDTMFAnsw) == maUser ? 0 : -1;
+  return m.Command("", PlayDTMFAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::Beep(int frequency, int lengthMs) {
   if (!CheckModem("Beep", true)) return -1;
   TVoiceModem& m = *Modem();
   const int unit = BeepTimeUnit > 0 ? BeepTimeUnit : 1;
-  if (m.CommandFmt(BeepCmd, "", {frequency, lengthMs / unit}) != 0) return -1;
+  if (m.CommandFmt(BeepCmd, "", {frequency, lengthMs / unit}) != ModemAnswer::Sent) return -1;
   const std::uint64_t start = m.Clock().TickMs();
   while (m.Clock().TickMs() - start < static_cast<std::uint64_t>(std::max(0, lengthMs)) &&
          !m.InputWaiting())
     m.Clock().Sleep(static_cast<unsigned>(std::max(1, Profile()->PortReadDelay)));
-  return m.Command("", BeepAnsw) == maUser ? 0 : -1;
+  return m.Command("", BeepAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::StartPlayStream() {
   if (!CheckModem("StartPlayStream", true)) return -1;
   stopPlaying_ = false;
-  if (Cmd(HardFlowCmd, HardFlowAnsw) != maUser) return -1;
-  return Cmd(StartPlayCmd, StartPlayAnsw) == maUser ? 0 : -1;
+  if (Cmd(HardFlowCmd, HardFlowAnsw) != ModemAnswer::Expected) return -1;
+  return Cmd(StartPlayCmd, StartPlayAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::StartRecordStream() {
   if (!CheckModem("StartRecordStream", true)) return -1;
   stopRecording_ = false;
-  if (Cmd(HardFlowCmd, HardFlowAnsw) != maUser) return -1;
-  return Cmd(StartRecCmd, StartRecAnsw) == maUser ? 0 : -1;
+  if (Cmd(HardFlowCmd, HardFlowAnsw) != ModemAnswer::Expected) return -1;
+  return Cmd(StartRecCmd, StartRecAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::StopDialing() {
@@ -375,16 +376,16 @@ int TIS101::StopPlayStream() {
     const char zero = 0;
     if (m.WriteBytes(&zero, 1) != 0 || WriteRaw(IntrPlayCmd) != 0) return -1;
     Log(5, "<INTERRUPT PLAYING>");
-    return Cmd("", IntrPlayAnsw) == maUser ? 0 : -1;
+    return Cmd("", IntrPlayAnsw) == ModemAnswer::Expected ? 0 : -1;
   }
   if (WriteRaw(StopPlayCmd) != 0) return -1;
   Log(5, "<STOP PLAYING>");
-  return Cmd("", StopPlayAnsw) == maUser ? 0 : -1;
+  return Cmd("", StopPlayAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::StopRecordStream() {
   if (!CheckModem("StopRecordStream", true)) return -1;
-  return Cmd("", StopRecAnsw) == maUser ? 0 : -1;
+  return Cmd("", StopRecAnsw) == ModemAnswer::Expected ? 0 : -1;
 }
 
 int TIS101::DrainEvents() {
@@ -461,7 +462,7 @@ int TIS101::PlayStream(std::istream& stream, int bitsPerSecond) {
     }
     m.ProcessEvents();
     if (limit && m.Clock().TickMs() - start >= limit && !stopPlaying_) {
-      m.QueueEvent(meTimeLimit);
+      m.QueueEvent(ModemEvent::TimeLimit);
       m.StopPlaying();
     }
   }
@@ -497,7 +498,7 @@ int TIS101::RecordStream(std::ostream& stream, int bitsPerSecond) {
   bool endMark = false;
   while (!endMark) {
     if (limit && m.Clock().TickMs() - start >= limit && !stopRecording_) {
-      m.QueueEvent(meTimeLimit);
+      m.QueueEvent(ModemEvent::TimeLimit);
       m.StopRecording();
     }
     char c;
@@ -568,10 +569,10 @@ int TIS101::WaitLoop(const std::string* answers, int timeoutMs) {
       }
       Log(5, "Wait: " + line);
       if (!line.empty()) {
-        const int code = m.MatchAnswer(line, *answers);
-        if (code != maNoMatch) {
+        const ModemAnswer code = m.MatchAnswer(line, *answers);
+        if (code != ModemAnswer::NoMatch) {
           m.SetState(msIdle);
-          return code;
+          return AnswerCode(code);
         }
       }
       line.clear();
@@ -580,7 +581,7 @@ int TIS101::WaitLoop(const std::string* answers, int timeoutMs) {
     m.ProcessEvents();
     if (timeoutMs > 0 && m.Clock().TickMs() - start >= static_cast<std::uint64_t>(timeoutMs) &&
         !stopWaiting_) {
-      m.QueueEvent(meTimeLimit);
+      m.QueueEvent(ModemEvent::TimeLimit);
       m.StopWaiting();
     }
     if (!stopWaiting_)

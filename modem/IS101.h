@@ -16,7 +16,7 @@ class TIS101 : public TNoModem {
   int Beep(int frequency, int lengthMs) override;
   int Dial(const std::string& number) override;
   int HandleDLE(int code) override;
-  int HandleEvent(int code, TEventData data) override;
+  int HandleEvent(ModemEvent code, TEventData data) override;
   int HangUp() override;
   int PlayDTMF(const std::string& digits) override;
   int PlayStream(std::istream& stream, int bitsPerSecond) override;
@@ -41,7 +41,7 @@ class TIS101 : public TNoModem {
 
  protected:
   // The engine's Command: 0x1000 when the first expected answer came.
-  int Cmd(const std::string& cmd, const std::string& answers);
+  ModemAnswer Cmd(const std::string& cmd, const std::string& answers);
   int WriteRaw(const std::string& bytes);
   // Reads waiting input during a loop: DLE codes are handled, other bytes
   // logged as unexpected.  -1 on a read failure.

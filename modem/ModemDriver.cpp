@@ -211,7 +211,7 @@ int TNoModem::Dial(const std::string&) {
 int TNoModem::HandleDLE(int) {
   return NotSupported("HandleDLE");
 }
-int TNoModem::HandleEvent(int, TEventData) {
+int TNoModem::HandleEvent(ModemEvent, TEventData) {
   return NotSupported("HandleEvent");
 }
 int TNoModem::HangUp() {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "modem/ModemCodes.h"
+
 namespace zv {
 
 class TVoiceModem;
@@ -79,7 +81,7 @@ class TModemDriver {
   virtual int PlayingTime(int speed, int bits, int count) const;
 
   virtual int HandleDLE(int code) = 0;
-  virtual int HandleEvent(int code, TEventData data) = 0;
+  virtual int HandleEvent(ModemEvent code, TEventData data) = 0;
   virtual int HangUp() = 0;
   virtual int Init() = 0;
   virtual int InitVoice() = 0;
@@ -129,7 +131,7 @@ class TNoModem : public TModemDriver {
   int Beep(int frequency, int lengthMs) override;
   int Dial(const std::string& number) override;
   int HandleDLE(int code) override;
-  int HandleEvent(int code, TEventData data) override;
+  int HandleEvent(ModemEvent code, TEventData data) override;
   int HangUp() override;
   int Init() override;
   int InitVoice() override;

@@ -39,10 +39,10 @@ int TMotorolaSM56::Init() {
   Log(1, "Initializing Motorola SM56 voice modem");
   m.SetState(msInitializing);
   int result = 0;
-  if (m.Command("AT&R1\\Q3", "OK") != maUser) {
+  if (m.Command("AT&R1\\Q3", "OK") != ModemAnswer::Expected) {
     Log(3, "Can't turn on hardware flow control");
     result = -1;
-  } else if (m.Command("ATX4", "OK") != maUser) {
+  } else if (m.Command("ATX4", "OK") != ModemAnswer::Expected) {
     Log(3, "Can't set extended verbal result messages");
     result = -1;
   }
@@ -56,14 +56,16 @@ int TMotorolaSM56::InitVoice() {
   const TModemProfile& p = *Profile();
   Log(1, "Initializing Motorola SM56 voice params");
   m.SetState(msInitializing);
-  if (m.Command("AT+VNH=1", "OK") != maUser) Log(3, "Can't disable autohangup");
-  if (m.Command(Fmt("AT+VSD=%d,%d", p.RecSilenceSens * 129 / 100, p.RecSilenceLen), "OK") != maUser)
+  if (m.Command("AT+VNH=1", "OK") != ModemAnswer::Expected) Log(3, "Can't disable autohangup");
+  if (m.Command(Fmt("AT+VSD=%d,%d", p.RecSilenceSens * 129 / 100, p.RecSilenceLen), "OK") !=
+      ModemAnswer::Expected)
     Log(3, "Setting silence preferences didn't work");
-  if (m.Command(Fmt("AT+VGT=%d", Gain(p.TransmitGain)), "OK") != maUser)
+  if (m.Command(Fmt("AT+VGT=%d", Gain(p.TransmitGain)), "OK") != ModemAnswer::Expected)
     Log(3, "Setting transmit gain didn't work");
-  if (m.Command(Fmt("AT+VGR=%d", Gain(p.ReceiveGain)), "OK") != maUser)
+  if (m.Command(Fmt("AT+VGR=%d", Gain(p.ReceiveGain)), "OK") != ModemAnswer::Expected)
     Log(3, "Setting receive gain didn't work");
-  if (m.Command(Fmt("AT+VRA=%d+VRN=%d", p.RingbackGoesAway, p.RingbackNeverCame), "OK") != maUser)
+  if (m.Command(Fmt("AT+VRA=%d+VRN=%d", p.RingbackGoesAway, p.RingbackNeverCame), "OK") !=
+      ModemAnswer::Expected)
     Log(4, "Can't set ringback timeouts");
   m.SetState(msIdle);
   return 0;
@@ -84,7 +86,9 @@ int TMotorolaSM56::SetCompression(int& compression, int& speed, int& bits) {
     return -1;
   }
   bits = 8;
-  return m.Command(Fmt("AT+VSM=%d,%d,0,0", compression + 127, speed), "OK") == maUser ? 0 : -1;
+  return m.Command(Fmt("AT+VSM=%d,%d,0,0", compression + 127, speed), "OK") == ModemAnswer::Expected
+             ? 0
+             : -1;
 }
 
 int TMotorolaSM56::SetDevice(int device) {
@@ -95,7 +99,8 @@ int TMotorolaSM56::SetDevice(int device) {
       m.Command("AT+VLS=0", "OK");
       return 0;
     case 2:
-      return m.Command("AT+VLS=1", "OK|VCON") == maUser + 1 ? 0x2001 : 0;
+      // The handset's voice connection ("VCON") is told by a result of its own.
+      return m.Command("AT+VLS=1", "OK|VCON") == ExpectedAnswer(1) ? kVoiceConnected : 0;
     case 3:
       m.Command("AT+VLS=11", "OK|VCON");
       return 0;

@@ -7,6 +7,9 @@ namespace zv {
 
 class TMotorolaSM56 : public TIS101 {
  public:
+  // SetDevice(2): the modem answered "VCON", a voice connection.
+  static constexpr int kVoiceConnected = 0x2001;
+
   TMotorolaSM56();
 
   std::string ModemDescription() const override { return "Motorola SM56"; }

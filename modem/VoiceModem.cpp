@@ -20,23 +20,43 @@ constexpr char kXON = 17;
 constexpr char kXOFF = 19;
 
 struct Keyword {
-  int code;
+  ModemAnswer code;
   const char* text;
 };
 
 // Whole-line answer keywords; letter case is ignored.
 constexpr Keyword kKeywords[] = {
-    {0x2000, "BUSY"},         {0x2001, "CONNECT"},    {0x2003, "ERROR"},
-    {0x2004, "FAX"},          {0x2005, "+FCON"},      {0x2006, "+FCO"},
-    {0x2007, "NO ANSWER"},    {0x2008, "NO CARRIER"}, {0x2009, "NO DIALTONE"},
-    {0x2009, "NO DIAL TONE"}, {0x200A, "OK"},         {0x200B, "RINGING"},
-    {0x200C, "RING1"},        {0x200C, "RING 1"},     {0x200C, "RING A"},
-    {0x200D, "RING2"},        {0x200D, "RING 2"},     {0x200D, "RING B"},
-    {0x200E, "RING3"},        {0x200E, "RING 3"},     {0x200E, "RING C"},
-    {0x200F, "RING4"},        {0x200F, "RING 4"},     {0x200F, "RING D"},
-    {0x2010, "RING5"},        {0x2010, "RING 5"},     {0x2010, "RING E"},
-    {0x2011, "RING"},         {0x2012, "VCON"},       {0x2012, "#VCON"},
-    {0x2012, "VOICE"},
+    {ModemAnswer::Busy, "BUSY"},
+    {ModemAnswer::Connect, "CONNECT"},
+    {ModemAnswer::Error, "ERROR"},
+    {ModemAnswer::Fax, "FAX"},
+    {ModemAnswer::FCon, "+FCON"},
+    {ModemAnswer::FCo, "+FCO"},
+    {ModemAnswer::NoAnswer, "NO ANSWER"},
+    {ModemAnswer::NoCarrier, "NO CARRIER"},
+    {ModemAnswer::NoDialTone, "NO DIALTONE"},
+    {ModemAnswer::NoDialTone, "NO DIAL TONE"},
+    {ModemAnswer::Ok, "OK"},
+    {ModemAnswer::Ringing, "RINGING"},
+    {ModemAnswer::Ring1, "RING1"},
+    {ModemAnswer::Ring1, "RING 1"},
+    {ModemAnswer::Ring1, "RING A"},
+    {ModemAnswer::Ring2, "RING2"},
+    {ModemAnswer::Ring2, "RING 2"},
+    {ModemAnswer::Ring2, "RING B"},
+    {ModemAnswer::Ring3, "RING3"},
+    {ModemAnswer::Ring3, "RING 3"},
+    {ModemAnswer::Ring3, "RING C"},
+    {ModemAnswer::Ring4, "RING4"},
+    {ModemAnswer::Ring4, "RING 4"},
+    {ModemAnswer::Ring4, "RING D"},
+    {ModemAnswer::Ring5, "RING5"},
+    {ModemAnswer::Ring5, "RING 5"},
+    {ModemAnswer::Ring5, "RING E"},
+    {ModemAnswer::Ring, "RING"},
+    {ModemAnswer::VCon, "VCON"},
+    {ModemAnswer::VCon, "#VCON"},
+    {ModemAnswer::VCon, "VOICE"},
 };
 
 bool SameText(const std::string& a, const char* b) {
@@ -80,8 +100,9 @@ int GetLE16(const std::uint8_t* p) {
 
 }  // namespace
 
-TVoiceModem::TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports)
-    : clock_(clock), dispatcher_(dispatcher), ports_(ports) {}
+TVoiceModem::TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports,
+                         SerialDeviceFactory devices)
+    : clock_(clock), dispatcher_(dispatcher), ports_(ports), devices_(std::move(devices)) {}
 
 TVoiceModem::~TVoiceModem() {
   destroying_ = true;
@@ -95,7 +116,7 @@ TVoiceModem::~TVoiceModem() {
 
 TModemPort* TVoiceModem::Port() {
   if (!port_) {
-    ownPort_ = std::make_unique<TModemPort>(dispatcher_, ports_);
+    ownPort_ = std::make_unique<TModemPort>(dispatcher_, ports_, devices_);
     port_ = ownPort_.get();
     port_->Profile = Profile();
   }
@@ -239,7 +260,7 @@ void TVoiceModem::Progress(int done) {
 
 void TVoiceModem::PortError(int code) {
   Log(4, Fmt("Port error detected (%d)", code));
-  QueueEvent(mePortError);
+  QueueEvent(ModemEvent::PortError);
 }
 
 void TVoiceModem::EmitTraceLine() {
@@ -555,81 +576,81 @@ int TVoiceModem::Flush(int timeoutMs) {
 
 // ------------------------------------------------------------ command exchange
 
-int TVoiceModem::MatchAnswer(const std::string& line, const std::string& answers) const {
-  if (line.empty()) return maEmpty;
+ModemAnswer TVoiceModem::MatchAnswer(const std::string& line, const std::string& answers) const {
+  if (line.empty()) return ModemAnswer::Empty;
   if (!answers.empty()) {
     const auto alts = SplitAnswers(answers);
-    for (std::size_t i = 0; i < alts.size() && i < 16; ++i)
+    for (std::size_t i = 0; i < alts.size() && i < kMaxExpectedAnswers; ++i)
       if (!alts[i].empty() && line.compare(0, alts[i].size(), alts[i]) == 0)
-        return maUser + static_cast<int>(i);
+        return ExpectedAnswer(static_cast<int>(i));
   }
   for (const auto& k : kKeywords)
     if (SameText(line, k.text)) return k.code;
-  return maNoMatch;
+  return ModemAnswer::NoMatch;
 }
 
-int TVoiceModem::Command(const std::string& cmd, const std::string& answers) {
+ModemAnswer TVoiceModem::Command(const std::string& cmd, const std::string& answers) {
   Log(2, Fmt("Command: '%s' -> '%s'", cmd.c_str(), answers.c_str()));
   if (Profile()->CommandDelay > 0) clock_.Sleep(static_cast<unsigned>(Profile()->CommandDelay));
-  int result = maNoMatch;
+  ModemAnswer result = ModemAnswer::NoMatch;
   if (!cmd.empty()) {
     if (WriteString(cmd) != 0) {
       FlushNow();
-      return maNoMatch;
+      return ModemAnswer::NoMatch;
     }
     if (Profile()->CommandEcho) {
       for (;;) {
         std::string line;
         if (ReadLine(line) != 0) {
           FlushNow();
-          return maNoMatch;
+          return ModemAnswer::NoMatch;
         }
-        const int code = MatchAnswer(line, cmd);
-        if (code == maUser) break;
-        if (code == maError) {
+        const ModemAnswer code = MatchAnswer(line, cmd);
+        if (code == ModemAnswer::Expected) break;
+        if (code == ModemAnswer::Error) {
           Log(4, "Modem returned ERROR");
           FlushNow();
-          return maNoMatch;
+          return ModemAnswer::NoMatch;
         }
-        if (code == maNoMatch) {
+        if (code == ModemAnswer::NoMatch) {
           Log(4, "Modem did not echo the command");
           FlushNow();
-          return maNoMatch;
+          return ModemAnswer::NoMatch;
         }
       }
     }
-    result = 0;
+    result = ModemAnswer::Sent;
   }
   if (answers.empty()) return result;
   for (;;) {
     std::string line;
     if (ReadLine(line) != 0) {
       FlushNow();
-      return maNoMatch;
+      return ModemAnswer::NoMatch;
     }
-    const int code = MatchAnswer(line, answers);
-    if (code >= maUser && code < maUser + 16) return code;
-    if (code == maError) {
+    const ModemAnswer code = MatchAnswer(line, answers);
+    if (ExpectedIndex(code) >= 0) return code;
+    if (code == ModemAnswer::Error) {
       Log(4, "Modem returned ERROR");
       FlushNow();
-      return maNoMatch;
+      return ModemAnswer::NoMatch;
     }
-    if (code == maNoMatch) {
+    if (code == ModemAnswer::NoMatch) {
       Log(4, "Invalid modem answer");
       FlushNow();
       lastError_ = 16;
-      return maNoMatch;
+      return ModemAnswer::NoMatch;
     }
   }
 }
 
-int TVoiceModem::CommandFmt(const std::string& format, const std::string& answers,
-                            const std::vector<FmtArg>& args) {
+ModemAnswer TVoiceModem::CommandFmt(const std::string& format, const std::string& answers,
+                                    const std::vector<FmtArg>& args) {
   std::string cmd;
   if (!FormatArgs(format, args, cmd)) {
     Log(4, "Invalid command format params");
     lastError_ = 17;
-    return maNoMatch;
+    return ModemAnswer::NoMatch;
   }
   return Command(cmd, answers);
 }
@@ -642,17 +663,17 @@ int TVoiceModem::Init() {
     Log(3, "Can't set local echo");
     return -1;
   }
-  const int r = Command("", echo + "|OK");
-  if (r != maUser && r != maUser + 1) return -1;
+  const ModemAnswer r = Command("", echo + "|OK");
+  if (r != ModemAnswer::Expected && r != ExpectedAnswer(1)) return -1;
   FlushNow();
-  if (Command("ATQ0V1", "OK") != maUser) {
+  if (Command("ATQ0V1", "OK") != ModemAnswer::Expected) {
     Log(3, "Can't set verbal result messages");
     return -1;
   }
   int result = 0;
   if (TModemDriver* d = Driver()) result = d->Init();
   if (!Profile()->ModemInitCmd.empty() &&
-      Command(Profile()->ModemInitCmd, Profile()->ModemInitAnsw) != maUser)
+      Command(Profile()->ModemInitCmd, Profile()->ModemInitAnsw) != ModemAnswer::Expected)
     Log(3, "Additional initialization command failed");
   return result;
 }
@@ -781,7 +802,7 @@ int TVoiceModem::StopCurrent() {
 }
 
 int TVoiceModem::Stop() {
-  return QueueEvent(meStop);
+  return QueueEvent(ModemEvent::Stop);
 }
 
 std::string TVoiceModem::ModemRMDName() {
@@ -913,7 +934,7 @@ int TVoiceModem::RecordStream(std::ostream& stream) {
 
 // ---------------------------------------------------------------- event queue
 
-int TVoiceModem::QueueEvent(int event, TEventData data) {
+int TVoiceModem::QueueEvent(ModemEvent event, TEventData data) {
   if (count_ + 1 >= kQueueSlots) {
     Log(4, "Event queue full, ignoring event");
     lastError_ = 5;
@@ -927,7 +948,7 @@ int TVoiceModem::QueueEvent(int event, TEventData data) {
   ev->Data = data;
   queue_[static_cast<std::size_t>(pos)] = std::move(ev);
   writeIndex_ = (pos + 1) % kQueueSlots;
-  Log(5, Fmt("Queued event $%04X at position %d", event, pos));
+  Log(5, Fmt("Queued event $%04X at position %d", EventCode(event), pos));
   return 0;
 }
 
@@ -948,7 +969,7 @@ int TVoiceModem::UnqueueEvent(TModemEvent& event) {
   slot.reset();
   --count_;
   readIndex_ = (pos + 1) % kQueueSlots;
-  Log(5, Fmt("Unqueued event $%04X at position %d", event.Event, pos));
+  Log(5, Fmt("Unqueued event $%04X at position %d", EventCode(event.Event), pos));
   return 0;
 }
 
@@ -966,9 +987,9 @@ int TVoiceModem::ProcessEvents() {
   return 0;
 }
 
-int TVoiceModem::HandleEvent(int code, TEventData data) {
+int TVoiceModem::HandleEvent(ModemEvent code, TEventData data) {
   const std::string text = DataText(data);
-  Log(5, Fmt("Got event $%04X with data <%s>", code, text.c_str()));
+  Log(5, Fmt("Got event $%04X with data <%s>", EventCode(code), text.c_str()));
   int result = -2;
   if (TModemDriver* d = Driver()) result = d->HandleEvent(code, data);
   if (result != -2) return result;
@@ -976,20 +997,22 @@ int TVoiceModem::HandleEvent(int code, TEventData data) {
     Raise("HandleEvent: ", [&] { OnEvent(code, data, result); });
     if (result != -2) return result;
   }
-  if (code == meStop) {
+  if (code == ModemEvent::Stop) {
     StopCurrent();
     return 0;
   }
   const int state = GetState();
-  const bool stopAll = code == 0x2001 || code == 0x2004 || code == 0x2006;
+  const bool stopAll =
+      code == ModemEvent::Busy || code == ModemEvent::DataTone || code == ModemEvent::CallingTone;
+  const bool dialTone = code == ModemEvent::DialTone;
   if (state == msDialing && stopAll) return StopDialing();
-  if (state == msPlaying && (stopAll || code == 0x2003)) return StopPlaying();
+  if (state == msPlaying && (stopAll || dialTone)) return StopPlaying();
   if (state == msRecording) {
-    if (stopAll || code == 0x2003 || code == 0x200E) return StopRecording();
-    if (code == 0x2012) return Profile()->RecIgnoreSilence ? 0 : StopRecording();
+    if (stopAll || dialTone || code == ModemEvent::Silence) return StopRecording();
+    if (code == ModemEvent::Quiet) return Profile()->RecIgnoreSilence ? 0 : StopRecording();
   }
-  if (state == msWaiting && (stopAll || code == 0x2003 || code == 0x200F)) return StopWaiting();
-  Log(3, Fmt("Got unknown event $%04X with data <%s>", code, text.c_str()));
+  if (state == msWaiting && (stopAll || dialTone || code == ModemEvent::Ring)) return StopWaiting();
+  Log(3, Fmt("Got unknown event $%04X with data <%s>", EventCode(code), text.c_str()));
   return -2;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "modem/Format.h"
+#include "modem/ModemCodes.h"
 #include "modem/ModemDriver.h"
 #include "modem/ModemLogFile.h"
 #include "modem/ModemPort.h"
@@ -22,38 +23,9 @@
 #include "platform/Clock.h"
 #include "platform/Dispatcher.h"
 #include "platform/PortMap.h"
+#include "platform/SerialDevice.h"
 
 namespace zv {
-
-// Answer codes (MatchAnswer, Command).
-enum : int {
-  maBusy = 0x2000,
-  maConnect = 0x2001,
-  maEmpty = 0x2002,
-  maError = 0x2003,
-  maFax = 0x2004,
-  maFCon = 0x2005,
-  maFCo = 0x2006,
-  maNoAnswer = 0x2007,
-  maNoCarrier = 0x2008,
-  maNoDialTone = 0x2009,
-  maOk = 0x200A,
-  maRinging = 0x200B,
-  maRing1 = 0x200C,
-  maRing5 = 0x2010,
-  maRing = 0x2011,
-  maVCon = 0x2012,
-  maUser = 0x1000,  // + index of the expected alternative
-  maNoMatch = 0x4000,
-};
-
-// Event codes (queued TModemEvents); a separate code space.
-enum : int {
-  meDtmf = 0x2011,
-  meTimeLimit = 0x2021,
-  mePortError = 0x4005,
-  meStop = 0x4009,
-};
 
 constexpr int kStopped = 0x4D00;  // a dial, play, record or wait loop ended by a stop
 
@@ -68,14 +40,14 @@ enum : int {
 };
 
 struct TModemEvent {
-  int Event = 0;
+  ModemEvent Event = ModemEvent::None;
   TEventData Data;
 };
 
 class TVoiceModem {
  public:
   using TNotifyEvent = std::function<void()>;
-  using TModemEventHandler = std::function<void(int event, TEventData data, int& result)>;
+  using TModemEventHandler = std::function<void(ModemEvent event, TEventData data, int& result)>;
   using TMessageEvent = std::function<void(int level, const std::string& s)>;
   using TModemDataEvent = std::function<void(const std::uint8_t* buffer, int count)>;
   using TModemCharEvent = std::function<void(char c)>;
@@ -85,7 +57,10 @@ class TVoiceModem {
 
   static constexpr int kQueueSlots = 2048;
 
-  TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports);
+  // devices: the serial devices the engine's own port opens (none: it
+  // opens none, and only a port handed in with SetPort works).
+  TVoiceModem(IClock& clock, IDispatcher& dispatcher, const PortMap& ports,
+              SerialDeviceFactory devices = {});
   virtual ~TVoiceModem();
   TVoiceModem(const TVoiceModem&) = delete;
   TVoiceModem& operator=(const TVoiceModem&) = delete;
@@ -171,16 +146,16 @@ class TVoiceModem {
   // Discards what is queued for the modem and not yet sent.
   void PurgeOutput();
 
-  int Command(const std::string& cmd, const std::string& answers);
-  int CommandFmt(const std::string& format, const std::string& answers,
-                 const std::vector<FmtArg>& args);
-  int MatchAnswer(const std::string& line, const std::string& answers) const;
+  ModemAnswer Command(const std::string& cmd, const std::string& answers);
+  ModemAnswer CommandFmt(const std::string& format, const std::string& answers,
+                         const std::vector<FmtArg>& args);
+  ModemAnswer MatchAnswer(const std::string& line, const std::string& answers) const;
 
-  int QueueEvent(int event, TEventData data = {});
+  int QueueEvent(ModemEvent event, TEventData data = {});
   int UnqueueEvent(TModemEvent& event);
   int ProcessEvents();
   int QueuedEvents() const { return count_; }
-  virtual int HandleEvent(int code, TEventData data);
+  virtual int HandleEvent(ModemEvent code, TEventData data);
 
   virtual void Log(int level, const std::string& text);
   // printf-like; literal formats only.
@@ -211,6 +186,7 @@ class TVoiceModem {
   IClock& clock_;
   IDispatcher& dispatcher_;
   const PortMap& ports_;
+  SerialDeviceFactory devices_;
   TModemPort* port_ = nullptr;
   std::unique_ptr<TModemPort> ownPort_;
   TModemProfile* profile_ = nullptr;

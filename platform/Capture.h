@@ -80,6 +80,15 @@ class ISwitchedSource {
   virtual void SelectSwitcherInput(int input) = 0;  // 1-based
 };
 
+// A capture card that needs no hardware: synthetic scenes, or pictures
+// played from a file, following the switcher like a card behind it.
+class IEmulatedCapture : public ICaptureDriver, public ISwitchedSource {
+ public:
+  // "" for synthetic scenes; else the file (or folder) to play.
+  virtual void SetSourceFile(const std::string& path) = 0;
+  virtual const std::string& SourceFile() const = 0;
+};
+
 // The settings screens for the capture device ("Формат видео...",
 // "Источник видео...", "Яркость/контрастность...").  Modal: they return when
 // the user closed them; the format screen returns true when a new format was

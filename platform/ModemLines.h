@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/DeviceResult.h"
 #include "platform/SerialDevice.h"
 
 namespace zv {
@@ -14,31 +15,13 @@ class IModemLines {
  public:
   virtual ~IModemLines() = default;
   // Opens an existing device for writing, exclusively and without waiting
-  // for carrier; false when it is missing, busy or refused.
-  virtual bool Open(const std::string& path) = 0;
+  // for carrier; fails, with the reason, when it is missing, busy or refused.
+  virtual DeviceResult Open(const std::string& path) = 0;
   // Reads the lines of the open device; false when it has none to report
   // (a pseudo-terminal) or the read failed.
   virtual bool Read(SerialModemLines& lines) = 0;
   // Closes the device (nothing happens when it is not open).
   virtual void Close() = 0;
 };
-
-class LinuxModemLines final : public IModemLines {
- public:
-  LinuxModemLines() = default;
-  ~LinuxModemLines() override;
-  LinuxModemLines(const LinuxModemLines&) = delete;
-  LinuxModemLines& operator=(const LinuxModemLines&) = delete;
-
-  bool Open(const std::string& path) override;
-  bool Read(SerialModemLines& lines) override;
-  void Close() override;
-  bool IsOpen() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
-
-std::unique_ptr<IModemLines> MakeLinuxModemLines();
 
 }  // namespace zv

@@ -1,48 +1,11 @@
 #include "platform/ParallelPort.h"
 
-#include <fcntl.h>
-#include <linux/ppdev.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
 namespace zv {
-
-namespace {
-ParallelRead Failure(int err) {
-  ParallelRead r;
-  r.status = ParallelRead::Failed;
-  r.error = std::strerror(err);
-  return r;
-}
-}  // namespace
-
-ParallelRead ReadParallelStatusNow(const std::string& path) {
-  if (path.empty()) return Failure(ENOENT);
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Failure(errno);
-  ParallelRead r;
-  if (::ioctl(fd, PPCLAIM) != 0) {
-    r = Failure(errno);
-  } else {
-    unsigned char value = 0;
-    if (::ioctl(fd, PPRSTATUS, &value) == 0) {
-      r.status = ParallelRead::Ok;
-      r.value = value;
-    } else {
-      r = Failure(errno);
-    }
-    ::ioctl(fd, PPRELEASE);
-  }
-  ::close(fd);
-  return r;
-}
 
 struct AsyncParallelStatus::Shared {
   explicit Shared(Reader r) : reader(std::move(r)) {}
@@ -106,10 +69,6 @@ ParallelRead AsyncParallelStatus::Read(const std::string& path) {
   }
   s.hasResult = false;
   return s.result;
-}
-
-std::unique_ptr<IParallelStatus> MakeLinuxParallelStatus() {
-  return std::make_unique<AsyncParallelStatus>();
 }
 
 }  // namespace zv

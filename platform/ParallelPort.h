@@ -1,13 +1,12 @@
 #pragma once
-// The status register of a parallel port, read through the Linux parallel
-// port device (ppdev): open, claim the port, read the register, release,
-// close.  Bits as the hardware has them: 0x80 Busy (inverted pin 11),
-// 0x40 Ack, 0x20 Paper out, 0x10 Select in, 0x08 Error.
+// The status register of a parallel port.  Bits as the hardware has them:
+// 0x80 Busy (inverted pin 11), 0x40 Ack, 0x20 Paper out, 0x10 Select in,
+// 0x08 Error.
 //
-// Claiming waits while another driver (a print job) holds the port, for as
-// long as it holds it.  The program's reader therefore claims on a thread
-// of its own and waits for it only a few milliseconds: a port held
-// elsewhere reads as busy, and the main loop goes on.
+// Claiming a port waits while another driver (a print job) holds it, for as
+// long as it holds it.  The program's reader (LinuxParallelPort.h) therefore
+// claims on a thread of its own and waits for it only a few milliseconds: a
+// port held elsewhere reads as busy, and the main loop goes on.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,16 +31,13 @@ class IParallelStatus {
   virtual ParallelRead Read(const std::string& path) = 0;
 };
 
-// One read through ppdev, waiting as long as the claim takes.
-ParallelRead ReadParallelStatusNow(const std::string& path);
-
 // Runs a (possibly blocking) reader on a worker thread started at the first
 // read.  Read waits at most waitMs for it; a read still running then is
 // answered Busy, and its result goes to a later call for the same port.
 class AsyncParallelStatus final : public IParallelStatus {
  public:
   using Reader = std::function<ParallelRead(const std::string&)>;
-  explicit AsyncParallelStatus(Reader reader = ReadParallelStatusNow, unsigned waitMs = 20);
+  explicit AsyncParallelStatus(Reader reader, unsigned waitMs = 20);
   // Never waits for a worker stuck in a claim: it is left to end by itself.
   ~AsyncParallelStatus() override;
   AsyncParallelStatus(const AsyncParallelStatus&) = delete;
@@ -54,8 +50,5 @@ class AsyncParallelStatus final : public IParallelStatus {
   std::shared_ptr<Shared> shared_;
   unsigned waitMs_;
 };
-
-// The program's reader: ppdev on a worker thread.
-std::unique_ptr<IParallelStatus> MakeLinuxParallelStatus();
 
 }  // namespace zv

@@ -1,12 +1,15 @@
 #pragma once
 // One serial device as the serial-port component sees it.  The Linux
-// implementation works over termios2/ioctl; tests may substitute their own
-// device to show modem-line behaviour a pseudo-terminal cannot (CTS, DSR, DCD,
-// ring, breaks and line errors).
+// implementation (LinuxSerialDevice.h) works over termios2/ioctl; tests may
+// substitute their own device to show modem-line behaviour a pseudo-terminal
+// cannot (CTS, DSR, DCD, ring, breaks and line errors).
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "platform/DeviceResult.h"
 
 namespace zv {
 
@@ -36,8 +39,16 @@ enum class SerialWait { Readable, Timeout, Woken, Gone };
 class ISerialDevice {
  public:
   virtual ~ISerialDevice() = default;
-  // Opens read/write, without controlling terminal, exclusively, non-blocking.
-  virtual bool Open(const std::string& path) = 0;
+  // Opens read/write, without controlling terminal, exclusively, non-blocking;
+  // a failure keeps the system's reason.
+  virtual DeviceResult Open(const std::string& path) = 0;
+  // Whether a device is there and takes writing, without holding it or
+  // touching its line; the system's reason when it is not.
+  virtual DeviceResult Probe(const std::string& path) {
+    DeviceResult r = Open(path);
+    if (r) Close();
+    return r;
+  }
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Applies the line settings and checks that the device took them; false
@@ -62,35 +73,7 @@ class ISerialDevice {
   virtual void PurgeOutput() = 0;
 };
 
-class LinuxSerialDevice final : public ISerialDevice {
- public:
-  LinuxSerialDevice();
-  ~LinuxSerialDevice() override;
-  LinuxSerialDevice(const LinuxSerialDevice&) = delete;
-  LinuxSerialDevice& operator=(const LinuxSerialDevice&) = delete;
-
-  bool Open(const std::string& path) override;
-  void Close() override;
-  bool IsOpen() const override { return fd_ >= 0; }
-  bool SetLine(const SerialLine& line) override;
-  long Read(void* buf, std::size_t n, bool& gone) override;
-  long Write(const void* buf, std::size_t n, bool& gone) override;
-  int InQueue() override;
-  int OutQueue() override;
-  bool GetModemLines(SerialModemLines& lines) override;
-  bool GetCounters(SerialCounters& counters) override;
-  SerialWait WaitInput(int timeoutMs) override;
-  void Wake() override;
-  void PurgeInput() override;
-  void PurgeOutput() override;
-
-  int fd() const { return fd_; }
-
- private:
-  int fd_ = -1;
-  int wakeFd_ = -1;  // eventfd that interrupts WaitInput
-};
-
-std::unique_ptr<ISerialDevice> MakeLinuxSerialDevice();
+// Makes the device a serial port opens (the program's: LinuxSerialDevice).
+using SerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 
 }  // namespace zv

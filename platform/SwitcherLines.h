@@ -5,13 +5,16 @@
 #include <memory>
 #include <string>
 
+#include "platform/DeviceResult.h"
+
 namespace zv {
 
 class ISwitcherLines {
  public:
   virtual ~ISwitcherLines() = default;
-  // Opens an existing device; false when it is missing, busy or refused.
-  virtual bool Open(const std::string& path) = 0;
+  // Opens an existing device; fails, with the reason, when it is missing,
+  // busy or refused.
+  virtual DeviceResult Open(const std::string& path) = 0;
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
   // Raises (true) or drops (false) a line; false when the device refused.
@@ -21,27 +24,5 @@ class ISwitcherLines {
   // (the adapter pulled out, the terminal hung up), not merely refused.
   virtual bool Vanished() const { return false; }
 };
-
-class LinuxSwitcherLines final : public ISwitcherLines {
- public:
-  LinuxSwitcherLines() = default;
-  ~LinuxSwitcherLines() override;
-  LinuxSwitcherLines(const LinuxSwitcherLines&) = delete;
-  LinuxSwitcherLines& operator=(const LinuxSwitcherLines&) = delete;
-
-  bool Open(const std::string& path) override;
-  void Close() override;
-  bool IsOpen() const override { return fd_ >= 0; }
-  bool SetDtr(bool on) override;
-  bool SetRts(bool on) override;
-  bool Vanished() const override { return vanished_; }
-
- private:
-  bool Set(int line, bool on);
-  int fd_ = -1;
-  bool vanished_ = false;
-};
-
-std::unique_ptr<ISwitcherLines> MakeLinuxSwitcherLines();
 
 }  // namespace zv

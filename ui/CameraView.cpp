@@ -119,8 +119,8 @@ bool SavePicture(const TPicture& pic, const QString& path) {
 
 // --- CameraView
 
-CameraView::CameraView(TCamera& camera, VideoInput& video, QWidget* parent)
-    : QWidget(parent), camera_(&camera), video_(video) {
+CameraView::CameraView(TCamera& camera, Journal& journal, QWidget* parent)
+    : QWidget(parent), camera_(&camera), journal_(journal) {
   setAttribute(Qt::WA_OpaquePaintEvent);
   setMouseTracking(true);
   setToolTip(QString::fromStdString(camera.Hint));
@@ -206,8 +206,8 @@ void CameraView::SaveFrameAs() {
   if (chosen.isEmpty() || !camera_) return;
   const QString path = QString::fromStdString(SaveFrameFileName(chosen.toStdString()));
   if (!SavePicture(camera_->ShownPicture(), path))
-    video_.app.journal.AddJournal(
-        "Ошибка: Невозможно сохранить кадр в файл \"" + path.toStdString() + "\" !", 4);
+    journal_.AddJournal("Ошибка: Невозможно сохранить кадр в файл \"" + path.toStdString() + "\" !",
+                        jkError);
 }
 
 // --- CameraViews
@@ -265,7 +265,7 @@ void CameraViews::Sync() {
     if (!cam) continue;
     CameraView* view = View(k);
     if (!view) {
-      view = new CameraView(*cam, video, viewPanel_);
+      view = new CameraView(*cam, app_.journal, viewPanel_);
       view->setObjectName(QString("Camera%1").arg(k));
       views_.push_back(view);
     }

@@ -27,7 +27,7 @@ bool SavePicture(const TPicture& pic, const QString& path);
 class CameraView : public QWidget {
   Q_OBJECT
  public:
-  CameraView(TCamera& camera, VideoInput& video, QWidget* parent);
+  CameraView(TCamera& camera, Journal& journal, QWidget* parent);
   ~CameraView() override;
   TCamera* camera() const { return camera_; }
 
@@ -42,7 +42,7 @@ class CameraView : public QWidget {
   void Release();
   void SaveFrameAs();
   TCamera* camera_;
-  VideoInput& video_;
+  Journal& journal_;
   std::vector<std::pair<Signal<>*, int>> plain_;
   int zoneConn_ = 0;
 };

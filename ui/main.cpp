@@ -21,10 +21,8 @@
 
 #include "app/Application.h"
 #include "app/DataFolder.h"
-#include "detect/ViewerPanel.h"
-#include "link/Link.h"
 #include "platform/Clock.h"
-#include "platform/Speaker.h"
+#include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
 #include "ui/ExportMain.h"
 #include "ui/Guard.h"
@@ -107,16 +105,18 @@ int main(int argc, char** argv) {
   zv::PortMap ports;
   zv::Services services{clock, dispatcher, pump, timers, dialogs, speaker, display, ports};
 
+  // The program's devices, handed to the core: the Linux ones and the
+  // toolkit's sockets and sound player.
+  zv::ui::QtNetFactory net;
+  zv::ui::QtMediaPlayer sound;
+  zv::Devices devices = zv::LinuxDevices(clock);
+  devices.net = &net;
+  devices.player = &sound;
   zv::Application core(
-      services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()});
+      services, {QCoreApplication::applicationDirPath().toStdString(), dataDir.toStdString()},
+      std::move(devices));
   qapp.core = &core;
   zv::ui::SetExceptionSink([&core](const std::string& m) { core.AppEvents1Exception(m); });
-
-  zv::ui::QtNetFactory net;
-  core.link->SetNet(&net);
-  zv::ui::QtMediaPlayer sound;
-  core.viewer->SetMediaPlayer(&sound);
-  core.link->SetMediaPlayer(&sound);
 
   zv::ui::TForm1 window(core);
   // SIGTERM and SIGINT close the window as the menu's "Exit" does.  Set up

@@ -5,7 +5,7 @@
 // picture as a 24-bit file.
 #include <string>
 
-#include "video/Picture.h"
+#include "app/Picture.h"
 
 namespace zv {
 

@@ -3,12 +3,10 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "app/Application.h"
 #include "app/IniFile.h"
 #include "app/Text.h"
-#include "detect/Rounding.h"
+#include "app/Thresholds.h"
 #include "video/Bmp.h"
-#include "video/VideoInput.h"
 
 namespace zv {
 
@@ -51,21 +49,20 @@ std::string SaveFrameFileName(const std::string& chosen) {
   return chosen.find('.') == std::string::npos ? chosen + ".bmp" : chosen;
 }
 
-TCamera::TCamera(int number, VideoInput& video) : TCameraInfo(number), video_(video) {
-  Application& app = video_.app;
+TCamera::TCamera(int number, const CameraContext& context) : TCameraInfo(number), c_(context) {
   // 1. View and pictures of the frame size.
-  const int w = app.CaptureWidth, h = app.CaptureHeight;
+  const int w = c_.host.CaptureWidth(), h = c_.host.CaptureHeight();
   View = ViewRect{0, 0, w, h};
   PlaybackPicture.SetSize(w, h);
   CurrentPicture.SetSize(w, h);
   PreviousPicture.SetSize(w, h);
   DifferencePicture.SetSize(w, h);
   // 2. A fixed picture to work with in debug mode.
-  if (ClientMode() && app.settings.DebugMode) {
-    const std::string path = app.settings.DataDir() + "/Debug.bmp";
+  if (ClientMode() && c_.settings.DebugMode) {
+    const std::string path = c_.settings.DataDir() + "/Debug.bmp";
     std::string why;
     if (!LoadBmp(path, CurrentPicture, &why))
-      app.journal.AddJournal("Ошибка: \"" + path + "\" - " + why + " !", 0);
+      c_.journal.AddJournal("Ошибка: \"" + path + "\" - " + why + " !", jkInfo);
   }
   // 3. Initial values.
   Description = "Видеокамера " + std::to_string(number);
@@ -88,18 +85,18 @@ TCamera::~TCamera() {
   Destroying();
   if (!SaveOnDestroy) return;
   try {
-    SaveToIni(video_.app.settings.Ini());
-    video_.app.settings.Flush(25);
+    SaveToIni(c_.settings.Ini());
+    c_.settings.Flush(jcCameraSave);
   } catch (...) {
   }
 }
 
 bool TCamera::ClientMode() const {
-  return !video_.app.settings.ServerMode;
+  return !c_.settings.ServerMode;
 }
 
 void TCamera::ReadSettings() {
-  IniFile& ini = video_.app.settings.Ini();
+  IniFile& ini = c_.settings.Ini();
   const std::string sec = Section(Number);
   try {
     Description = ini.ReadString(sec, "Description", "В/камера " + std::to_string(Number));
@@ -110,12 +107,12 @@ void TCamera::ReadSettings() {
     FramesPerMinute = ReadPercent(ini, sec, "FramesPerMinute", "160.0");
     SetZonesFromString(ini.ReadString(sec, "Zones", std::string(320, '0')));
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 24, 1);
+    c_.journal.ReportError(e.what(), jcCameraRead, 1);
   }
 }
 
 void TCamera::SaveSettings() {
-  SaveToIni(video_.app.settings.Ini());
+  SaveToIni(c_.settings.Ini());
 }
 
 void TCamera::SaveToIni(IniFile& ini) {
@@ -131,14 +128,14 @@ void TCamera::SaveToIni(IniFile& ini) {
     ini.WriteFloat(sec, "ChangesEventPercent", ChangesEventPercent);
     ini.WriteFloat(sec, "FramesPerMinute", FramesPerMinute);
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 25, 1);
+    c_.journal.ReportError(e.what(), jcCameraSave, 1);
   }
   try {
     ini.WriteInteger(sec, "ZonesHAmount", ZoneGrid::kCols);
     ini.WriteInteger(sec, "ZonesVAmount", ZoneGrid::kRows);
     ini.WriteString(sec, "Zones", ZonesString());
   } catch (const std::exception& e) {
-    video_.app.journal.ReportError(e.what(), 26, 1);
+    c_.journal.ReportError(e.what(), jcCameraZonesSave, 1);
   }
 }
 
@@ -160,15 +157,15 @@ void TCamera::SetZonesFromString(const std::string& s) {
 
 void TCamera::UpdateZoneGeometry() {
   const TPicture& frame = CurrentPicture;
-  const int fw = frame.Width() > 0 ? frame.Width() : video_.app.CaptureWidth;
-  const int fh = frame.Height() > 0 ? frame.Height() : video_.app.CaptureHeight;
+  const int fw = frame.Width() > 0 ? frame.Width() : c_.host.CaptureWidth();
+  const int fh = frame.Height() > 0 ? frame.Height() : c_.host.CaptureHeight();
   Zones.UpdateFrameGeometry(fw, fh);
   ScreenZoneGeometry(View.width, View.height, ScreenZones);
 }
 
 const TPicture& TCamera::ShownPicture() const {
-  if (video_.PlaybackPageShown()) return PlaybackPicture;
-  if (video_.ShowDifference && video_.ShowDifference()) return DifferencePicture;
+  if (c_.host.PlaybackPageShown()) return PlaybackPicture;
+  if (c_.host.ShowDifference()) return DifferencePicture;
   return CurrentPicture;
 }
 
@@ -186,7 +183,7 @@ CameraOverlay TCamera::Overlay(int w, int h) const {
     for (int c = 0; c < ZoneGrid::kCols; ++c)
       for (int r = 0; r < ZoneGrid::kRows; ++r)
         if (Zones.on[c][r]) o.outlines.push_back(screen[c][r]);
-  } else if (video_.Recording() && !video_.PlaybackPageShown() &&
+  } else if (c_.host.Recording() && !c_.host.PlaybackPageShown() &&
              IsMotionLevel(ChangesEventPercent, ChangeValue)) {
     for (int c = 0; c < ZoneGrid::kCols; ++c)
       for (int r = 0; r < ZoneGrid::kRows; ++r)
@@ -196,20 +193,19 @@ CameraOverlay TCamera::Overlay(int w, int h) const {
 }
 
 void TCamera::RenameClick() {
-  Application& app = video_.app;
   std::string text = Description;
-  if (!app.services().dialogs.InputQuery(Description, "Новое название:", text)) return;
+  if (!c_.dialogs.InputQuery(Description, "Новое название:", text)) return;
   Description = text;
   Hint = text;
   // The Object that carries this camera's ID (IDs are not record numbers).
+  const Settings& st = c_.settings;
   if (!ClientMode())
-    for (int i = 1;
-         i <= app.settings.ObjectsCount && i < static_cast<int>(app.settings.Objects.size()); ++i)
-      if (app.settings.Objects[static_cast<std::size_t>(i)].ID == ObjID) {
-        Hint += "\r\n" + app.settings.Objects[static_cast<std::size_t>(i)].Name;
+    for (int i = 1; i <= st.ObjectsCount && i < static_cast<int>(st.Objects.size()); ++i)
+      if (st.Objects[static_cast<std::size_t>(i)].ID == ObjID) {
+        Hint += "\r\n" + st.Objects[static_cast<std::size_t>(i)].Name;
         break;
       }
-  TCheckListBox& list = app.form.CamViewListBox;
+  TCheckListBox& list = c_.cameraList;
   for (int i = 0; i < list.Count(); ++i)
     if (list.Object(i) == static_cast<TCameraInfo*>(this)) list.SetText(i, text);
   TextChanged();
@@ -273,7 +269,7 @@ void TCamera::MouseUp() {
 
 void TCamera::Click() {
   Expanded = !Expanded;
-  video_.ViewPanelResize();
+  c_.host.ViewPanelResize();
 }
 
 }  // namespace zv

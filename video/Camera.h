@@ -8,15 +8,44 @@
 #include <vector>
 
 #include "app/Cameras.h"
+#include "app/Controls.h"
 #include "app/Journal.h"
-#include "detect/Zones.h"
+#include "app/Picture.h"
+#include "app/Settings.h"
+#include "app/Zones.h"
+#include "platform/Dialogs.h"
 #include "platform/Signal.h"
-#include "video/Picture.h"
 #include "video/Tiling.h"
 
 namespace zv {
 
-class VideoInput;
+// What a camera asks of the capture page that shows it.
+class ICameraHost {
+ public:
+  virtual ~ICameraHost() = default;
+  // The size of the captured pictures (a new camera's pictures take it).
+  virtual int CaptureWidth() const = 0;
+  virtual int CaptureHeight() const = 0;
+  // The views show the played-back pictures.
+  virtual bool PlaybackPageShown() const = 0;
+  // The views show the difference pictures ("Просмотр кадра разницы").
+  virtual bool ShowDifference() const = 0;
+  // Pictures are being recorded: motion is measured, and outlined.
+  virtual bool Recording() const = 0;
+  // A view grew or shrank: the views are tiled again.
+  virtual void ViewPanelResize() = 0;
+};
+
+// What a camera uses of the program around it: the settings (its section,
+// the mode, the Objects its hint names), the journal, the dialogs (a new
+// name), the camera list (its item's text) and its host.
+struct CameraContext {
+  Settings& settings;
+  Journal& journal;
+  IDialogs& dialogs;
+  TCheckListBox& cameraList;
+  ICameraHost& host;
+};
 
 struct CameraMenuItem {
   std::string Caption;
@@ -54,13 +83,12 @@ class TCamera final : public TCameraInfo {
   enum MenuIndex { miRename = 0, miZoneSetup, miAllZones, miColored, miSaveFrame };
   static constexpr const char* kZonesOffChar = "0";
 
-  TCamera(int number, VideoInput& video);
+  TCamera(int number, const CameraContext& context);
   ~TCamera() override;
 
   int Tag() const { return Number; }
 
   TPicture PlaybackPicture, CurrentPicture, PreviousPicture, DifferencePicture;
-  bool SaveOnDestroy = true;
   bool Colored = false;
   bool AllZonesValue = false;
   bool Dragging = false;
@@ -118,7 +146,7 @@ class TCamera final : public TCameraInfo {
  private:
   bool ClientMode() const;
   void RepaintZone(int c, int r);
-  VideoInput& video_;
+  CameraContext c_;
 };
 
 }  // namespace zv

@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 
-class EmulatedCamera final : public ICaptureDriver, public ISwitchedSource {
+class EmulatedCamera final : public IEmulatedCapture {
  public:
   static constexpr int kNoise = 4;  // noise is within +-kNoise per byte
   static constexpr std::uint64_t kFirstMotionMs = 15000;
@@ -35,8 +35,8 @@ class EmulatedCamera final : public ICaptureDriver, public ISwitchedSource {
   ~EmulatedCamera() override;
 
   // "" for synthetic scenes; a recording, a folder of bitmaps or one bitmap.
-  void SetSourceFile(const std::string& path) { file_ = path; }
-  const std::string& SourceFile() const { return file_; }
+  void SetSourceFile(const std::string& path) override { file_ = path; }
+  const std::string& SourceFile() const override { return file_; }
 
   std::string DeviceName(int index) const override;
   bool Connect(int index) override;

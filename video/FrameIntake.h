@@ -6,17 +6,25 @@
 // here and sets ReadyForFrame when it is done with it.
 #include <functional>
 
+#include "app/Cameras.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
+#include "app/MainFrame.h"
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
-#include "video/Picture.h"
 
 namespace zv {
 
-class Application;
-
 class FrameIntake {
  public:
-  explicit FrameIntake(Application& app);
+  // The switcher's settle time comes from form (UseSwitcher, SwitchDelay);
+  // frame tells whether the playback page is shown (no repaint then).
+  FrameIntake(IClock& clock, Journal& journal, const TFormModel& form, const MainFrame& frame,
+              CameraTable& cameras);
+
+  // The size of the captured pictures; a frame of another size sets it.
+  int CaptureWidth = 352, CaptureHeight = 288;
 
   // --- frame-cycle state
   int SwitcherPosition = 1;
@@ -43,7 +51,12 @@ class FrameIntake {
 
  private:
   bool TakeFrame(const TPicture& frame);
-  Application& app_;
+  IClock& clock_;
+  Journal& journal_;
+  const TFormModel& form_;
+  const MainFrame& frame_;
+  CameraTable& cameras_;
+
   long long taken_ = 0;
 };
 

@@ -3,7 +3,7 @@
 // and where the 20 x 16 detection zones lie in a frame and on a view.
 #include <vector>
 
-#include "detect/Zones.h"
+#include "app/Zones.h"
 
 namespace zv {
 

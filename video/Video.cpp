@@ -164,7 +164,7 @@ void TVideo::Deliver() {
     std::string why = driver_->LastError();
     journal_.ShowStatus("Нет видеосигнала с устройства \"" + driver_->DeviceName(index_) + "\"" +
                             (why.empty() ? std::string() : " (" + why + ")") + " !",
-                        4, 1);
+                        jkError, 1);
     return;
   }
   Hand();
@@ -196,7 +196,7 @@ void TVideo::TryReconnect() {
   if (!GrabFrame()) return;
   lost_ = false;
   journal_.ShowStatus(
-      "Видеосигнал с устройства \"" + driver_->DeviceName(index_) + "\" восстановлен", 1, 1);
+      "Видеосигнал с устройства \"" + driver_->DeviceName(index_) + "\" восстановлен", jkDevice, 1);
   Hand();
 }
 

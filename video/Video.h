@@ -9,10 +9,10 @@
 #include <string>
 
 #include "app/Journal.h"
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Services.h"
 #include "platform/Timer.h"
-#include "video/Picture.h"
 
 namespace zv {
 

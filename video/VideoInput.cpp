@@ -3,17 +3,24 @@
 #include <algorithm>
 #include <exception>
 
-#include "app/Application.h"
-
 namespace zv {
 
-VideoInput::VideoInput(Application& a)
-    : app(a),
-      Video(a.services(), a.journal),
-      Intake(a),
-      capture_(std::make_unique<V4l2Capture>()),
-      emulator_(a.services().clock) {
-  Intake.Follower = &emulator_;
+VideoInput::VideoInput(Services& services, Journal& journal, TFormModel& form, Settings& settings,
+                       MainFrame& frame, CameraTable& cameras,
+                       std::unique_ptr<ICaptureDriver> capture,
+                       std::unique_ptr<IEmulatedCapture> emulator)
+    : Video(services, journal),
+      Intake(services.clock, journal, form, frame, cameras),
+      s_(services),
+      journal_(journal),
+      form_(form),
+      settings_(settings),
+      frame_(frame),
+      cameras_(cameras),
+      capture_(std::move(capture)),
+      emulator_(std::move(emulator)),
+      cameraContext_{settings, journal, services.dialogs, form.CamViewListBox, *this} {
+  Intake.Follower = emulator_.get();
   Intake.IsRecording = [this] { return Recording(); };
   Intake.OnFrameSizeChanged = [this] { ViewPanelResize(); };
   Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& frame) {
@@ -22,9 +29,9 @@ VideoInput::VideoInput(Application& a)
   Video.OnLiveFrame = [this](const TPicture& frame) { LiveFrame(frame); };
   ChooseDriver();
 
-  app.cameras.SetFactory([this](int k) { return std::make_unique<TCamera>(k, *this); });
+  cameras_.SetFactory([this](int k) { return std::make_unique<TCamera>(k, cameraContext_); });
 
-  TFormModel& f = app.form;
+  TFormModel& f = form_;
   f.LiveVideo.OnClick = [this] { LiveVideoClick(); };
   f.VideoDriver.OnChange = [this] { VideoDriverChange(); };
   f.VideoSourceBtn.OnClick = [this] { VideoSourceBtnClick(); };
@@ -32,7 +39,7 @@ VideoInput::VideoInput(Application& a)
   f.VideoFormatBtn.OnClick = [this] { VideoFormatBtnClick(); };
   f.VideoEmulation.OnClick = [this] { VideoEmulationClick(); };
   f.VideoEmulationFile.OnChange = [this] {
-    if (app.form.VideoEmulation.Checked()) VideoEmulationClick();
+    if (form_.VideoEmulation.Checked()) VideoEmulationClick();
   };
   f.CamerasAmount.OnChange = [this] { CamerasAmountChange(); };
 }
@@ -40,9 +47,9 @@ VideoInput::VideoInput(Application& a)
 VideoInput::~VideoInput() {
   Video.SetDriver(nullptr);
   // The cameras save themselves into the settings, which outlive us.
-  app.cameras.FreeAll();
-  app.cameras.SetFactory([](int k) { return std::make_unique<TCameraInfo>(k); });
-  TFormModel& f = app.form;
+  cameras_.FreeAll();
+  cameras_.SetFactory([](int k) { return std::make_unique<TCameraInfo>(k); });
+  TFormModel& f = form_;
   f.LiveVideo.OnClick = nullptr;
   f.VideoDriver.OnChange = nullptr;
   f.VideoSourceBtn.OnClick = nullptr;
@@ -61,17 +68,17 @@ void VideoInput::SetCaptureDriver(std::unique_ptr<ICaptureDriver> driver) {
 
 // The station never connects a capture device.
 bool VideoInput::Loaded() const {
-  return app.settings.SettingsLoaded && !app.settings.ServerMode;
+  return settings_.SettingsLoaded && !settings_.ServerMode;
 }
 
 bool VideoInput::PlaybackPageShown() const {
-  return app.frame.ActivePage() == &app.form.TabSheet2;
+  return frame_.ActivePage() == &form_.TabSheet2;
 }
 
 void VideoInput::ChooseDriver() {
-  if (app.form.VideoEmulation.Checked()) {
-    emulator_.SetSourceFile(app.form.VideoEmulationFile.FileName());
-    Video.SetDriver(&emulator_);
+  if (form_.VideoEmulation.Checked()) {
+    emulator_->SetSourceFile(form_.VideoEmulationFile.FileName());
+    Video.SetDriver(emulator_.get());
   } else {
     Video.SetDriver(capture_.get());
   }
@@ -81,17 +88,17 @@ void VideoInput::ConnectFromSettings(int mode) {
   try {
     // The emulated camera stands for a card of its own, with or without a
     // driver number.
-    if (app.form.VideoEmulation.Checked())
-      Video.Connect(mode, std::max(app.form.VideoDriver.Value() - 1, 0));
-    else if (app.form.VideoDriver.Value() != 0)
-      Video.Connect(mode, app.form.VideoDriver.Value() - 1);
+    if (form_.VideoEmulation.Checked())
+      Video.Connect(mode, std::max(form_.VideoDriver.Value() - 1, 0));
+    else if (form_.VideoDriver.Value() != 0)
+      Video.Connect(mode, form_.VideoDriver.Value() - 1);
   } catch (const std::exception&) {
   }
 }
 
 void VideoInput::StartClient() {
-  app.CaptureWidth = Video.Width;
-  app.CaptureHeight = Video.Height;
+  Intake.CaptureWidth = Video.Width;
+  Intake.CaptureHeight = Video.Height;
   ChooseDriver();
   ConnectFromSettings(2);
   LiveVideoClick();
@@ -103,12 +110,12 @@ void VideoInput::Shutdown() {
 }
 
 void VideoInput::LiveVideoClick() {
-  const bool live = app.form.LiveVideo.Checked();
+  const bool live = form_.LiveVideo.Checked();
   Video.SetOverlay(live);
   Video.SetPreview(!Video.Overlay());
-  app.form.Video.SetVisible(live);
-  app.form.LiveVideoPanel.SetVisible(live);
-  app.form.ViewPanel.SetVisible(!live);
+  form_.Video.SetVisible(live);
+  form_.LiveVideoPanel.SetVisible(live);
+  form_.ViewPanel.SetVisible(!live);
   LayoutChanged();
 }
 
@@ -131,24 +138,23 @@ void VideoInput::VideoSourceBtnClick() {
   if (Video.Connected())
     Video.SourceDialog();
   else
-    app.services().dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
+    s_.dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
 }
 
 void VideoInput::DisplayFormatBtnClick() {
   if (Video.Connected())
     Video.DisplayDialog();
   else
-    app.services().dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
+    s_.dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
 }
 
 void VideoInput::VideoFormatBtnClick() {
   if (Recording()) {
-    app.services().dialogs.MessageBox(kStopRecordingText, "Zorvenix", MsgButtons::Ok,
-                                      MsgIcon::Warning);
+    s_.dialogs.MessageBox(kStopRecordingText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
     return;
   }
   if (!Video.Connected()) {
-    app.services().dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
+    s_.dialogs.MessageBox(kNotOpenText, "Zorvenix", MsgButtons::Ok, MsgIcon::Warning);
     return;
   }
   Video.FormatDialog();
@@ -156,38 +162,38 @@ void VideoInput::VideoFormatBtnClick() {
   const int bits = Video.Format().bitsPerPixel;
   Video.Disconnect();
   try {
-    Video.Connect(bits == 16 ? 1 : 2, app.form.VideoEmulation.Checked()
-                                          ? std::max(app.form.VideoDriver.Value() - 1, 0)
-                                          : app.form.VideoDriver.Value() - 1);
+    Video.Connect(bits == 16 ? 1 : 2, form_.VideoEmulation.Checked()
+                                          ? std::max(form_.VideoDriver.Value() - 1, 0)
+                                          : form_.VideoDriver.Value() - 1);
   } catch (const std::exception&) {
   }
   Video.SetOverlay(overlay);
   Video.SetPreview(!Video.Overlay());
-  app.CaptureWidth = Video.Width;
-  app.CaptureHeight = Video.Height;
+  Intake.CaptureWidth = Video.Width;
+  Intake.CaptureHeight = Video.Height;
   ViewPanelResize();
 }
 
 void VideoInput::CamerasAmountChange() {
   if (!Loaded()) return;
-  const int n = app.form.CamerasAmount.Value();
-  TCheckListBox& list = app.form.CamViewListBox;
+  const int n = form_.CamerasAmount.Value();
+  TCheckListBox& list = form_.CamViewListBox;
   try {
-    while (app.cameras.CameraCount() > n) {
-      TCameraInfo* cam = app.cameras.Get(app.cameras.CameraCount());
+    while (cameras_.CameraCount() > n) {
+      TCameraInfo* cam = cameras_.Get(cameras_.CameraCount());
       const int item = list.IndexOfObject(cam);
-      app.cameras.FreeLast();
+      cameras_.FreeLast();
       if (item >= 0) list.Delete(item);
     }
-    while (app.cameras.CameraCount() < n) {
-      TCameraInfo& cam = app.cameras.CreateNext();
+    while (cameras_.CameraCount() < n) {
+      TCameraInfo& cam = cameras_.CreateNext();
       list.Add(cam.Description, cam.Visible(), &cam);
     }
   } catch (const std::exception& e) {
-    app.journal.ReportError(e.what(), 1, 1);
+    journal_.ReportError(e.what(), jcCaughtFailure, 1);
   }
-  Intake.LimitToCameraCount(app.cameras.CameraCount());
-  CameraCountChanged(app.cameras.CameraCount());
+  Intake.LimitToCameraCount(cameras_.CameraCount());
+  CameraCountChanged(cameras_.CameraCount());
   ViewPanelResize();
 }
 
@@ -198,20 +204,21 @@ void VideoInput::SetViewPanelSize(int width, int height) {
 }
 
 TCamera* VideoInput::Camera(int k) const {
-  return app.cameras.GetAs<TCamera>(k);
+  return cameras_.GetAs<TCamera>(k);
 }
 
 void VideoInput::ViewPanelResize() {
   try {
-    const int count = app.cameras.CameraCount();
+    const int count = cameras_.CameraCount();
     std::vector<TileSlot> slots(static_cast<std::size_t>(count));
     for (int k = 1; k <= count; ++k) {
-      const TCameraInfo* info = app.cameras.Get(k);
+      const TCameraInfo* info = cameras_.Get(k);
       const TCamera* cam = Camera(k);
       slots[static_cast<std::size_t>(k - 1)] =
           TileSlot{info != nullptr, info && info->Visible(), cam && cam->Expanded};
     }
-    const TileResult r = TileViews(panelW_, panelH_, app.CaptureWidth, app.CaptureHeight, slots);
+    const TileResult r =
+        TileViews(panelW_, panelH_, Intake.CaptureWidth, Intake.CaptureHeight, slots);
     for (int k = 1; k <= count && !r.placement.empty(); ++k) {
       TCamera* cam = Camera(k);
       if (!cam) continue;
@@ -228,7 +235,7 @@ void VideoInput::ViewPanelResize() {
       }
     }
   } catch (const std::exception& e) {
-    app.journal.ReportError(e.what(), 7, 1);
+    journal_.ReportError(e.what(), jcTileViews, 1);
   }
   LayoutChanged();
 }

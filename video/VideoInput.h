@@ -6,44 +6,49 @@
 #include <functional>
 #include <memory>
 
+#include "app/Cameras.h"
+#include "app/FormModel.h"
+#include "app/Journal.h"
+#include "app/MainFrame.h"
+#include "app/Settings.h"
 #include "platform/Capture.h"
+#include "platform/Services.h"
 #include "platform/Signal.h"
-#include "platform/V4l2Capture.h"
 #include "video/Camera.h"
-#include "video/EmulatedCamera.h"
 #include "video/FrameIntake.h"
 #include "video/Video.h"
 
 namespace zv {
 
-class Application;
-
-class VideoInput {
+class VideoInput final : public ICameraHost {
  public:
   static constexpr const char* kNotOpenText =
       "Видеопоток не открыт, возможно отсутствует карта либо драйвер \"видеозахвата\" !";
   static constexpr const char* kStopRecordingText =
       "Для изменения формата видео необходимо остановить запись !";
 
-  explicit VideoInput(Application& app);
-  ~VideoInput();
+  // capture: the capture card's driver; emulator: the card without
+  // hardware, used while "Эмулировать видео" is ticked.  Makes the site's
+  // cameras in cameras from now on.
+  VideoInput(Services& services, Journal& journal, TFormModel& form, Settings& settings,
+             MainFrame& frame, CameraTable& cameras, std::unique_ptr<ICaptureDriver> capture,
+             std::unique_ptr<IEmulatedCapture> emulator);
+  ~VideoInput() override;
   VideoInput(const VideoInput&) = delete;
   VideoInput& operator=(const VideoInput&) = delete;
 
-  Application& app;
   TVideo Video;
   FrameIntake Intake;
 
-  // Replaces the V4L2 driver (tests hand in their own).
+  // Replaces the capture card's driver (tests hand in their own).
   void SetCaptureDriver(std::unique_ptr<ICaptureDriver> driver);
   ICaptureDriver& CaptureDriver() { return *capture_; }
-  EmulatedCamera& Emulator() { return emulator_; }
+  IEmulatedCapture& Emulator() { return *emulator_; }
   // The driver the capture control uses now.
   ICaptureDriver* ActiveDriver() const { return Video.Driver(); }
 
-  // Hooks of other parts.
-  std::function<bool()> IsRecording;     // recording is on
-  std::function<bool()> ShowDifference;  // "Просмотр кадра разницы" is checked
+  // Whether pictures are being recorded (the recording page says).
+  std::function<bool()> IsRecording;
 
   // --- start-up and shutdown steps
   void StartClient();  // the client-mode capture and camera steps of start-up
@@ -62,15 +67,20 @@ class VideoInput {
   void SetViewPanelSize(int width, int height);
   int ViewPanelWidth() const { return panelW_; }
   int ViewPanelHeight() const { return panelH_; }
-  void ViewPanelResize();
   TCamera* Camera(int k) const;
-  bool PlaybackPageShown() const;
-  bool Recording() const { return IsRecording && IsRecording(); }
   // The emulated camera is replaying pictures from a file (the viewer then
   // spreads played records over the cameras, so one file feeds several views).
   bool ReplayingFile() const {
-    return !emulator_.SourceFile().empty() && ActiveDriver() == &emulator_;
+    return !emulator_->SourceFile().empty() && ActiveDriver() == emulator_.get();
   }
+
+  // --- what the cameras ask
+  int CaptureWidth() const override { return Intake.CaptureWidth; }
+  int CaptureHeight() const override { return Intake.CaptureHeight; }
+  bool PlaybackPageShown() const override;
+  bool ShowDifference() const override { return form_.ViewDiffCadr.Checked(); }
+  bool Recording() const override { return IsRecording && IsRecording(); }
+  void ViewPanelResize() override;
 
   Signal<> LayoutChanged;             // views moved, shown or hidden
   Signal<const TPicture&> LiveFrame;  // picture for the live panel
@@ -81,8 +91,15 @@ class VideoInput {
   void ChooseDriver();
   void ConnectFromSettings(int mode);
 
+  Services& s_;
+  Journal& journal_;
+  TFormModel& form_;
+  Settings& settings_;
+  MainFrame& frame_;
+  CameraTable& cameras_;
   std::unique_ptr<ICaptureDriver> capture_;
-  EmulatedCamera emulator_;
+  std::unique_ptr<IEmulatedCapture> emulator_;
+  CameraContext cameraContext_;
   int panelW_ = 0, panelH_ = 0;
 };
 

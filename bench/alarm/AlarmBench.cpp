@@ -11,6 +11,8 @@
 #include <map>
 
 #include "alarm/Gauges.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
 
 namespace zv {
 namespace {
@@ -73,7 +75,8 @@ struct Site {
       : dir(TempDir()),
         journal(clock, dir.string()),
         settings(services, journal, form, cameras, dir.string()),
-        gauges(services, journal, form, settings, cameras, status) {
+        gauges(services, journal, form, settings, cameras, status, MakeLinuxModemLines(),
+               MakeLinuxParallelStatus()) {
     int slave = -1;
     char name[256] = {};
     if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {

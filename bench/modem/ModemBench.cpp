@@ -11,6 +11,7 @@
 
 #include "modem/IS101.h"
 #include "modem/VoiceModem.h"
+#include "platform/LinuxSerialDevice.h"
 #include "support/ModemSim.h"
 
 namespace zv {
@@ -61,7 +62,7 @@ void BM_PortRoundTrip(benchmark::State& state) {
   QueueDispatcher dispatcher;
   PortMap ports;
   ports.Set("COM1", line.slave);
-  TCommPort port(dispatcher, ports);
+  TCommPort port(dispatcher, ports, MakeLinuxSerialDevice);
   port.SetComNumber(cnCOM1);
   port.Open();
   if (!port.IsOpen()) {
@@ -89,7 +90,7 @@ void BM_PlayStream(benchmark::State& state) {
   profile.CommandDelay = 0;
   profile.PortReadDelay = profile.PortWriteDelay = profile.PortStatusDelay = 2;
   TIS101 driver;
-  TVoiceModem modem(clock, dispatcher, ports);
+  TVoiceModem modem(clock, dispatcher, ports, MakeLinuxSerialDevice);
   modem.SetProfile(&profile);
   modem.SetDriver(&driver);
   modem.OnYield = [&] { dispatcher.Drain(); };

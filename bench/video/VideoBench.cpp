@@ -5,10 +5,10 @@
 
 #include <vector>
 
+#include "app/Picture.h"
 #include "platform/Capture.h"
 #include "platform/Clock.h"
 #include "video/EmulatedCamera.h"
-#include "video/Picture.h"
 
 namespace {
 

@@ -210,10 +210,10 @@ TEST_F(DefenceTest, RecordedFramesCarryTheArmedFlagAndTheMasks) {
   FrameRecorder recorder(codec);
   const TPicture picture(32, 24);
   FrameDescriptor armed, quiet;
-  ASSERT_TRUE(recorder.WriteFrame(picture, armed, pair, {}, alarm().RecordedStatus()).ok());
+  ASSERT_TRUE(recorder.WriteFrame(picture, armed, pair, {}, DescriptorStatusOf(site())).ok());
   alarm().RemoteSwitchMode();
   Poll();
-  ASSERT_TRUE(recorder.WriteFrame(picture, quiet, pair, {}, alarm().RecordedStatus()).ok());
+  ASSERT_TRUE(recorder.WriteFrame(picture, quiet, pair, {}, DescriptorStatusOf(site())).ok());
   pair.Close();
 
   RecordingReader reader;

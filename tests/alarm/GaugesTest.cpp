@@ -8,6 +8,9 @@
 #include <mutex>
 
 #include "AlarmFixture.h"
+#include "platform/LinuxModemLines.h"
+#include "platform/LinuxParallelPort.h"
+#include "platform/LinuxSerialDevice.h"
 
 namespace zv::test {
 namespace {
@@ -213,8 +216,10 @@ TEST_F(GaugesTest, SerialGaugesFreezeWhenThePortIsTheLinksBusyOrWithoutLines) {
   EXPECT_EQ(form().DSR.FontColor(), Gauges::kAlarmColor);
   EXPECT_EQ(com->opens, 2);
   EXPECT_EQ(com->closes, 2);
-  const Lines gone{"Ошибка открытия порта Com2: для получения сигналов с датчиков !",
-                   "Порт Com2: для получения сигналов с датчиков открыт"};
+  const Lines gone{
+      "Ошибка открытия порта Com2: для получения сигналов с датчиков "
+      "(/nonexistent-zorvenix-ports/COM2: No such file or directory) !",
+      "Порт Com2: для получения сигналов с датчиков открыт"};
   EXPECT_EQ(Logged(before), gone);
 
   com->hasLines = true;
@@ -284,12 +289,14 @@ TEST_F(GaugesTest, PortCheckReportsConflictsAndOpenFailures) {
   form().EventComPort.SetValue(4);         // the switcher's
   com->present = false;
   form().EventComPort.SetValue(5);
-  EXPECT_EQ(Logged(), (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
-                             "Порт Com2: зарезервирован для связи с сервером !",
-                             "Порт Com4: зарезервирован для управления видеокоммутатором !",
-                             "Ошибка открытия порта Com5: для получения сигналов с датчиков !"}));
-  EXPECT_EQ(app->journal.Status()[0].text,
-            "Ошибка открытия порта Com5: для получения сигналов с датчиков !");
+  // A port that does not open says why, in the same line.
+  const std::string failed = "Ошибка открытия порта Com5: для получения сигналов с датчиков (" +
+                             loop.ports.ComDevice(5) + ": " + std::strerror(ENOENT) + ") !";
+  EXPECT_EQ(Logged(),
+            (Lines{"Порт Com3: для получения сигналов с датчиков открыт",
+                   "Порт Com2: зарезервирован для связи с сервером !",
+                   "Порт Com4: зарезервирован для управления видеокоммутатором !", failed}));
+  EXPECT_EQ(app->journal.Status()[0].text, failed);
   EXPECT_EQ(app->journal.Status()[0].color, colors::clRed);
   EXPECT_EQ(com->opens, com->closes);
   // The error codes go to the journal file.
@@ -338,7 +345,8 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
   alarm().gauges.EventComPortChange();
   EXPECT_TRUE(Poll());  // the poll does not repeat what the check said
   EXPECT_EQ(Logged(before),
-            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков !"}));
+            (Lines{"Ошибка открытия порта Com3: для получения сигналов с датчиков (" +
+                   std::string(name) + ": " + std::strerror(EBUSY) + ") !"}));
   int held = 0;
   ASSERT_EQ(::ioctl(holder.fd(), TIOCGEXCL, &held), 0);
   EXPECT_EQ(held, 1);
@@ -346,9 +354,10 @@ TEST_F(GaugesTest, RealDeviceLayerOnAPseudoTerminal) {
 
   // A device that is not there; a file that is not a terminal.
   LinuxModemLines lines;
-  EXPECT_FALSE(lines.Open(dir.file("missing")));
+  EXPECT_EQ(lines.Open(dir.file("missing")).reason,
+            dir.file("missing") + ": " + std::strerror(ENOENT));
   WriteFile(dir.file("plain"), "x");
-  EXPECT_FALSE(lines.Open(dir.file("plain")));
+  EXPECT_EQ(lines.Open(dir.file("plain")).error, ENOTTY);
   EXPECT_FALSE(lines.IsOpen());
   ::close(master);
 }
@@ -365,7 +374,7 @@ TEST(ParallelDevice, AbsentOrNonPortDevicesCannotBeReadAndSayWhy) {
   EXPECT_EQ(ReadParallelStatusNow("/dev/null").status, ParallelRead::Failed);
   EXPECT_EQ(ReadParallelStatusNow("").status, ParallelRead::Failed);
   // The program's reader answers the same, from its own thread.
-  AsyncParallelStatus lpt;
+  AsyncParallelStatus lpt(ReadParallelStatusNow);
   EXPECT_EQ(lpt.Read(d.file("parport9")).error, std::strerror(ENOENT));
 }
 

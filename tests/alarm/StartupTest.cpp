@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "AlarmFixture.h"
 #include "video/Camera.h"
@@ -28,7 +30,8 @@ TEST_F(StartupTest, SiteChecksTheGaugePortAndArmsAfterItIsUp) {
         "AutoStartDefence.Checked=1\r\nDefenceOnDelay.Value=1\r\nUseGaugesOnCom.Checked=1\r\n"
         "EventComPort.Value=3\r\nClientComPort.Value=2\r\n");
   EXPECT_TRUE(site().Armed);
-  const auto portError = IndexOf("Ошибка открытия порта Com3: для получения сигналов с датчиков !");
+  const auto portError = IndexOf("Ошибка открытия порта Com3: для получения сигналов с датчиков (" +
+                                 loop.ports.ComDevice(3) + ": " + std::strerror(ENOENT) + ") !");
   const auto started = IndexOf("Программа запущена");
   const auto arming = IndexOf("Постановка на охрану...");
   const auto armed = IndexOf("Режим охраны установлен");

@@ -2,6 +2,7 @@
 
 #include "app/Application.h"
 #include "app/IniFile.h"
+#include "link/Link.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"
 
@@ -35,7 +36,7 @@ TEST_F(AppFixture, StartAndStopInAnEmptyFolder) {
     // Camera 1 brings its own rate (160 frames a minute) into RecFreq.
     EXPECT_EQ(a->Timer1.Interval(), 375u);
     EXPECT_TRUE(a->Timer3.Enabled());
-    EXPECT_EQ(a->ClientSocketAddress, "192.168.0.1");
+    EXPECT_EQ(a->link->ClientSocketAddress, "192.168.0.1");
     a->FormClose();
     a->FormClose();  // a second close does nothing
     EXPECT_FALSE(a->Timer1.Enabled());
@@ -143,13 +144,12 @@ TEST_F(AppFixture, FramePanelAndExceptions) {
 
 TEST_F(AppFixture, TimersRunTheirHandlers) {
   auto a = Start();
-  int beats = 0;
-  a->OnTimer3.push_back([&] { ++beats; });
+  const int beats = a->link->st.Timer3Tag;  // counted by the heartbeat
   loop.RunFor(10'000);
-  EXPECT_EQ(beats, 10);
+  EXPECT_EQ(a->link->st.Timer3Tag, beats + 10);
   a->FormClose();
   loop.RunFor(5'000);
-  EXPECT_EQ(beats, 10);
+  EXPECT_EQ(a->link->st.Timer3Tag, beats + 10);
 }
 
 }  // namespace

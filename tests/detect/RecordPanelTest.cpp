@@ -111,8 +111,7 @@ TEST_F(RecordPanelTest, RecordingRefusesToStartWhenThePairCannotBeOpened) {
   EXPECT_FALSE(rec().Recording());
   EXPECT_FALSE(rec().FilesOpen());
   EXPECT_EQ(f.RecordBtn.Caption(), "Запись");
-  EXPECT_EQ(Journaled("Запись не начата: Ошибка открытия файла", 4, RecordPanel::kFileErrorCode),
-            1);
+  EXPECT_EQ(Journaled("Запись не начата: Ошибка открытия файла", 4, jcRecording), 1);
   // The status line says why too.
   EXPECT_NE(app->journal.Status()[0].text.find("Запись не начата"), std::string::npos);
 }
@@ -223,7 +222,7 @@ TEST_F(RecordPanelTest, PictureSizeChangeRestartsTheComparison) {
   }
   EXPECT_TRUE(moved);
   EXPECT_EQ(cam(1)->PreviousPicture.Width(), 176);
-  EXPECT_EQ(app->CaptureWidth, 176);
+  EXPECT_EQ(app->video->Intake.CaptureWidth, 176);
   EXPECT_EQ(cam(1)->Zones.frameWidth, 176);
 }
 
@@ -346,7 +345,7 @@ TEST_F(RecordPanelTest, FailedWritesAreJournaledOnceAndRecordingGoesOn) {
   app->form.RecFreq.SetValue(600);
   StartRecording();
   loop.RunFor(1000);
-  EXPECT_EQ(Journaled("Ошибка записи в файл", 4, RecordPanel::kFileErrorCode), 1);
+  EXPECT_EQ(Journaled("Ошибка записи в файл", 4, jcRecording), 1);
   EXPECT_TRUE(rec().Recording());
   EXPECT_EQ(rec().RecordsWritten, 0);
 }
@@ -416,9 +415,10 @@ TEST_F(RecordPanelTest, NextFileContinuesInANewPairAndTheViewerMovesAlong) {
 class NotedLines final : public ISwitcherLines {
  public:
   explicit NotedLines(std::vector<std::string>& log) : log_(log) {}
-  bool Open(const std::string& path) override {
+  DeviceResult Open(const std::string& path) override {
     log_.push_back("open " + path);
-    return open_ = true;
+    open_ = true;
+    return DeviceResult::Success();
   }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }

@@ -8,9 +8,9 @@
 #include <map>
 #include <random>
 
+#include "app/Picture.h"
 #include "detect/RecordingFiles.h"
 #include "support/TempDir.h"
-#include "video/Picture.h"
 
 namespace zv {
 namespace {

@@ -5,9 +5,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "detect/Switcher.h"
+#include "platform/LinuxSwitcherLines.h"
 
 namespace zv {
 namespace {
@@ -16,10 +19,10 @@ namespace {
 class RecordedLines final : public ISwitcherLines {
  public:
   explicit RecordedLines(std::vector<std::string>& log) : log_(log) {}
-  bool Open(const std::string& path) override {
+  DeviceResult Open(const std::string& path) override {
     log_.push_back("open " + path);
     open_ = path.find("missing") == std::string::npos;
-    return open_;
+    return open_ ? DeviceResult::Success() : DeviceResult::FromErrno(path, ENOENT);
   }
   void Close() override {
     if (open_) log_.push_back("close");
@@ -85,7 +88,9 @@ TEST(Switcher, PortConflictsAndFailures) {
   log.clear();
   m = sw.Open({4, 1, false, 3});
   EXPECT_EQ(m.code, 18);
-  EXPECT_EQ(m.text, "Ошибка открытия порта Com4: для управления видеокоммутатором !");
+  EXPECT_EQ(m.text,
+            "Ошибка открытия порта Com4: для управления видеокоммутатором (/dev/missing4: " +
+                std::string(std::strerror(ENOENT)) + ") !");
   EXPECT_EQ(log, (std::vector<std::string>{"close", "open /dev/missing4"}));
   EXPECT_FALSE(sw.IsOpen());
   log.clear();
@@ -101,12 +106,16 @@ TEST(Switcher, LinuxLinesOpenExistingTerminalsExclusively) {
   const std::string slave = ::ptsname(master);
 
   LinuxSwitcherLines lines;
-  EXPECT_FALSE(lines.Open("/nonexistent/ttyS9"));
-  EXPECT_FALSE(lines.Open("/dev/null"));  // not a terminal
+  // A refusal keeps the system's reason, prefixed by the device.
+  EXPECT_EQ(lines.Open("/nonexistent/ttyS9").reason,
+            "/nonexistent/ttyS9: " + std::string(std::strerror(ENOENT)));
+  EXPECT_EQ(lines.Open("/dev/null").error, ENOTTY);  // not a terminal
   EXPECT_FALSE(lines.IsOpen());
   ASSERT_TRUE(lines.Open(slave));
   LinuxSwitcherLines second;
-  EXPECT_FALSE(second.Open(slave));  // held by the first
+  const DeviceResult held = second.Open(slave);  // held by the first
+  EXPECT_EQ(held.kind, DeviceResult::Kind::SystemError);
+  EXPECT_EQ(held.reason, slave + ": " + std::strerror(EBUSY));
   // A pseudo-terminal has no modem lines: the change is refused, not faked.
   EXPECT_FALSE(lines.SetDtr(true));
   lines.Close();

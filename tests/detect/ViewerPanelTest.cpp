@@ -252,13 +252,13 @@ TEST_F(ViewerPanelTest, AlarmSoundPlaysSeeksAndReportsFailuresWithCode39) {
   StartSite();
   TFormModel& f = app->form;
   f.PlaySound.Click();  // no player at all
-  EXPECT_EQ(Journaled("Ошибка: ", 0, ViewerPanel::kSoundErrorCode), 1);
+  EXPECT_EQ(Journaled("Ошибка: ", 0, jcSoundPlay), 1);
 
   ScriptedPlayer player;
   viewer().SetMediaPlayer(&player);
   player.openOk = false;
   f.PlaySound.Click();
-  EXPECT_EQ(Journaled("Ошибка: нет файла !", 0, ViewerPanel::kSoundErrorCode), 1);
+  EXPECT_EQ(Journaled("Ошибка: нет файла !", 0, jcSoundPlay), 1);
   EXPECT_EQ(player.opened, viewer().SoundFileName());
 
   player.openOk = true;

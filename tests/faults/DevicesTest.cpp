@@ -83,7 +83,8 @@ TEST_F(DeviceSite, TheSensorsPortThatGoesIsToldOnceAndReadAgainWhenItIsBack) {
   Start("UseGaugesOnCom.Checked=1\r\nEventComPort.Value=5\r\nCD.Checked=1\r\n",
         "COM5=" + com5.path() + "\r\n");
   const std::string open = "Порт Com5: для получения сигналов с датчиков открыт";
-  const std::string failed = "Ошибка открытия порта Com5: для получения сигналов с датчиков !";
+  // Said with the system's reason.
+  const std::string failed = "Ошибка открытия порта Com5: для получения сигналов с датчиков (";
   EXPECT_EQ(Shown(open), 1);
   loop.RunFor(3000);
   EXPECT_EQ(Shown(failed), 0);

@@ -108,15 +108,15 @@ TEST_F(DiskFullSite, TheJournalTakesNoHalfLineAndWritesTheRefusedOnesLater) {
   // The journal's last block may still take a few lines; then it is full.
   int n = 0;
   while (app->journal.Unwritten() == 0 && n < 500)
-    app->journal.AddJournal("Сработка - \"Двери\" ! " + std::to_string(++n), 3);
+    app->journal.AddJournal("Сработка - \"Двери\" ! " + std::to_string(++n), jkAlarm);
   ASSERT_GT(app->journal.Unwritten(), 0u);
-  for (int i = 0; i < 5; ++i) app->journal.AddJournal("Сработка - \"Окна\" !", 3);
+  for (int i = 0; i < 5; ++i) app->journal.AddJournal("Сработка - \"Окна\" !", jkAlarm);
   const JournalReport during = CheckJournal(app->journal.LogPath());
   EXPECT_TRUE(during.Whole()) << during.Describe();
   EXPECT_EQ(CountHaving(shown, "Ошибка записи журнала"), 1);
 
   disk.Free();
-  app->journal.AddJournal("Место на диске есть", 0);
+  app->journal.AddJournal("Место на диске есть", jkInfo);
   const JournalReport after = CheckJournal(app->journal.LogPath());
   EXPECT_TRUE(after.Whole()) << after.Describe();
   EXPECT_EQ(after.texts.size(), start + static_cast<std::size_t>(n) + 5 + 1 + 1);

@@ -165,12 +165,12 @@ TEST(PowerCut, TheJournalHasNoHalfLineAndItsNumbersGoOn) {
                 [&](const std::string& d) {
                   Journal j(clock, d);
                   for (int i = 1; i <= 6; ++i)
-                    j.AddJournal("Сработка - \"Двери\" ! " + std::to_string(i), 3);
+                    j.AddJournal("Сработка - \"Двери\" ! " + std::to_string(i), jkAlarm);
                 },
                 [&](const std::string& d, const std::string& where) {
                   // The next start adds its line to what the cut left.
                   Journal j(clock, d);
-                  j.AddJournal("Старт программы...", 0);
+                  j.AddJournal("Старт программы...", jkInfo);
                   const JournalReport r = CheckJournal(j.LogPath());
                   EXPECT_TRUE(r.Whole()) << where << ": " << r.Describe();
                   EXPECT_EQ(r.first, 1) << where;

@@ -52,6 +52,17 @@ class DispatchTest : public LinkFixture {
   bool motion = false;
 };
 
+// The heartbeat polls the inputs before the dispatch looks at them: the
+// first beat of an alarm already starts counting the reaction delay.
+TEST_F(DispatchTest, TheFirstBeatOfAnAlarmStartsTheReactionDelay) {
+  MakeSite({Abonent(1, "5550199", "msg.rmd", false)});
+  site().site().Armed = true;
+  motion = true;
+  Seconds(1);
+  EXPECT_FALSE(site().app->alarm->LastAllClear);
+  EXPECT_TRUE(site().app->Timer4.Enabled());
+}
+
 TEST_F(DispatchTest, AnAlarmShorterThanTheReactionDelayCallsNobody) {
   MakeSite({Abonent(1, "5550199", "msg.rmd", false)});
   site().site().Armed = true;
@@ -229,7 +240,7 @@ TEST_F(DispatchTest, AnEmptyDtmfCodeNeverArmsOrDisarms) {
   site().app->form.DefenceOnDTMF.SetText("");
   for (char c : std::string("6592#")) {
     int result = 0;
-    site().link().dispatch.VoiceModem1Event(meDtmf, TEventData{c, 0}, result);
+    site().link().dispatch.VoiceModem1Event(ModemEvent::Dtmf, TEventData{c, 0}, result);
   }
   EXPECT_FALSE(site().site().Armed);
   EXPECT_EQ(site().link().st.DtmfBuffer, "6592#");
@@ -260,7 +271,7 @@ class ModemDispatchTest : public DispatchTest {
   void Key(const std::string& digits) {
     for (char c : digits) {
       int result = 0;
-      site().link().dispatch.VoiceModem1Event(meDtmf, TEventData{c, 0}, result);
+      site().link().dispatch.VoiceModem1Event(ModemEvent::Dtmf, TEventData{c, 0}, result);
     }
   }
   void VoiceEntry() {

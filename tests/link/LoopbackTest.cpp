@@ -183,9 +183,9 @@ TEST_F(LoopbackTest, AStationThatCannotListenSaysSoOnlyWithTheNetworkLink) {
 }
 
 TEST_F(LoopbackTest, TheSiteUsesTheFirstOfItsServerAddresses) {
-  EXPECT_EQ(site().app->ClientSocketAddress, "127.0.0.1");
+  EXPECT_EQ(site().app->link->ClientSocketAddress, "127.0.0.1");
   site().app->form.ServerAddresses.SetText("127.0.0.2, 127.0.0.1");
-  EXPECT_EQ(site().app->ClientSocketAddress, "127.0.0.2");
+  EXPECT_EQ(site().app->link->ClientSocketAddress, "127.0.0.2");
 }
 
 }  // namespace

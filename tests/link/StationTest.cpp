@@ -109,7 +109,7 @@ TEST_F(StationTest, GaugeAlarmsNameTheInputsAndTheirReturnIsJournaled) {
                                     "Датчики на объекте №1(Склад) снова в рабочем состоянии"}));
   const std::string beep = st().app->form.BeepStr.Text();
   EXPECT_EQ(Played(beeps), Join({Pattern(beep), Pattern(beep), Pattern("i50")}));
-  EXPECT_EQ(st().app->journal.View()[lines].color, KindColor(3));
+  EXPECT_EQ(st().app->journal.View()[lines].color, KindColor(jkAlarm));
 }
 
 TEST_F(StationTest, CameraMotionOfTwoCamerasIsOneLine) {

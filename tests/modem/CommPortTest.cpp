@@ -9,6 +9,7 @@
 #include "FakeSerialDevice.h"
 #include "Pump.h"
 #include "modem/CommPort.h"
+#include "platform/LinuxSerialDevice.h"
 #include "support/ModemSim.h"
 
 namespace zv::test {
@@ -25,7 +26,7 @@ struct PtyPort : ::testing::Test {
   ModemSim sim;
   QueueDispatcher dispatcher;
   PortMap ports;
-  TCommPort port{dispatcher, ports};
+  TCommPort port{dispatcher, ports, MakeLinuxSerialDevice};
   void SetUp() override {
     ports.Set("COM1", sim.SlavePath());
     port.SetComNumber(cnCOM1);
@@ -78,10 +79,20 @@ TEST_F(PtyPort, TheDeviceIsHeldExclusively) {
   port.Open();
   ASSERT_TRUE(port.IsOpen());
   if (::geteuid() == 0) GTEST_SKIP() << "root may open an exclusive tty again";
-  TCommPort second{dispatcher, ports};
+  TCommPort second{dispatcher, ports, MakeLinuxSerialDevice};
   second.SetComNumber(cnCOM1);
   second.Open();
   EXPECT_FALSE(second.IsOpen());
+}
+
+// The library opens only the devices it is handed: without a device layer
+// an existing terminal stays closed, and the reason says so.
+TEST_F(PtyPort, WithoutADeviceLayerNoPortOpens) {
+  TCommPort bare{dispatcher, ports};
+  bare.SetComNumber(cnCOM1);
+  bare.Open();
+  EXPECT_FALSE(bare.IsOpen());
+  EXPECT_EQ(bare.OpenError(), sim.SlavePath() + ": no device");
 }
 
 TEST_F(PtyPort, PseudoTerminalLinesCountAsOnAndAreAnnouncedOnce) {

@@ -91,7 +91,7 @@ TEST_F(Sm56, CompressionAndDeviceChecks) {
   EXPECT_EQ(sim.Received(), "");
 
   sim.Answer("AT+VLS=1", {"VCON"});
-  EXPECT_EQ(modem.SetDevice(2), 0x2001);
+  EXPECT_EQ(modem.SetDevice(2), TMotorolaSM56::kVoiceConnected);
   sim.Answer("AT+VLS=8", {"ERROR"});
   EXPECT_EQ(modem.SetDevice(5), 0);  // whatever the answer
   c = 0;
@@ -113,23 +113,23 @@ TEST_F(Sm56, DialOutcomes) {
   sim.Answer("ATDT5550199", {"BUSY"});
   EXPECT_EQ(modem.Dial("5550199"), kStopped);
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(events.back().first, 0x2001);
+  EXPECT_EQ(events.back().first, ModemEvent::Busy);
 
   sim.Answer("ATDT5550199", {"NO ANSWER"});
   EXPECT_EQ(modem.Dial("5550199"), kStopped);  // not connected is not a success
-  EXPECT_EQ(events.back().first, 0x200B);
+  EXPECT_EQ(events.back().first, ModemEvent::NoAnswer);
   EXPECT_TRUE(Logged(3, "Got unknown event $200B with data <>"));
 
   sim.Answer("ATDT5550199", {"NO DIAL TONE"});
   EXPECT_EQ(modem.Dial("5550199"), kStopped);
-  EXPECT_EQ(events.back().first, 0x200D);
+  EXPECT_EQ(events.back().first, ModemEvent::NoDialTone);
 
   profile.DialTimeOut = 1;
   sim.OnLine("ATDT5550199");  // and then silence
   const auto t = std::chrono::steady_clock::now();
   EXPECT_EQ(modem.Dial("5550199"), kStopped);
   EXPECT_GE(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(900));
-  EXPECT_EQ(events.back().first, 0x2021);
+  EXPECT_EQ(events.back().first, ModemEvent::TimeLimit);
   EXPECT_EQ(modem.GetState(), msIdle);
   EXPECT_TRUE(sim.Errors().empty());
 }
@@ -145,9 +145,9 @@ TEST_F(Sm56, DataCallsConnectAndAnswersReportTheConnection) {
   sim.Answer("ATDP5550100", {"NO CARRIER"});
   EXPECT_EQ(modem.Dial("5550100"), kStopped);
   sim.Answer("ATA", {"CONNECT 33600"});
-  EXPECT_EQ(modem.AnswerPhone(), 0x200A);
+  EXPECT_EQ(modem.AnswerPhone(), AnswerCode(ModemAnswer::Ok));
   sim.Answer("ATA", {"NO CARRIER"});
-  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+  EXPECT_EQ(modem.AnswerPhone(), AnswerCode(ModemAnswer::Error));
 
   sim.Answer("AT+FCLASS=8", {"OK"});
   ASSERT_EQ(modem.VoiceModeOn(), 0);
@@ -290,13 +290,13 @@ TEST_F(Sm56, RecordingIntoAFullFileFails) {
 TEST_F(Sm56, LineAndModeCommands) {
   OpenModem();
   sim.Answer("ATA", {"OK"});
-  EXPECT_EQ(modem.AnswerPhone(), 0x200A);
+  EXPECT_EQ(modem.AnswerPhone(), AnswerCode(ModemAnswer::Ok));
   sim.Answer("ATA", {"NO CARRIER"});  // nobody on the line: the answer ends there
-  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+  EXPECT_EQ(modem.AnswerPhone(), AnswerCode(ModemAnswer::Error));
   sim.Answer("AT+FCLASS=8", {"OK"});
   EXPECT_EQ(modem.RestoreVoiceMode(), 0);
   sim.Answer("ATA", {"NO CARRIER", "ERROR"});  // in voice mode only OK answers
-  EXPECT_EQ(modem.AnswerPhone(), 0x2003);
+  EXPECT_EQ(modem.AnswerPhone(), AnswerCode(ModemAnswer::Error));
   sim.Answer("AT+FCLASS=0", {"OK"});
   EXPECT_EQ(modem.VoiceModeOff(), 0);
   sim.Answer("AT+FCLASS=2", {"OK"});
@@ -323,7 +323,7 @@ TEST_F(Sm56, PlayStopsAtItsTimeLimit) {
   EXPECT_GE(std::chrono::steady_clock::now() - t, std::chrono::milliseconds(900));
   TModemEvent ev;  // left for the next event pass
   ASSERT_EQ(modem.UnqueueEvent(ev), 0);
-  EXPECT_EQ(ev.Event, 0x2021);
+  EXPECT_EQ(ev.Event, ModemEvent::TimeLimit);
   EXPECT_TRUE(Logged(5, "<INTERRUPT PLAYING>"));
   EXPECT_LT(sim.Voice().size(), 40000u);
 }
@@ -343,9 +343,9 @@ TEST_F(Sm56, DtmfBeepAndWaiting) {
 
   sim.Send(kDLE + "d");  // dial tone: ends a wait by the default policy
   EXPECT_EQ(modem.Wait(0), kStopped);
-  EXPECT_EQ(events.back().first, 0x2003);
+  EXPECT_EQ(events.back().first, ModemEvent::DialTone);
   EXPECT_EQ(modem.Wait(200), kStopped);
-  EXPECT_EQ(events.back().first, 0x2021);
+  EXPECT_EQ(events.back().first, ModemEvent::TimeLimit);
   EXPECT_EQ(modem.GetState(), msIdle);
   EXPECT_TRUE(sim.Errors().empty());
 }
@@ -362,9 +362,9 @@ TEST_F(Sm56, DleCodesMapToEventsOrLogLines) {
   EXPECT_TRUE(Logged(3, "Unknown code <DLE> <Z>"));
   TModemEvent ev;
   ASSERT_EQ(modem.UnqueueEvent(ev), 0);
-  EXPECT_EQ(ev.Event, 0x2001);
+  EXPECT_EQ(ev.Event, ModemEvent::Busy);
   ASSERT_EQ(modem.UnqueueEvent(ev), 0);
-  EXPECT_EQ(ev.Event, 0x2012);
+  EXPECT_EQ(ev.Event, ModemEvent::Quiet);
   EXPECT_EQ(modem.QueuedEvents(), 0);
 }
 
@@ -454,7 +454,8 @@ TEST_F(Sm56, AWholeCall) {
             "AT+VGT=127\rAT+VGR=127\rAT+VRA=45+VRN=120\rAT+VLS=1\rATDT5550199\r"
             "AT+VSM=128,8000,0,0\rAT+FLO=2\rAT+VTX\r" +
                 shielded + kDLE + kETX + "ATH0\r");
-  EXPECT_EQ(events, (std::vector<std::pair<int, int>>{{0x2011, '1'}, {0x2011, '2'}}));
+  EXPECT_EQ(events, (std::vector<std::pair<ModemEvent, int>>{{ModemEvent::Dtmf, '1'},
+                                                             {ModemEvent::Dtmf, '2'}}));
 
   const std::vector<std::string> expected = {
       "Opening voice modem device",

@@ -18,18 +18,18 @@ namespace {
 TEST(MatchAnswer, AlternativesFirstThenKeywords) {
   FakeLoop loop;
   TVoiceModem m(loop.clock, loop.dispatcher, loop.ports);
-  EXPECT_EQ(m.MatchAnswer("", "OK"), 0x2002);
-  EXPECT_EQ(m.MatchAnswer("OK", "OK"), 0x1000);
-  EXPECT_EQ(m.MatchAnswer("VCON", "OK|VCON"), 0x1001);
-  EXPECT_EQ(m.MatchAnswer("CONNECT 9600", "CONNECT"), 0x1000);  // a prefix is enough
-  EXPECT_EQ(m.MatchAnswer("ok", "OK"), 0x200A);                 // case counts for alternatives
-  EXPECT_EQ(m.MatchAnswer("OK", "|OK"), 0x1001);                // an empty one never matches
-  EXPECT_EQ(m.MatchAnswer("no dial tone", ""), 0x2009);
-  EXPECT_EQ(m.MatchAnswer("RING C", ""), 0x200E);
-  EXPECT_EQ(m.MatchAnswer("RING", ""), 0x2011);
-  EXPECT_EQ(m.MatchAnswer("#VCON", ""), 0x2012);
-  EXPECT_EQ(m.MatchAnswer("+FCO", ""), 0x2006);
-  EXPECT_EQ(m.MatchAnswer("RINGX", ""), 0x4000);
+  EXPECT_EQ(m.MatchAnswer("", "OK"), ModemAnswer::Empty);
+  EXPECT_EQ(m.MatchAnswer("OK", "OK"), ModemAnswer::Expected);
+  EXPECT_EQ(m.MatchAnswer("VCON", "OK|VCON"), ExpectedAnswer(1));
+  EXPECT_EQ(m.MatchAnswer("CONNECT 9600", "CONNECT"), ModemAnswer::Expected);  // a prefix is enough
+  EXPECT_EQ(m.MatchAnswer("ok", "OK"), ModemAnswer::Ok);     // case counts for alternatives
+  EXPECT_EQ(m.MatchAnswer("OK", "|OK"), ExpectedAnswer(1));  // an empty one never matches
+  EXPECT_EQ(m.MatchAnswer("no dial tone", ""), ModemAnswer::NoDialTone);
+  EXPECT_EQ(m.MatchAnswer("RING C", ""), ModemAnswer::Ring3);
+  EXPECT_EQ(m.MatchAnswer("RING", ""), ModemAnswer::Ring);
+  EXPECT_EQ(m.MatchAnswer("#VCON", ""), ModemAnswer::VCon);
+  EXPECT_EQ(m.MatchAnswer("+FCO", ""), ModemAnswer::FCo);
+  EXPECT_EQ(m.MatchAnswer("RINGX", ""), ModemAnswer::NoMatch);
 }
 
 TEST(EventQueue, HoldsAtMost2047AndKeepsOrder) {
@@ -37,20 +37,21 @@ TEST(EventQueue, HoldsAtMost2047AndKeepsOrder) {
   TVoiceModem m(loop.clock, loop.dispatcher, loop.ports);
   std::vector<std::string> logs;
   m.OnDebugMsg = [&](int, const std::string& s) { logs.push_back(s); };
-  for (int i = 0; i < 2047; ++i) ASSERT_EQ(m.QueueEvent(0x2000 + i % 16), 0) << i;
+  for (int i = 0; i < 2047; ++i)
+    ASSERT_EQ(m.QueueEvent(static_cast<ModemEvent>(0x2000 + i % 16)), 0) << i;
   EXPECT_EQ(logs.back(), "Queued event $200E at position 2046");
-  EXPECT_EQ(m.QueueEvent(0x2011), -1);
+  EXPECT_EQ(m.QueueEvent(ModemEvent::Dtmf), -1);
   EXPECT_EQ(m.LastError(), 5);
   EXPECT_EQ(logs.back(), "Event queue full, ignoring event");
   TModemEvent ev;
   ASSERT_EQ(m.UnqueueEvent(ev), 0);
-  EXPECT_EQ(ev.Event, 0x2000);
+  EXPECT_EQ(ev.Event, ModemEvent::Bong);
   EXPECT_EQ(logs.back(), "Unqueued event $2000 at position 0");
-  EXPECT_EQ(m.QueueEvent(0x2015), 0);  // room again, in the ring's next slot
+  EXPECT_EQ(m.QueueEvent(ModemEvent::DleV), 0);  // room again, in the ring's next slot
   EXPECT_EQ(logs.back(), "Queued event $2015 at position 2047");
   for (int i = 1; i < 2047; ++i) ASSERT_EQ(m.UnqueueEvent(ev), 0);
   ASSERT_EQ(m.UnqueueEvent(ev), 0);
-  EXPECT_EQ(ev.Event, 0x2015);
+  EXPECT_EQ(ev.Event, ModemEvent::DleV);
   EXPECT_EQ(m.UnqueueEvent(ev), -1);
   EXPECT_EQ(m.LastError(), 6);
 }
@@ -159,9 +160,9 @@ TEST_F(Engine, OpenAndCloseLogTheirSteps) {
 TEST_F(Engine, CommandSkipsRingsEmptyLinesAndLowerCaseOk) {
   OpenModem();
   sim.OnLine("ATQ0V1", ModemSim::Lines({"RING", "", "ok", "OK"}));
-  EXPECT_EQ(modem.Command("ATQ0V1", "OK"), 0x1000);
+  EXPECT_EQ(modem.Command("ATQ0V1", "OK"), ModemAnswer::Expected);
   sim.Answer("AT+VLS=1", {"VCON"});
-  EXPECT_EQ(modem.Command("AT+VLS=1", "OK|VCON"), 0x1001);
+  EXPECT_EQ(modem.Command("AT+VLS=1", "OK|VCON"), ExpectedAnswer(1));
   EXPECT_EQ(sim.Received(), "ATQ0V1\rAT+VLS=1\r");
   EXPECT_TRUE(Logged(2, "Command: 'ATQ0V1' -> 'OK'"));
   EXPECT_TRUE(Logged(5, "Write: ATQ0V1"));
@@ -179,20 +180,20 @@ TEST_F(Engine, CommandSkipsRingsEmptyLinesAndLowerCaseOk) {
 TEST_F(Engine, InvalidAnswerFlushesAndFails) {
   OpenModem();
   sim.OnLine("AT", ModemSim::Lines({"QXZWV", "OK"}));
-  EXPECT_EQ(modem.Command("AT", "OK"), 0x4000);
+  EXPECT_EQ(modem.Command("AT", "OK"), ModemAnswer::NoMatch);
   EXPECT_EQ(modem.LastError(), 16);
   EXPECT_TRUE(Logged(4, "Invalid modem answer"));
   EXPECT_TRUE(Logged(5, "Flush: OK"));  // the rest was discarded
   EXPECT_FALSE(modem.InputWaiting());
 
   sim.Answer("ATX9", {"ERROR"});
-  EXPECT_EQ(modem.Command("ATX9", "OK"), 0x4000);
+  EXPECT_EQ(modem.Command("ATX9", "OK"), ModemAnswer::NoMatch);
   EXPECT_TRUE(Logged(4, "Modem returned ERROR"));
-  EXPECT_EQ(modem.Command("ATX9", "OK|ERROR"), 0x4000);  // nothing scripted: time-out
+  EXPECT_EQ(modem.Command("ATX9", "OK|ERROR"), ModemAnswer::NoMatch);  // nothing scripted: time-out
   sim.Answer("ATX9", {"ERROR"});
-  EXPECT_EQ(modem.Command("ATX9", "OK|ERROR"), 0x1001);
+  EXPECT_EQ(modem.Command("ATX9", "OK|ERROR"), ExpectedAnswer(1));
   EXPECT_TRUE(Logged(4, "TimeOut while reading data from modem"));
-  EXPECT_EQ(modem.CommandFmt("AT%d%s", "OK", {1}), 0x4000);
+  EXPECT_EQ(modem.CommandFmt("AT%d%s", "OK", {1}), ModemAnswer::NoMatch);
   EXPECT_EQ(modem.LastError(), 17);
   EXPECT_TRUE(Logged(4, "Invalid command format params"));
 }
@@ -225,9 +226,9 @@ TEST_F(Engine, EchoedCommandsAreChecked) {
   profile.CommandEcho = true;
   OpenModem();
   sim.OnLine("ATI", "ATI\r" + ModemSim::Lines({"OK"}));
-  EXPECT_EQ(modem.Command("ATI", "OK"), 0x1000);
+  EXPECT_EQ(modem.Command("ATI", "OK"), ModemAnswer::Expected);
   sim.OnLine("ATI", ModemSim::Lines({"SM56"}));
-  EXPECT_EQ(modem.Command("ATI", "OK"), 0x4000);
+  EXPECT_EQ(modem.Command("ATI", "OK"), ModemAnswer::NoMatch);
   EXPECT_TRUE(Logged(4, "Modem did not echo the command"));
 }
 
@@ -247,7 +248,7 @@ TEST_F(Engine, DtmfDigitWhileIdleBecomesAnUnknownEvent) {
   // Handled by the application: no "unknown" line.
   logs.clear();
   handleEvents = true;
-  modem.OnEvent = [this](int ev, TEventData d, int& result) {
+  modem.OnEvent = [this](ModemEvent ev, TEventData d, int& result) {
     events.emplace_back(ev, d.value);
     result = 0;
   };
@@ -255,7 +256,7 @@ TEST_F(Engine, DtmfDigitWhileIdleBecomesAnUnknownEvent) {
   ASSERT_EQ(modem.ReadLine(line), 0);
   modem.ProcessEvents();
   ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0], (std::pair<int, int>{0x2011, '#'}));
+  EXPECT_EQ(events[0], (std::pair<ModemEvent, int>{ModemEvent::Dtmf, '#'}));
   EXPECT_FALSE(Logged("Got unknown event $2011 with data <#>"));
 }
 
@@ -268,7 +269,7 @@ TEST_F(Engine, HandlerExceptionsAreLoggedNotThrown) {
   };
   modem.OnReadString = [](const std::string&) { throw std::runtime_error("bad line"); };
   sim.Answer("AT", {"OK"});
-  EXPECT_EQ(modem.Command("AT", "OK"), 0x1000);
+  EXPECT_EQ(modem.Command("AT", "OK"), ModemAnswer::Expected);
   EXPECT_TRUE(Logged(4, "Yield: boom"));
   EXPECT_TRUE(Logged(4, "ReadString: bad line"));
 }
@@ -299,11 +300,11 @@ TEST_F(Engine, LogAndTraceFilesFollowModemLogging) {
   modem.SetTraceFile(&trace);
   OpenModem();
   sim.Answer("AT", {"OK"});
-  EXPECT_EQ(modem.Command("AT", "OK"), 0x1000);
+  EXPECT_EQ(modem.Command("AT", "OK"), ModemAnswer::Expected);
   EXPECT_TRUE(ReadFile(dir.file("Debug.log")).empty());
   profile.ModemLogging = true;
   sim.Answer("ATZ", {"OK"});
-  EXPECT_EQ(modem.Command("ATZ", "OK"), 0x1000);
+  EXPECT_EQ(modem.Command("ATZ", "OK"), ModemAnswer::Expected);
   modem.Close();
   EXPECT_EQ(ReadFile(dir.file("Debug.log")),
             "Zorvenix\r\n\r\nCommand: 'ATZ' -> 'OK'\r\nWrite: ATZ\r\nRead: OK\r\n"

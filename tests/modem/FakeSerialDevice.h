@@ -53,11 +53,11 @@ struct FakeLine {
 class FakeSerialDevice final : public ISerialDevice {
  public:
   explicit FakeSerialDevice(FakeLine& l) : l_(l) {}
-  bool Open(const std::string&) override {
+  DeviceResult Open(const std::string&) override {
     std::lock_guard lk(l_.mu);
     l_.opened = true;
     open_ = true;
-    return true;
+    return DeviceResult::Success();
   }
   void Close() override { open_ = false; }
   bool IsOpen() const override { return open_; }

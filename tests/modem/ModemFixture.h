@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +12,18 @@
 #include "modem/MotorolaSM56.h"
 #include "modem/VoiceModem.h"
 #include "platform/Clock.h"
+#include "platform/LinuxSerialDevice.h"
 #include "support/ModemSim.h"
+
+namespace zv {
+// Codes print as their numbers in failure messages.
+inline void PrintTo(ModemAnswer a, std::ostream* os) {
+  *os << "answer $" << std::hex << AnswerCode(a) << std::dec;
+}
+inline void PrintTo(ModemEvent e, std::ostream* os) {
+  *os << "event $" << std::hex << EventCode(e) << std::dec;
+}
+}  // namespace zv
 
 namespace zv::test {
 
@@ -41,11 +53,11 @@ struct ModemFixture : ::testing::Test {
   PortMap ports;
   TModemProfile profile;
   TMotorolaSM56 driver;
-  TVoiceModem modem{clock, dispatcher, ports};
+  TVoiceModem modem{clock, dispatcher, ports, MakeLinuxSerialDevice};
   std::vector<std::pair<int, std::string>> logs;
   std::vector<std::pair<std::string, std::string>> traces;
-  std::vector<std::pair<int, int>> events;  // (event, data) seen by OnEvent
-  bool handleEvents = false;                // OnEvent answers 0
+  std::vector<std::pair<ModemEvent, int>> events;  // (event, data) seen by OnEvent
+  bool handleEvents = false;                       // OnEvent answers 0
 
   ModemFixture() {
     ports.Set("COM3", sim.SlavePath());
@@ -63,7 +75,7 @@ struct ModemFixture : ::testing::Test {
       traces.emplace_back(a, l);
     };
     modem.OnYield = [this] { dispatcher.Drain(); };
-    modem.OnEvent = [this](int ev, TEventData d, int& result) {
+    modem.OnEvent = [this](ModemEvent ev, TEventData d, int& result) {
       events.emplace_back(ev, d.value);
       if (handleEvents) result = 0;
     };

@@ -259,7 +259,7 @@ TEST(StationRestartProgram, SitesComeBackByThemselvesWithinFifteenSeconds) {
   EXPECT_TRUE(allArmedAfter(from)) << ReadFile(log).substr(from);
   EXPECT_LT(back, 15.0);
   const JournalReport journal = CheckJournal(log);
-  EXPECT_TRUE(journal.Whole()) << journal.Describe();
+  EXPECT_TRUE(journal.Whole()) << journal.Describe() << "\n" << ReadFile(log);
 
   EXPECT_EQ(Stop(station), 0);
   for (pid_t p : {p1, p2, p3}) EXPECT_EQ(Stop(p), 0);

@@ -10,9 +10,9 @@
 #include <filesystem>
 
 #include "Programs.h"
+#include "app/Picture.h"
 #include "support/PhoneExchange.h"
 #include "video/Bmp.h"
-#include "video/Picture.h"
 
 namespace zv::test {
 namespace {

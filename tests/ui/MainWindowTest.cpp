@@ -52,7 +52,7 @@ TEST_F(WindowFixture, SiteShowsAllPagesButObjects) {
 
 TEST_F(WindowFixture, JournalViewShowsColouredLinesAndStatusBarFollows) {
   Open();
-  app->journal.ReportError("Порт занят", 13, 1);
+  app->journal.ReportError("Порт занят", jcGaugePortTakenByLink, 1);
   QApplication::processEvents();
   QTextDocument* doc = window->JournalMemo()->document();
   ASSERT_GE(doc->blockCount(), 3);
@@ -106,7 +106,9 @@ TEST_F(WindowFixture, ClosingRunsTheShutdownOnceAndSavesSettings) {
   };
   EXPECT_EQ(count("Завершение программы..."), 1);
   EXPECT_EQ(count("Программа завершена"), 1);
-  EXPECT_EQ(count("Ошибка открытия порта Com1: для управления видеокоммутатором !"), 1);
+  EXPECT_EQ(count("Ошибка открытия порта Com1: для управления видеокоммутатором "
+                  "(/nonexistent/ttyS0: No such file or directory) !"),
+            1);
   EXPECT_NE(test::ReadFile(dir.file("Zorvenix.ini")).find("UseSwitcher.Checked=1"),
             std::string::npos);
 }

@@ -1,6 +1,7 @@
 // The capture control: connecting and format negotiation, the grab rate,
 // live video, the page's buttons, and the signal watch.
 #include "VideoFixture.h"
+#include "platform/V4l2Capture.h"
 
 namespace zv::test {
 namespace {
@@ -33,7 +34,7 @@ TEST_F(CaptureTest, DriverAcceptingOnly320x240EndsThereAfterTheFallbacksInOrder)
               static_cast<std::uint32_t>(order[i].width * order[i].height * 3));
   }
   // The fallback size is not copied into the capture frame size...
-  EXPECT_EQ(app->CaptureWidth, 352);
+  EXPECT_EQ(app->video->Intake.CaptureWidth, 352);
   // ...but frames arrive at 320 x 240 and reach camera 1.
   loop.RunFor(200);
   ASSERT_NE(cam(1), nullptr);
@@ -145,8 +146,8 @@ TEST_F(CaptureTest, FormatChangeReconnectsWithTheNewFormat) {
   // The reconnection asks for the dialog's size with 16 bits per pixel.
   EXPECT_EQ(driver->asked[1].width, 176);
   EXPECT_EQ(driver->asked[1].bitsPerPixel, 16);
-  EXPECT_EQ(app->CaptureWidth, 176);
-  EXPECT_EQ(app->CaptureHeight, 144);
+  EXPECT_EQ(app->video->Intake.CaptureWidth, 176);
+  EXPECT_EQ(app->video->Intake.CaptureHeight, 144);
   EXPECT_TRUE(video().Video.GrabTimer().Enabled());
 }
 

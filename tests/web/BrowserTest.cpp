@@ -1,7 +1,7 @@
 // The web view in a real browser: headless Chromium driven over its
 // DevTools protocol.  One browser serves every case (it is slow to start).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -55,8 +55,8 @@ class Browser {
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, dir_.file("chromium.log").c_str(),
-                                     O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&fa, 2, dir_.file("chromium.log").c_str(), O_WRONLY | O_CREAT,
+                                     0600);
     const int rc = ::posix_spawn(&pid_, kChromium, &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) return "chromium did not start";
@@ -109,9 +109,8 @@ class Browser {
   }
   // The value of a script in the page (promises awaited).
   QJsonValue Eval(const QString& js) {
-    const QJsonObject r = Send("Runtime.evaluate", {{"expression", js},
-                                                    {"awaitPromise", true},
-                                                    {"returnByValue", true}});
+    const QJsonObject r = Send(
+        "Runtime.evaluate", {{"expression", js}, {"awaitPromise", true}, {"returnByValue", true}});
     return r["result"].toObject()["result"].toObject()["value"];
   }
   bool WaitFor(const QString& js, int ms = 8000) {
@@ -168,12 +167,15 @@ class BrowserTest : public ::testing::Test {
   // The colour at the middle of a camera's picture as the page shows it.
   QString PixelJs(int id, int cam) {
     return QString(
-               "(() => { const i = document.querySelector('img[data-object=\"%1\"][data-camera=\"%2\"]');"
+               "(() => { const i = "
+               "document.querySelector('img[data-object=\"%1\"][data-camera=\"%2\"]');"
                " if (!i || !i.complete || !i.naturalWidth) return '';"
-               " const c = document.createElement('canvas'); c.width = i.naturalWidth; c.height = i.naturalHeight;"
+               " const c = document.createElement('canvas'); c.width = i.naturalWidth; c.height = "
+               "i.naturalHeight;"
                " const g = c.getContext('2d'); g.drawImage(i, 0, 0);"
                " const d = g.getImageData(c.width / 2, c.height / 2, 1, 1).data;"
-               " return d[0] > 150 && d[2] < 100 ? 'red' : d[2] > 150 && d[0] < 100 ? 'blue' : 'other'; })()")
+               " return d[0] > 150 && d[2] < 100 ? 'red' : d[2] > 150 && d[0] < 100 ? 'blue' : "
+               "'other'; })()")
         .arg(id)
         .arg(cam);
   }
@@ -201,10 +203,13 @@ TEST_F(BrowserTest, WrongPasswordIsRefused) {
 TEST_F(BrowserTest, OwnerSeesOwnObjectsAndPicturesChangeLive) {
   LogIn("пароль-Иванова");
   ASSERT_TRUE(browser().WaitFor("document.querySelectorAll('.object').length === 2"));
-  EXPECT_EQ(browser().Eval("[...document.querySelectorAll('.object h3')].map(h => h.textContent).join('|')")
-                .toString(),
-            "№3 Склад \"Север\"|№5 Дача");
-  EXPECT_TRUE(browser().Eval("document.querySelector('.object[data-id=\"3\"] .state').textContent")
+  EXPECT_EQ(
+      browser()
+          .Eval("[...document.querySelectorAll('.object h3')].map(h => h.textContent).join('|')")
+          .toString(),
+      "№3 Склад \"Север\"|№5 Дача");
+  EXPECT_TRUE(browser()
+                  .Eval("document.querySelector('.object[data-id=\"3\"] .state').textContent")
                   .toString()
                   .startsWith("Под охраной"));
   ASSERT_TRUE(browser().WaitFor(PixelJs(3, 2) + " === 'red'"));
@@ -215,16 +220,20 @@ TEST_F(BrowserTest, OwnerSeesOwnObjectsAndPicturesChangeLive) {
   // A state change shows too.
   station.objects[3].masks.gaugesAlarm = 1;
   station.objects[3].gaugeNames = {"Дверь"};
-  ASSERT_TRUE(browser().WaitFor(
-      "document.querySelector('.object[data-id=\"3\"] .state').textContent.includes('сработка: Дверь')"));
-  EXPECT_TRUE(browser().Eval("document.querySelector('.object[data-id=\"3\"]').classList.contains('alarm')")
-                  .toBool());
+  ASSERT_TRUE(
+      browser().WaitFor("document.querySelector('.object[data-id=\"3\"] "
+                        ".state').textContent.includes('сработка: Дверь')"));
+  EXPECT_TRUE(
+      browser()
+          .Eval("document.querySelector('.object[data-id=\"3\"]').classList.contains('alarm')")
+          .toBool());
 }
 
 TEST_F(BrowserTest, AnotherOwnersObjectIsRefused) {
   LogIn("пароль-Иванова");
   ASSERT_TRUE(browser().WaitFor("document.querySelectorAll('.object').length === 2"));
-  EXPECT_EQ(browser().Eval("document.querySelectorAll('.object[data-id=\"7\"]').length").toInt(), 0);
+  EXPECT_EQ(browser().Eval("document.querySelectorAll('.object[data-id=\"7\"]').length").toInt(),
+            0);
   EXPECT_EQ(browser().Eval("fetch('/api/objects/7/cameras/1/picture').then(r => r.status)").toInt(),
             403);
   EXPECT_EQ(browser().Eval("fetch('/api/objects/3/cameras/1/picture').then(r => r.status)").toInt(),
@@ -234,7 +243,8 @@ TEST_F(BrowserTest, AnotherOwnersObjectIsRefused) {
                       ".then(r => r.status)")
                 .toInt(),
             403);
-  EXPECT_FALSE(browser().Eval("document.getElementById('journal').textContent").toString().contains("№7"));
+  EXPECT_FALSE(
+      browser().Eval("document.getElementById('journal').textContent").toString().contains("№7"));
   EXPECT_TRUE(station.requests.empty());
 }
 

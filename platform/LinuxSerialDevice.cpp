@@ -1,4 +1,4 @@
-#include "platform/SerialDevice.h"
+#include "platform/LinuxSerialDevice.h"
 
 // termios2 (arbitrary rates) comes from the kernel headers; <termios.h> must
 // stay out of this file because the two declare the same names.
@@ -49,17 +49,27 @@ LinuxSerialDevice::~LinuxSerialDevice() {
   if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-bool LinuxSerialDevice::Open(const std::string& path) {
-  if (fd_ >= 0 || path.empty()) return false;
+DeviceResult LinuxSerialDevice::Open(const std::string& path) {
+  if (path.empty()) return DeviceResult::NoDevice(path);
+  if (fd_ >= 0) return DeviceResult::FromErrno(path, EBUSY);
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return DeviceResult::FromErrno(path, errno);
   // Exclusive use: a second open of the same device fails (except for root).
   if (::ioctl(fd, TIOCEXCL) != 0) {
+    const int err = errno;
     ::close(fd);
-    return false;
+    return DeviceResult::FromErrno(path, err);
   }
   fd_ = fd;
-  return true;
+  return DeviceResult::Success();
+}
+
+DeviceResult LinuxSerialDevice::Probe(const std::string& path) {
+  if (path.empty()) return DeviceResult::NoDevice(path);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return DeviceResult::FromErrno(path, errno);
+  ::close(fd);
+  return DeviceResult::Success();
 }
 
 void LinuxSerialDevice::Close() {

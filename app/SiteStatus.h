@@ -21,4 +21,18 @@ struct SiteStatus {
   bool DispatchActive = false;
 };
 
+// What defence mode offers the link: arming and disarming from afar (DTMF
+// codes, the station's commands) and the gauge poll's answers (the alarm
+// dispatch waits for a lasting alarm; arming by DTMF needs quiet inputs).
+class IDefence {
+ public:
+  virtual ~IDefence() = default;
+  // The last heartbeat's poll found no gauge and no camera in alarm.
+  virtual bool LastPollQuiet() const = 0;
+  // Polls the inputs now; true when all are quiet.
+  virtual bool PollNow() = 0;
+  // Arms a disarmed site, disarms an armed one; no password is asked.
+  virtual void RemoteSwitchMode() = 0;
+};
+
 }  // namespace zv

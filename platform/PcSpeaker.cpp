@@ -1,4 +1,4 @@
-#include "platform/Speaker.h"
+#include "platform/PcSpeaker.h"
 
 #include <fcntl.h>
 #include <linux/input.h>

@@ -1,4 +1,4 @@
-#include "platform/SwitcherLines.h"
+#include "platform/LinuxSwitcherLines.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -14,22 +14,27 @@ LinuxSwitcherLines::~LinuxSwitcherLines() {
   Close();
 }
 
-bool LinuxSwitcherLines::Open(const std::string& path) {
+DeviceResult LinuxSwitcherLines::Open(const std::string& path) {
   Close();
-  if (path.empty()) return false;
+  if (path.empty()) return DeviceResult::NoDevice(path);
   // No O_CREAT: only an existing device.  O_NONBLOCK: a port without
   // carrier must not hold the caller up.
   const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return DeviceResult::FromErrno(path, errno);
   // Exclusive: refused while another program (or another handle of ours)
   // holds the device.
-  if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0) {
+  DeviceResult r;
+  if (!::isatty(fd))
+    r = DeviceResult::FromErrno(path, ENOTTY);
+  else if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ioctl(fd, TIOCEXCL) != 0)
+    r = DeviceResult::FromErrno(path, errno == EWOULDBLOCK ? EBUSY : errno);
+  if (!r) {
     ::close(fd);
-    return false;
+    return r;
   }
   fd_ = fd;
   vanished_ = false;
-  return true;
+  return r;
 }
 
 void LinuxSwitcherLines::Close() {
