@@ -74,6 +74,10 @@ long long ParseJournalNumber(const std::string& tail) {
 }
 
 namespace {
+// How far back from the end the last line is looked for (no line is
+// longer than a few hundred bytes).
+constexpr std::streamoff kTailBytes = 4096;
+
 // A line cut off by a power cut in the middle of its write is taken out, so
 // that the next line starts a line of its own.  No line is longer than a
 // few hundred bytes: a file whose last 4 KiB hold no line end is not cut,
@@ -83,7 +87,7 @@ void CutTornLine(const std::string& path) {
   if (fd < 0) return;
   struct stat st;
   const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : 0;
-  char tail[4096];
+  char tail[kTailBytes];
   const off_t from = size > static_cast<off_t>(sizeof tail) ? size - sizeof tail : 0;
   const ssize_t n = size > 0 ? ::pread(fd, tail, static_cast<std::size_t>(size - from), from) : 0;
   if (n == size - from && n > 0 && tail[n - 1] != '\n') {
@@ -107,7 +111,10 @@ void Journal::RestoreNumber() {
     f.seekg(0, std::ios::end);
     const std::streamoff size = f.tellg();
     if (size <= 0) return;
-    const std::streamoff n = size < 100 ? size : 100;
+    // The last line whole: a line of Cyrillic text takes more than 100
+    // bytes in UTF-8, and a window that starts inside it reads a number
+    // out of its time of day.
+    const std::streamoff n = size < kTailBytes ? size : kTailBytes;
     f.seekg(size - n);
     std::string tail(static_cast<std::size_t>(n), '\0');
     f.read(tail.data(), n);

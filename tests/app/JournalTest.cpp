@@ -69,11 +69,20 @@ TEST(JournalNumbering, RestoresFromTheLastLineOfTheFile) {
     j.AddJournal("next", jkInfo);
     EXPECT_EQ(j.JournalNumber(), 10001);
   }
-  // A last line longer than the 100-byte window that doesn't start with digits
-  // in its tail restarts the numbering.
+  // A long last line (Cyrillic text is two bytes a letter) is read from its
+  // start, not from digits of its time; one past any real length restarts
+  // the numbering.
   {
     Journal j(clock, dir.path().string());
-    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + std::string(150, 'x') + "\r\n");
+    std::string text;
+    for (int i = 0; i < 8; ++i) text += "Установка на охрану объекта №3(Дача) ";
+    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + text + "\r\n");
+    j.AddJournal("next", jkInfo);
+    EXPECT_EQ(j.JournalNumber(), 56);
+  }
+  {
+    Journal j(clock, dir.path().string());
+    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + std::string(5000, 'x') + "\r\n");
     j.AddJournal("next", jkInfo);
     EXPECT_EQ(j.JournalNumber(), 1);
   }
