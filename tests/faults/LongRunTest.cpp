@@ -62,6 +62,9 @@ struct Node {
   }
 };
 
+// The station's line of the site's alarm, seen over the data call.
+const std::string kFollowed = "Сработка датчика \"Дверь\" на объекте №1(Склад) !";
+
 class LongRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -166,8 +169,17 @@ TEST_F(LongRun, ADayOfAlarmsCallsAndRecordingKeepsMemoryAndDescriptorsFlat) {
   for (int cycle = 0; cycle < cycles; ++cycle) {
     for (int minute = 0; minute < 20; ++minute) {
       if (minute == 5) {
+        const int before = station.Count(kFollowed);
         lpt->status = 0x80 | 0x40;
         loop.RunFor(40000);
+        // The pictures cross the exchange in real time (33,600 bit/s), while
+        // the fake clock runs far ahead outside the modem's waits: on a
+        // loaded machine the door stays open, and real time passes, until
+        // the station has the alarm (four simulated minutes more at most).
+        for (int s = 0; s < 240 && station.Count(kFollowed) == before; ++s) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(25));
+          loop.RunFor(1000);
+        }
         lpt->status = 0x80;
         loop.RunFor(20000);
         continue;
@@ -191,7 +203,7 @@ TEST_F(LongRun, ADayOfAlarmsCallsAndRecordingKeepsMemoryAndDescriptorsFlat) {
   const int alarms = cycles;
   const int calls = site.Count("Исходящий голосовой звонок (5550001)");
   const int dataCalls = site.Count("Исходящий звонок на сервер (5550100)");
-  const int followed = station.Count("Сработка датчика \"Дверь\" на объекте №1(Склад) !");
+  const int followed = station.Count(kFollowed);
   const PairReport sitePair = CheckPair(site.dir.file("site.dsc"));
   const PairReport stationPair = CheckPair(station.dir.file("station.dsc"));
   std::printf(
@@ -210,7 +222,9 @@ TEST_F(LongRun, ADayOfAlarmsCallsAndRecordingKeepsMemoryAndDescriptorsFlat) {
   EXPECT_EQ(dataCalls, alarms);
   EXPECT_GE(followed, alarms - 1);
   EXPECT_TRUE(sitePair.Whole()) << sitePair.Describe();
-  EXPECT_GT(sitePair.overwritten, 0);  // it went round
+  // It went round (whether a record is given up on the way depends on the
+  // sizes of the pictures that meet at the end of the ring).
+  EXPECT_GT(site.app->record->RecordsWritten, sitePair.records);
   EXPECT_EQ(site.Count("Ошибка"), 0) << ::testing::PrintToString(site.shown);
   EXPECT_EQ(station.Count("Ошибка"), 0) << ::testing::PrintToString(station.shown);
   // Flat: no descriptor more than after the first cycle, and the memory in
