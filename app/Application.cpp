@@ -5,6 +5,7 @@
 #include <new>
 
 #include "alarm/AlarmInputs.h"
+#include "app/Remote.h"
 #include "app/Text.h"
 #include "app/Thresholds.h"
 #include "detect/RecordPanel.h"
@@ -17,7 +18,7 @@
 namespace zv {
 
 Application::Application(Services& services, AppPaths paths)
-    : Application(services, std::move(paths), LinuxDevices(services.clock)) {}
+    : Application(services, std::move(paths), LinuxDevices(services.clock, services.dispatcher)) {}
 
 Application::Application(Services& services, AppPaths paths, Devices devices)
     : journal(services.clock, paths.dataDir),
@@ -28,7 +29,8 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
       Timer3(services.timers, [this] { Timer3Timer(); }),
       Timer4(services.timers, [this] { Timer4Timer(); }),
       s_(services),
-      paths_(std::move(paths)) {
+      paths_(std::move(paths)),
+      mqtt_(std::move(devices.mqtt)) {
   // --- the parts, each with the devices it uses
   video =
       std::make_unique<VideoInput>(s_, journal, form, settings, frame, cameras,
@@ -82,6 +84,7 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
 Application::~Application() {
   // Down in the reverse order of building: the directory's handlers sit on
   // the others' controls, the link on the capture control's frames.
+  remote.reset();
   directory.reset();
   video->Video.OnVideoFrameBmp = [this](TDateTime stamp, const TPicture& picture) {
     video->Intake.VideoVideoFrameBmp(stamp, picture);
@@ -188,6 +191,12 @@ void Application::FormCreate() {
   alarm->OpenPorts();
   if (!settings.ServerMode) record->SwitcherComPortChange();
   link->OpenPorts(ModemLogPath, ModemTracePath);
+  // The station's outside connections (MQTT; the web view reads them too).
+  if (settings.ServerMode) {
+    remote = std::make_unique<StationRemote>(s_, journal, settings, form, *link, mqtt_.get(),
+                                             paths_.dataDir);
+    remote->Start();
+  }
 
   // 11. The change indicators.
   record->DrawChangeBar();
@@ -233,6 +242,7 @@ void Application::FormClose() {
   Timer2.SetEnabled(false);
   Timer3.SetEnabled(false);
   Timer4.SetEnabled(false);
+  if (remote) remote->Shutdown();
   link->Shutdown();
   settings.SaveSettings();
   record->CloseFiles();
@@ -260,6 +270,7 @@ void Application::Timer3Timer() {
   alarm->PollGauges();
   viewer->FollowSound();
   link->Heartbeat();
+  if (remote) remote->Heartbeat();
 }
 
 void Application::Timer4Timer() {

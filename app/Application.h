@@ -16,6 +16,7 @@
 #include "app/MainFrame.h"
 #include "app/Picture.h"
 #include "app/Settings.h"
+#include "platform/Mqtt.h"
 #include "platform/Services.h"
 #include "platform/Timer.h"
 
@@ -32,6 +33,7 @@ class RecordPanel;
 class ViewerPanel;
 class Directory;
 class LinkSubsystem;
+class StationRemote;
 
 class Application {
  public:
@@ -84,6 +86,9 @@ class Application {
   std::unique_ptr<LinkSubsystem> link;  // site-station link, alarm dispatch, station side
   // Last, so that it goes first: its handlers sit on the others' controls.
   std::unique_ptr<Directory> directory;  // Objects and Abonents
+  // The station's events on MQTT and what its web view reads; made at
+  // start-up in server mode only.
+  std::unique_ptr<StationRemote> remote;
 
  private:
   void DisplayCheck();
@@ -92,6 +97,7 @@ class Application {
 
   Services& s_;
   AppPaths paths_;
+  std::unique_ptr<IMqttFactory> mqtt_;
 };
 
 }  // namespace zv

@@ -4,6 +4,7 @@
 // video subsystem; the table only knows the fields that the settings and the
 // lists need, and creates cameras through a factory the video subsystem sets.
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ class TCameraInfo {
   int CamIndex = 0;  // 1..8 within its Object
   std::string Description;
   std::string Hint;
+  // Pictures placed into the camera from its site (at the station): a
+  // reader sees from it that the picture changed.
+  std::uint64_t PicturesPlaced = 0;
 
   // Whether the camera writes its section when it goes; off for a camera
   // taken out of the table, whose number passes to the next one.

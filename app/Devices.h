@@ -6,8 +6,10 @@
 
 #include "platform/Capture.h"
 #include "platform/Clock.h"
+#include "platform/Dispatcher.h"
 #include "platform/MediaPlayer.h"
 #include "platform/ModemLines.h"
+#include "platform/Mqtt.h"
 #include "platform/Net.h"
 #include "platform/ParallelPort.h"
 #include "platform/SerialDevice.h"
@@ -24,10 +26,12 @@ struct Devices {
   SerialDeviceFactory serialLines;                     // the link's port and the modem's
   INetFactory* net = nullptr;                          // sockets (none: no network link)
   IMediaPlayer* player = nullptr;                      // the alarm sound (none: no sound)
+  std::unique_ptr<IMqttFactory> mqtt;                  // the station's MQTT client (none: no MQTT)
 };
 
 // The devices of the program on Linux: V4L2, the emulated card, ttys, ppdev.
 // The sockets and the sound player are the toolkit's; the program adds them.
-Devices LinuxDevices(IClock& clock);
+// The MQTT client posts its events to the main loop through dispatcher.
+Devices LinuxDevices(IClock& clock, IDispatcher& dispatcher);
 
 }  // namespace zv

@@ -157,18 +157,18 @@ void Journal::AddJournal(const std::string& text, JournalKind kind, JournalEvent
     // Said once, in the view at once and in the file once it takes lines.
     failing_ = true;
     const std::string report = "Ошибка записи журнала \"" + LogPath() + "\": " + why + " !";
-    view_.push_back(ViewLine{prefix + text, KindColor(kind)});
+    view_.push_back(ViewLine{prefix + text, KindColor(kind), kind, subject_});
     LineAdded(view_.back());
     ++number_;
     unwritten_.push_back(JournalFileLine(number_, now, report, jkError, jeNone, 0, 0, jcNone) +
                          "\r\n");
     view_.push_back(ViewLine{PadNumber(number_, 5) + "  " + FormatJournalTime(now) + "  " + report,
-                             KindColor(jkError)});
+                             KindColor(jkError), jkError, 0});
     LineAdded(view_.back());
     return;
   }
   while (unwritten_.size() > kMaxUnwritten) unwritten_.pop_front();
-  view_.push_back(ViewLine{prefix + text, KindColor(kind)});
+  view_.push_back(ViewLine{prefix + text, KindColor(kind), kind, subject_});
   LineAdded(view_.back());
 }
 

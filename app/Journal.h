@@ -49,6 +49,22 @@ class Journal {
   struct ViewLine {
     std::string text;
     TColor color;
+    JournalKind kind = jkInfo;
+    int objectId = 0;  // the ID of the Object the line is about; 0: none
+  };
+  // While one lives, the lines journaled are about the Object with this ID
+  // (the station's lines about its sites): the view keeps it with each
+  // line, so that a reader can pick an Object's lines.
+  class Subject {
+   public:
+    Subject(Journal& j, int objectId) : j_(j), before_(j.subject_) { j.subject_ = objectId; }
+    ~Subject() { j_.subject_ = before_; }
+    Subject(const Subject&) = delete;
+    Subject& operator=(const Subject&) = delete;
+
+   private:
+    Journal& j_;
+    int before_;
   };
   struct StatusPanel {
     std::string text;
@@ -101,6 +117,7 @@ class Journal {
   std::vector<ViewLine> view_;
   std::array<StatusPanel, 5> status_{};
   bool statusBar_ = true;
+  int subject_ = 0;
   std::deque<std::string> unwritten_;
   bool failing_ = false;  // the file has been refusing lines since the report
 };

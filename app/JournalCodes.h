@@ -63,7 +63,8 @@ namespace zv {
   X(jcPictureCopy, 36, "copying a site's picture into its camera")                              \
   X(jcPictureRepaint, 37, "showing a site's picture")                                           \
   X(jcPictureHandling, 38, "handling a site's picture as a whole")                              \
-  X(jcSoundPlay, 39, "playing the alarm sound")
+  X(jcSoundPlay, 39, "playing the alarm sound")                                                 \
+  X(jcWebView, 40, "the station's web view does not open or cannot read its accounts")
 
 #define ZV_JOURNAL_ENUMERATOR(name, number, meaning) name = number,
 enum JournalKind : int { ZV_JOURNAL_KINDS(ZV_JOURNAL_ENUMERATOR) };

@@ -37,6 +37,11 @@ struct TObjectRecord {
   bool ArmedBefore = false;
   std::uint8_t GaugesBefore = 0;
   std::uint8_t CamsBefore = 0;
+  // The site's gauge enabled mask, as its latest status block told it.
+  std::uint8_t GaugesEnabled = 0;
+  // When the site was last heard from (any picture or status); 0: never.
+  // Unlike LastTestCallTime, which the operator's tick also sets.
+  TDateTime LastSeen = 0;
   std::array<TCameraInfo*, kMaxCamsPerObject + 1> Cameras{};  // 1..8
   std::array<bool, kMaxCamsPerObject + 1> CamVisible{};       // 1..8
   std::array<std::string, 9> Gauges{};                        // 1..8

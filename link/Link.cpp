@@ -235,7 +235,9 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
     if (!c.dead) Drain(*c.socket, c.assembler);
   };
   c.socket->OnDisconnect = [this, &c] {
+    if (c.dead) return;
     c.dead = true;
+    status.PeerGone(c.peer);
     // The counters of the site that went, not those of every other site.
     if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
     // The connection's own event is still running: it goes later.
@@ -464,13 +466,26 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
       ctx.journal.AddFailure(e.what());
     }
   }
+  const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
+  const std::string who =
+      o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
+  ObjectNews news;
+  news.kind = ObjectNews::Command;
+  news.record = o ? record : 0;
+  news.objectId = o ? o->ID : 0;
+  news.source = status.CommandSource;
+  news.sent = sent > 0;
   if (sent == 0) {
-    const std::string what = armed ? "постановки на охрану" : "снятия с охраны";
-    const std::string who =
-        o ? "№" + std::to_string(o->ID) + "(" + o->Name + ")" : "№" + std::to_string(record);
-    ctx.journal.ShowStatus("Команда " + what + " не передана: объект " + who + " не на связи !",
-                           jkAlarm, 1);
+    news.text = "Команда " + what + " не передана: объект " + who + " не на связи !";
+    news.journalKind = jkAlarm;
+    Journal::Subject about(ctx.journal, news.objectId);
+    ctx.journal.ShowStatus(news.text, jkAlarm, 1);
+  } else {
+    // A command that went out is not journaled: the site's next status tells.
+    news.text = "Команда " + what + " передана объекту " + who;
+    news.journalKind = jkNotice;
   }
+  if (o) status.Announce(news);
   return sent > 0;
 }
 
@@ -509,6 +524,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   watched_.clear();
   // Whatever comes on the line from now on is a new conversation.
   serialAssembler_.Reset();
+  status.PeerGone(serialPeer_);
   serialPeer_.Reset();
   serialPeer_.SetAddress(name);
   const int kind = CommKind();
@@ -615,6 +631,7 @@ void LinkSubsystem::DataConnectionUp(std::string connectLine) {
   connectLine_.clear();
   if (ServerMode()) {
     modemReceiver_.Reset();
+    status.PeerGone(modemPeer_);
     modemPeer_.Reset();
   }
   std::string speed;
@@ -638,6 +655,7 @@ void LinkSubsystem::DataConnectionDown() {
   modemOut_.clear();
   modemOutPos_ = 0;
   modemReceiver_.Reset();
+  status.PeerGone(modemPeer_);
   modemPeer_.Reset();
   ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
@@ -764,6 +782,7 @@ void LinkSubsystem::HangUpLine() {
   carrierLost_ = false;
   carrierTail_.clear();
   modemReceiver_.Reset();
+  status.PeerGone(modemPeer_);
   modemPeer_.Reset();
   st.CallInProgress = false;
 }
@@ -787,6 +806,7 @@ void LinkSubsystem::LineReader() {
         st.ModemDataMode = true;
         ResetReceivedBytes();
         modemReceiver_.Reset();
+        status.PeerGone(modemPeer_);
         modemPeer_.Reset();
         connectLine_.clear();
         VoiceModem1.AnswerPhone();

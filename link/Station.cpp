@@ -37,6 +37,7 @@ void StationSide::PlacePicture(TCamera* cam, const LinkMessage& m) {
       c.journal.AddFailure(e.what(), jcPictureCopy);
     }
     l_.ReceivedBytes(cam->Number) += static_cast<long long>(m.PayloadSize);
+    ++cam->PicturesPlaced;
     c.intake.FramePending = true;
     c.intake.ReadyForFrame = false;
     try {
@@ -118,6 +119,7 @@ void StationSide::ModemPicture(const std::uint8_t* jpeg, std::size_t size, LinkP
         throw std::runtime_error(codec.LastError().empty() ? "картинка не декодирована"
                                                            : codec.LastError());
       l_.ReceivedBytes(cam->Number) += static_cast<long long>(size);
+      ++cam->PicturesPlaced;
       cam->Repaint();
     } catch (const std::exception& e) {
       c.journal.ReportError(e.what(), jcModemPicture, 1);

@@ -13,6 +13,15 @@ std::string Quoted(const std::string& s) {
 std::string ObjectText(const TObjectRecord& o) {
   return "№" + std::to_string(o.ID) + "(" + o.Name + ")";
 }
+ObjectNews Connection(ObjectNews::Kind kind, int record, int id, std::string text) {
+  ObjectNews n;
+  n.kind = kind;
+  n.record = record;
+  n.objectId = id;
+  n.text = std::move(text);
+  n.journalKind = jkNotice;
+  return n;
+}
 }  // namespace
 
 StationStatus::StationStatus(const Services& services, Journal& journal, TFormModel& form,
@@ -39,17 +48,71 @@ void StationStatus::ReportUnknown(LinkPeer& peer, int id) {
 
 bool StationStatus::Admit(LinkPeer& peer, int id) {
   if (!peer.Bound()) {
-    if (id != 0) peer.Bind(id);
+    if (id != 0) {
+      peer.Bind(id);
+      if (peers_[id]++ == 0) {
+        const int i = FindObjectById(settings_, id);
+        const std::string who = i > 0 ? ObjectText(settings_.Objects[static_cast<std::size_t>(i)])
+                                      : "№" + std::to_string(id);
+        // Not journaled: a site's connection comes and goes with its pictures.
+        Announce(Connection(ObjectNews::ConnectionUp, i, id,
+                            "Объект " + who + " на связи (" + peer.Address() + ")"));
+      }
+    }
     return true;
   }
   if (peer.ObjectId() == id) return true;
   // One connection speaks for one Object: a site cannot report for another.
-  if (peer.FirstForeign())
-    journal_.ShowStatus("Соединение " + peer.Address() + " объекта №" +
-                            std::to_string(peer.ObjectId()) + " передаёт данные объекта №" +
-                            std::to_string(id) + ": отклонено !",
-                        jkAlarm, 1);
+  if (peer.FirstForeign()) {
+    const std::string text = "Соединение " + peer.Address() + " объекта №" +
+                             std::to_string(peer.ObjectId()) + " передаёт данные объекта №" +
+                             std::to_string(id) + ": отклонено !";
+    const int i = FindObjectById(settings_, peer.ObjectId());
+    if (i > 0) {
+      Tell(ObjectNews::LinkRefused, i, text, jkAlarm);
+    } else {
+      journal_.ShowStatus(text, jkAlarm, 1);
+    }
+  }
   return false;
+}
+
+void StationStatus::PeerGone(const LinkPeer& peer) {
+  if (!peer.Bound() || peer.ObjectId() == 0) return;
+  const int id = peer.ObjectId();
+  auto it = peers_.find(id);
+  if (it == peers_.end() || --it->second > 0) return;
+  peers_.erase(it);
+  const int i = FindObjectById(settings_, id);
+  const std::string who =
+      i > 0 ? ObjectText(settings_.Objects[static_cast<std::size_t>(i)]) : "№" + std::to_string(id);
+  Announce(Connection(ObjectNews::ConnectionDown, i, id,
+                      "Объект " + who + " не на связи (" + peer.Address() + ")"));
+}
+
+bool StationStatus::Connected(int id) const {
+  return peers_.count(id) != 0;
+}
+
+void StationStatus::Tell(ObjectNews::Kind kind, int i, const std::string& text,
+                         JournalKind journalKind, bool toStatus, std::uint8_t bits,
+                         JournalEvent eventCode) {
+  const TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
+  {
+    Journal::Subject about(journal_, o.ID);
+    if (toStatus)
+      journal_.ShowStatus(text, journalKind, 1);
+    else
+      journal_.AddJournal(text, journalKind, eventCode, i);
+  }
+  ObjectNews n;
+  n.kind = kind;
+  n.record = i;
+  n.objectId = o.ID;
+  n.text = text;
+  n.journalKind = journalKind;
+  n.bits = bits;
+  News(n);
 }
 
 TDateTime& StationStatus::Overdue(int i) {
@@ -64,12 +127,12 @@ TDateTime& StationStatus::Overdue(int i) {
 
 void StationStatus::SignOfLife(int i) {
   TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
-  o.LastTestCallTime = s_.clock.Now();
+  o.LastTestCallTime = o.LastSeen = s_.clock.Now();
   TDateTime& overdue = Overdue(i);
   if (overdue != 0) {
     overdue = 0;
-    journal_.AddJournal("Возобновлены служебные звонки с объекта " + Quoted(o.Name), jkNotice,
-                        jeNone, i);
+    Tell(ObjectNews::ServiceCallResumed, i,
+         "Возобновлены служебные звонки с объекта " + Quoted(o.Name), jkNotice, false);
   }
 }
 
@@ -78,6 +141,7 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
   TObjectRecord& o = settings_.Objects[static_cast<std::size_t>(i)];
   o.ArmedNow = block[0] != 0;
   const std::uint8_t mask = block[1], state = block[2], cams = block[3];
+  o.GaugesEnabled = mask;
   TCheckListBox& list = form_.ObjectListBox;
   if (o.ArmedNow) {
     if (!o.ArmedBefore) {
@@ -85,11 +149,13 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
       o.GaugesBefore = state;
       o.CamsBefore = cams;
       PlayBeepPattern(s, "g50;s200");
-      journal_.ShowStatus("Установка на охрану объекта " + ObjectText(o), jkNotice, 1);
+      Tell(ObjectNews::Armed, i, "Установка на охрану объекта " + ObjectText(o), jkNotice);
       if (!Recording()) form_.RecordBtn.Click();
     }
     if (state != o.GaugesBefore) {
       const std::uint8_t alarm = state & mask;
+      // Kept before the line is told, so that its readers see the new state.
+      o.GaugesBefore = state;
       if (alarm != 0) {
         PlayBeepPattern(s, form_.BeepStr.Text());
         std::string names;
@@ -98,17 +164,18 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
           if (alarm & (1u << (k - 1))) {
             names += (count++ ? "," : "") + Quoted(o.Gauges[static_cast<std::size_t>(k)]);
           }
-        journal_.ShowStatus("Сработка " + std::string(count == 1 ? "датчика " : "датчиков ") +
-                                names + " на объекте " + ObjectText(o) + " !",
-                            jkAlarm, 1);
+        Tell(ObjectNews::GaugeAlarm, i,
+             "Сработка " + std::string(count == 1 ? "датчика " : "датчиков ") + names +
+                 " на объекте " + ObjectText(o) + " !",
+             jkAlarm, true, alarm);
       } else {
         PlayBeepPattern(s, "i50");
-        journal_.ShowStatus("Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии",
-                            jkNotice, 1);
+        Tell(ObjectNews::GaugesNormal, i,
+             "Датчики на объекте " + ObjectText(o) + " снова в рабочем состоянии", jkNotice);
       }
-      o.GaugesBefore = state;
     }
     if (cams != o.CamsBefore) {
+      o.CamsBefore = cams;
       if (cams != 0) {
         PlayBeepPattern(s, "i50;u50;i50");
         std::string names;
@@ -118,20 +185,19 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
             const TCameraInfo* c = o.Cameras[static_cast<std::size_t>(k)];
             names += (count++ ? "," : "") + Quoted(c ? c->Description : std::string());
           }
-        journal_.ShowStatus("Сработка по " +
-                                std::string(count == 1 ? "видеокамере " : "видеокамерам ") + names +
-                                " на объекте " + ObjectText(o) + " !",
-                            jkAlarm, 1);
+        Tell(ObjectNews::CameraMotion, i,
+             "Сработка по " + std::string(count == 1 ? "видеокамере " : "видеокамерам ") + names +
+                 " на объекте " + ObjectText(o) + " !",
+             jkAlarm, true, cams);
       } else {
-        journal_.ShowStatus("Завершение движения по видеокамерам на объекте " + ObjectText(o),
-                            jkNotice, 1);
+        Tell(ObjectNews::MotionEnded, i,
+             "Завершение движения по видеокамерам на объекте " + ObjectText(o), jkNotice);
       }
-      o.CamsBefore = cams;
     }
   } else if (o.ArmedBefore) {
     list.SetChecked(i - 1, false);
     PlayBeepPattern(s, "s50;g200");
-    journal_.ShowStatus("Снятие с охраны объекта " + ObjectText(o), jkNotice, 1);
+    Tell(ObjectNews::Disarmed, i, "Снятие с охраны объекта " + ObjectText(o), jkNotice);
     // Recording goes on while any other Object is armed.
     if (Recording() && !AnyObjectArmed()) form_.RecordBtn.Click();
   }
@@ -160,8 +226,9 @@ void StationStatus::Supervise() {
       next = now;  // overdue from now on: reported at once
     }
     if (now < next) continue;
-    journal_.AddJournal("Не поступил очередной служебный звонок с объекта " + Quoted(o.Name) + " !",
-                        jkAlarm, jeServiceCallMissed, i);
+    Tell(ObjectNews::ServiceCallOverdue, i,
+         "Не поступил очередной служебный звонок с объекта " + Quoted(o.Name) + " !", jkAlarm,
+         false, 0, jeServiceCallMissed);
     // Once per further period while it stays overdue.
     while (next <= now) next += period;
   }

@@ -128,10 +128,20 @@ void TForm1::BuildMenu() {
   QAction* save = settings->addAction("&Сохранить");
   save->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F9));
   connect(save, &QAction::triggered, this, [this] { app_.frame.N6Click(); });
+  remoteAction_ = settings->addAction("&Внешние подключения...");
+  remoteAction_->setVisible(false);
+  connect(remoteAction_, &QAction::triggered, this, [this] {
+    if (openRemote_) openRemote_();
+  });
 
   QMenu* help = menuBar()->addMenu("&Помощь");
   QAction* about = help->addAction("&О программе");
   connect(about, &QAction::triggered, this, [this] { app_.frame.N4Click(); });
+}
+
+void TForm1::SetRemoteSettings(std::function<void()> open) {
+  openRemote_ = std::move(open);
+  remoteAction_->setVisible(static_cast<bool>(openRemote_));
 }
 
 void TForm1::BuildPages() {

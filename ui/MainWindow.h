@@ -7,6 +7,7 @@
 #include <QTabWidget>
 #include <QTextEdit>
 #include <array>
+#include <functional>
 
 #include "app/Application.h"
 
@@ -29,6 +30,10 @@ class TForm1 : public QMainWindow {
   QLabel* StatusPanel(int i) const { return status_.at(static_cast<std::size_t>(i)); }
   // Index of a core page in the tab widget.
   int PageIndex(const TTabSheet* page) const;
+  // The menu item of the station's outside connections (MQTT, the web
+  // view): shown once the program gives it something to open.
+  void SetRemoteSettings(std::function<void()> open);
+  QAction* RemoteSettingsAction() const { return remoteAction_; }
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -63,6 +68,8 @@ class TForm1 : public QMainWindow {
   std::array<QLabel*, 3> status_{};
   std::vector<TTabSheet*> pageOrder_;
   std::vector<std::pair<Signal<>*, int>> connections_;
+  QAction* remoteAction_ = nullptr;
+  std::function<void()> openRemote_;
   bool activated_ = false;
 };
 

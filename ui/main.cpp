@@ -21,6 +21,7 @@
 
 #include "app/Application.h"
 #include "app/DataFolder.h"
+#include "app/Remote.h"
 #include "platform/Clock.h"
 #include "platform/PcSpeaker.h"
 #include "ui/CameraView.h"
@@ -30,7 +31,9 @@
 #include "ui/QtMediaPlayer.h"
 #include "ui/QtNet.h"
 #include "ui/QtPlatform.h"
+#include "ui/RemoteDialog.h"
 #include "ui/StartOptions.h"
+#include "ui/WebFront.h"
 #include "ui/ZvApplication.h"
 #include "ui/web/PasswordCommand.h"
 
@@ -109,7 +112,7 @@ int main(int argc, char** argv) {
   // toolkit's sockets and sound player.
   zv::ui::QtNetFactory net;
   zv::ui::QtMediaPlayer sound;
-  zv::Devices devices = zv::LinuxDevices(clock);
+  zv::Devices devices = zv::LinuxDevices(clock, dispatcher);
   devices.net = &net;
   devices.player = &sound;
   zv::Application core(
@@ -139,6 +142,17 @@ int main(int argc, char** argv) {
   // A stop that came during start-up (the arming countdown lets events run)
   // has run the shutdown already: the window is not shown, the program ends.
   const bool stopped = core.Closing;
+  // The station's web view, beside the window: it reads what the core made.
+  std::unique_ptr<zv::ui::WebFront> web;
+  if (core.remote && !stopped) {
+    web = std::make_unique<zv::ui::WebFront>(*core.remote, core.journal);
+    web->Apply(core.remote->Web());
+    core.remote->Closing.Connect([&web] { web->Stop(); });
+    window.SetRemoteSettings([&window, &core, &web] {
+      zv::ui::RemoteDialog dialog(*core.remote, *web, &window);
+      dialog.exec();
+    });
+  }
   if (!stopped) window.show();
 
   int failed = 0;
@@ -157,6 +171,9 @@ int main(int argc, char** argv) {
     QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
   const int rc = stopped ? 0 : qapp.exec();
+  // The web view goes before the core it reads.
+  window.SetRemoteSettings(nullptr);
+  web.reset();
   core.FormClose();  // a no-op when the window already ran it
   dispatcher.Shutdown();
   qapp.core = nullptr;

@@ -115,5 +115,44 @@ TEST_F(StationStatusTest, AConnectionSpeaksForOneObject) {
   EXPECT_TRUE(status.Admit(peer, 7));
 }
 
+// Every line about an Object is told as news with its own words and the
+// Object's ID, and the journal view keeps that ID; a site's connection is
+// up with its first connection and down with its last.
+TEST_F(StationStatusTest, WhatIsJournaledAboutAnObjectIsToldAsNews) {
+  std::vector<ObjectNews> news;
+  status.News.Connect([&](const ObjectNews& n) { news.push_back(n); });
+  LinkPeer a("10.0.0.1:5000"), b("10.0.0.1:5001");
+  EXPECT_TRUE(status.Admit(a, 7));
+  EXPECT_TRUE(status.Admit(b, 7));
+  EXPECT_TRUE(status.Connected(7));
+  Block(2, true, 0x05, 0x00);
+  Block(2, true, 0x05, 0x04);
+  Block(2, true, 0x05, 0x00);
+  EXPECT_FALSE(status.Admit(a, 1));
+  status.PeerGone(a);
+  EXPECT_TRUE(status.Connected(7));
+  status.PeerGone(b);
+  EXPECT_FALSE(status.Connected(7));
+
+  using K = ObjectNews::Kind;
+  std::vector<K> kinds;
+  for (const auto& n : news) kinds.push_back(n.kind);
+  EXPECT_EQ(kinds, (std::vector<K>{K::ConnectionUp, K::Armed, K::GaugeAlarm, K::GaugesNormal,
+                                   K::LinkRefused, K::ConnectionDown}));
+  for (const auto& n : news) {
+    EXPECT_EQ(n.objectId, 7);
+    EXPECT_EQ(n.record, 2);
+  }
+  EXPECT_EQ(news[2].bits, 0x04);
+  // The journal's lines, word for word, each knowing its Object.
+  const Lines logged = f.Logged();
+  ASSERT_EQ(logged.size(), 4u);
+  for (std::size_t k = 0; k < 4; ++k) {
+    EXPECT_EQ(news[k + 1].text, logged[k]);
+    EXPECT_EQ(f.journal.View()[k].objectId, 7);
+  }
+  EXPECT_EQ(f.journal.View()[1].kind, jkAlarm);
+}
+
 }  // namespace
 }  // namespace zv::test

@@ -3,6 +3,7 @@
 // the broker is away, and arm/disarm requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/MosquittoClient.h"
 #include "remote/Json.h"
 #include "remote/MqttBridge.h"
+#include "support/TestCerts.h"
 
 namespace zv::test {
 namespace {
@@ -277,6 +279,51 @@ TEST_F(MqttBridgeTest, CredentialsAreUsedAndNeverJournaled) {
     EXPECT_EQ(l.find("Пароль"), std::string::npos) << l;
     EXPECT_EQ(l.find("zvstation"), std::string::npos) << l;
   }
+}
+
+// TLS with certificates made for the test: the bridge trusts the broker's CA
+// and connects; trusting another CA, it refuses the broker and says so once.
+TEST_F(MqttBridgeTest, TlsConnectsOnlyToABrokerItsCaVouchesFor) {
+  TempDir dir;
+  const TestCerts certs = MakeTestCerts(dir.path());
+  ASSERT_EQ(certs.error, "");
+  TempDir other;
+  const TestCerts stranger = MakeTestCerts(other.path());
+  ASSERT_EQ(stranger.error, "");
+  Broker broker("allow_anonymous true\ncafile " + certs.ca + "\ncertfile " + certs.cert +
+                "\nkeyfile " + certs.key + "\n");
+  broker.Start();
+
+  auto s = Settings(broker.Port());
+  s.CaFile = stranger.ca;
+  bridge.Configure(s);
+  ASSERT_TRUE(RunUntil(dispatcher, [&] { return Count("нет соединения") == 1; }));
+  RunUntil(
+      dispatcher, [] { return false; }, 300);
+  EXPECT_FALSE(bridge.Connected());
+  EXPECT_EQ(Count("нет соединения"), 1);
+
+  s.CaFile = certs.ca;
+  bridge.Configure(s);
+  ASSERT_TRUE(RunUntil(dispatcher, [&] { return bridge.Connected(); }));
+  // A subscriber over TLS as well, with the same certificate as its own.
+  MosquittoClient sub(dispatcher);
+  std::vector<std::string> got;
+  sub.OnMessage = [&](const std::string& t, const std::string&, bool) { got.push_back(t); };
+  MqttOptions o;
+  o.port = broker.Port();
+  o.caFile = certs.ca;
+  o.certFile = certs.cert;
+  o.keyFile = certs.key;
+  std::string error;
+  ASSERT_TRUE(sub.Start(o, error)) << error;
+  sub.Subscribe("zorvenix/#", 1);
+  ASSERT_TRUE(RunUntil(dispatcher, [&] { return sub.Connected(); }));
+  bridge.Publish(Event(3, EventKind::Armed, "Установка на охрану объекта №3(Склад)"));
+  ASSERT_TRUE(RunUntil(dispatcher, [&] {
+    return std::count(got.begin(), got.end(), "zorvenix/Пульт_1/objects/3/events") == 1;
+  }));
+  sub.Stop();
 }
 
 }  // namespace

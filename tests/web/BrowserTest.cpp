@@ -1,134 +1,19 @@
 // The web view in a real browser: headless Chromium driven over its
 // DevTools protocol.  One browser serves every case (it is slow to start).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QWebSocket>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <vector>
 
+#include "Browser.h"
 #include "FakeStation.h"
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 #include "ui/web/WebServer.h"
-
-extern char** environ;
 
 namespace zv::test {
 namespace {
-
-constexpr const char* kChromium = "/usr/bin/chromium";
-
-// The browser and one page of it, attached over the DevTools protocol.
-class Browser {
- public:
-  // Starts the browser; empty when it runs, else why not.
-  std::string Start() {
-    if (!std::filesystem::exists(kChromium))
-      return std::string(kChromium) +
-             " is missing: scripts/install-deps installs the package chromium";
-    const std::string profile = dir_.file("profile");
-    std::vector<std::string> args = {kChromium,
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--disable-dev-shm-usage",
-                                     "--user-data-dir=" + profile,
-                                     "--remote-debugging-port=0",
-                                     "about:blank"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, dir_.file("chromium.log").c_str(), O_WRONLY | O_CREAT,
-                                     0600);
-    const int rc = ::posix_spawn(&pid_, kChromium, &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) return "chromium did not start";
-    // The browser names its port and path in this file once it listens.
-    const std::string portFile = profile + "/DevToolsActivePort";
-    QString url;
-    if (!SpinUntil(
-            [&] {
-              std::ifstream f(portFile);
-              std::string port, path;
-              if (!(f >> port >> path)) return false;
-              url = QString::fromStdString("ws://127.0.0.1:" + port + path);
-              return true;
-            },
-            30000))
-      return "chromium wrote no DevToolsActivePort:\n" + ReadFile(dir_.file("chromium.log"));
-    QObject::connect(&ws_, &QWebSocket::textMessageReceived, [this](const QString& t) {
-      const QJsonObject m = QJsonDocument::fromJson(t.toUtf8()).object();
-      if (m.contains("id")) replies_[m["id"].toInt()] = m;
-    });
-    ws_.open(QUrl(url));
-    if (!SpinUntil([&] { return ws_.state() == QAbstractSocket::ConnectedState; }, 10000))
-      return "no DevTools connection";
-    const QJsonObject target =
-        Send("Target.createTarget", {{"url", "about:blank"}}, false)["result"].toObject();
-    const QJsonObject attached =
-        Send("Target.attachToTarget", {{"targetId", target["targetId"]}, {"flatten", true}}, false);
-    session_ = attached["result"].toObject()["sessionId"].toString();
-    if (session_.isEmpty()) return "no page to drive";
-    return {};
-  }
-
-  ~Browser() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-
-  QJsonObject Send(const QString& method, const QJsonObject& params, bool onPage = true) {
-    const int id = ++lastId_;
-    QJsonObject m{{"id", id}, {"method", method}, {"params", params}};
-    if (onPage) m["sessionId"] = session_;
-    ws_.sendTextMessage(QString::fromUtf8(QJsonDocument(m).toJson(QJsonDocument::Compact)));
-    SpinUntil([&] { return replies_.count(id) > 0; }, 15000);
-    QJsonObject r = replies_[id];
-    replies_.erase(id);
-    return r;
-  }
-  // The value of a script in the page (promises awaited).
-  QJsonValue Eval(const QString& js) {
-    const QJsonObject r = Send(
-        "Runtime.evaluate", {{"expression", js}, {"awaitPromise", true}, {"returnByValue", true}});
-    return r["result"].toObject()["result"].toObject()["value"];
-  }
-  bool WaitFor(const QString& js, int ms = 8000) {
-    return SpinUntil([&] { return Eval(js).toBool(); }, ms);
-  }
-  void Open(const QString& url) {
-    Send("Page.navigate", {{"url", url}});
-    WaitFor("document.readyState === 'complete'");
-  }
-
- private:
-  TempDir dir_;
-  pid_t pid_ = -1;
-  QWebSocket ws_;
-  QString session_;
-  int lastId_ = 0;
-  std::map<int, QJsonObject> replies_;
-};
 
 class BrowserTest : public ::testing::Test {
  protected:
@@ -138,8 +23,10 @@ class BrowserTest : public ::testing::Test {
     a.Set({"ivanov", false, {3, 5}, web::WebAccounts::HashPassword("пароль-Иванова")});
     std::string error;
     ASSERT_TRUE(a.Save(dir_->file("WebUsers"), error)) << error;
+    certs_ = MakeTestCerts(dir_->path());
     browser_ = new Browser;
-    startError_ = browser_->Start();
+    // The test's CA is no CA of the browser's.
+    startError_ = browser_->Start({"--ignore-certificate-errors"});
   }
   static void TearDownTestSuite() {
     delete browser_;
@@ -182,6 +69,7 @@ class BrowserTest : public ::testing::Test {
   static Browser& browser() { return *browser_; }
 
   static TempDir* dir_;
+  static TestCerts certs_;
   static Browser* browser_;
   static std::string startError_;
   FakeStation station;
@@ -189,6 +77,7 @@ class BrowserTest : public ::testing::Test {
   QString base;
 };
 TempDir* BrowserTest::dir_ = nullptr;
+TestCerts BrowserTest::certs_;
 Browser* BrowserTest::browser_ = nullptr;
 std::string BrowserTest::startError_;
 
@@ -246,6 +135,28 @@ TEST_F(BrowserTest, AnotherOwnersObjectIsRefused) {
   EXPECT_FALSE(
       browser().Eval("document.getElementById('journal').textContent").toString().contains("№7"));
   EXPECT_TRUE(station.requests.empty());
+}
+
+// With a certificate the view is HTTPS and its pictures come over WSS.
+TEST_F(BrowserTest, TheViewWorksOverHttpsAndSecureWebSockets) {
+  ASSERT_EQ(certs_.error, "");
+  web::WebServer tls{station, [](const std::string&, int) {}};
+  remote::WebSettings s;
+  s.Address = "127.0.0.1";
+  s.Port = 0;
+  s.CertFile = certs_.cert;
+  s.KeyFile = certs_.key;
+  std::string error;
+  ASSERT_TRUE(tls.Start(s, dir_->file("WebUsers"), error)) << error;
+  ASSERT_TRUE(tls.Tls());
+  tls.SetPollInterval(50);
+  base = QString("https://127.0.0.1:%1").arg(tls.Port());
+  LogIn("пароль-Иванова");
+  ASSERT_TRUE(browser().WaitFor("document.querySelectorAll('.object').length === 2"));
+  EXPECT_EQ(browser().Eval("location.protocol").toString(), "https:");
+  ASSERT_TRUE(browser().WaitFor(PixelJs(3, 1) + " === 'red'"));
+  station.Paint(3, 1, 220, 30, 30);
+  ASSERT_TRUE(browser().WaitFor(PixelJs(3, 1) + " === 'blue'"));
 }
 
 }  // namespace

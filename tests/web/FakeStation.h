@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "Browser.h"
 #include "ui/web/StationView.h"
 
 namespace zv::test {
@@ -88,16 +89,5 @@ class FakeStation final : public web::IStationView {
   std::vector<web::JournalEntry> journal;
   std::vector<Request> requests;
 };
-
-// Runs the Qt loop until pred holds or ms have passed.
-inline bool SpinUntil(const std::function<bool()>& pred, int ms = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  }
-  return true;
-}
 
 }  // namespace zv::test

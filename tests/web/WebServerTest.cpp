@@ -9,11 +9,14 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QWebSocket>
 #include <sstream>
 
 #include "FakeStation.h"
 #include "support/TempDir.h"
+#include "support/TestCerts.h"
 #include "ui/web/PasswordCommand.h"
 #include "ui/web/WebServer.h"
 
@@ -267,6 +270,45 @@ TEST(WebAccountsTest, FileAndPasswordCommand) {
   EXPECT_EQ(a.SkippedLines(), 3);
   EXPECT_EQ(web::WebAccounts::FormatObjects(*a.Find("petrov")), "5,12");
   EXPECT_TRUE(web::WebAccounts::VerifyPassword(a.Find("petrov")->hash, "another-password"));
+}
+
+// A client that trusts the station's CA (and no other) gets the page over
+// HTTPS, its session cookie is marked Secure, and plain HTTP is not spoken.
+TEST_F(WebServerTest, WithACertificateOnlyHttpsIsSpokenAndTheCookieIsSecure) {
+  const TestCerts certs = MakeTestCerts(dir_->path());
+  ASSERT_EQ(certs.error, "");
+  remote::WebSettings s;
+  s.CertFile = certs.cert;
+  s.KeyFile = certs.key;
+  Start(s);
+  ASSERT_TRUE(server.Tls());
+  EXPECT_EQ(Count("(TLS)"), 1);
+
+  QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+  ssl.setCaCertificates(QSslCertificate::fromPath(QString::fromStdString(certs.ca)));
+  QNetworkAccessManager nam;
+  const auto post = [&](const QString& url) {
+    QNetworkRequest req{QUrl(url)};
+    req.setSslConfiguration(ssl);
+    req.setHeader(QNetworkRequest::ContentTypeHeader, "application/json");
+    req.setRawHeader("X-Zorvenix", "1");
+    QNetworkReply* r = nam.post(
+        req,
+        QJsonDocument(QJsonObject{{"user", "staff"}, {"password", "staff-password"}}).toJson());
+    SpinUntil([r] { return r->isFinished(); });
+    r->deleteLater();
+    return r;
+  };
+  QNetworkReply* r = post(QString("https://127.0.0.1:%1/api/login").arg(server.Port()));
+  ASSERT_EQ(r->error(), QNetworkReply::NoError) << r->errorString().toStdString();
+  EXPECT_EQ(r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+  const QByteArray cookie = r->rawHeader("Set-Cookie");
+  EXPECT_TRUE(cookie.contains("Secure")) << cookie.constData();
+  EXPECT_TRUE(cookie.contains("HttpOnly")) << cookie.constData();
+
+  QNetworkReply* plain = post(QString("http://127.0.0.1:%1/api/login").arg(server.Port()));
+  EXPECT_NE(plain->error(), QNetworkReply::NoError);
+  EXPECT_EQ(plain->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 0);
 }
 
 }  // namespace
