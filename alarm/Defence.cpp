@@ -54,6 +54,8 @@ void DefenceMode::Arm() {
     else
       Tone(s_, 1000, 300);
     s_.pump.ProcessEvents();  // an Esc key press is seen here
+    // Closed meanwhile: the program has ended, nothing is armed any more.
+    if (Closing && Closing()) return;
     if (frame_.EscapePressed) {
       journal_.ShowStatus("Постановка на охрану отменена", jkNotice, 1);
       frame_.EscapePressed = false;

@@ -35,6 +35,9 @@ class DefenceMode {
 
   // Whether recording is on.  Unset: the record button's pressed state.
   std::function<bool()> IsRecording;
+  // Whether the program is being closed (a countdown that lets the window's
+  // messages run may see the shutdown run in its middle).  Unset: never.
+  std::function<bool()> Closing;
 
  private:
   void Arm();

@@ -119,6 +119,7 @@ void Gauges::PollParallel(bool& allClear) {
 
 void Gauges::PollSerial(bool& allClear) {
   if (!form_.UseGaugesOnCom.Checked()) {
+    comFailed_ = false;
     status_.GaugeEnabledMask &= static_cast<std::uint8_t>(~kSerialBits);
     status_.GaugeAlarmMask &= static_cast<std::uint8_t>(~kSerialBits);
     return;
@@ -127,7 +128,18 @@ void Gauges::PollSerial(bool& allClear) {
   // the serial gauges as they were; the port check reports such cases.
   const int n = form_.EventComPort.Value();
   if (n == form_.ClientComPort.Value()) return;
-  if (!lines_->Open(s_.ports.ComDevice(n))) return;
+  const std::string t = ComPortName(n) + " для получения сигналов с датчиков";
+  if (const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n)); !opened) {
+    // Told once (the adapter pulled out, the port taken): gauges that are
+    // never read are no guard.  Their last state stays.
+    if (!comFailed_)
+      journal_.ReportError("Ошибка открытия порта " + t + " (" + opened.reason + ") !",
+                           jcGaugePortOpen, 1);
+    comFailed_ = true;
+    return;
+  }
+  if (comFailed_) journal_.ShowStatus("Порт " + t + " открыт", jkDevice, 1);
+  comFailed_ = false;
   SerialModemLines lines;
   const bool read = lines_->Read(lines);
   if (read) {
@@ -190,7 +202,10 @@ void Gauges::EventComPortChange() {
     return;
   }
   const std::string t = name + " для получения сигналов с датчиков";
-  if (const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n)); !opened) {
+  const DeviceResult opened = lines_->Open(s_.ports.ComDevice(n));
+  // The poll says the same only when it changes.
+  comFailed_ = !opened;
+  if (!opened) {
     // The system's reason in the same line, as for every port.
     journal_.ReportError("Ошибка открытия порта " + t + " (" + opened.reason + ") !",
                          jcGaugePortOpen, 1);

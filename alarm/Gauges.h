@@ -84,6 +84,8 @@ class Gauges {
   // Why the parallel port could not be read, as last journaled ("" when it
   // could, or is not in use).
   std::string lptFailure_;
+  // The serial gauges' port could not be opened, as last journaled.
+  bool comFailed_ = false;
   std::array<bool, CameraTable::kMaxCameras + 1> quiet_;
 };
 

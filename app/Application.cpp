@@ -63,10 +63,12 @@ Application::Application(Services& services, AppPaths paths, Devices devices)
   video->OnCameraFrame = [this](int k, TDateTime stamp, const TPicture& picture) {
     CameraFrameBmp(k, stamp, picture);
   };
+  // A stop in the middle of the arming countdown ends the countdown too.
+  alarm->defence.Closing = [this] { return Closing; };
   // Recording on: the recording page states it, the capture page reads it.
   video->IsRecording = [this] { return record->Recording(); };
   // The frame cycle steps the video switcher through the recording page's port.
-  video->Intake.SwitchCamera = [this](int n) { record->Switcher().SwitchCamera(n); };
+  video->Intake.SwitchCamera = [this](int n) { record->SwitchCamera(n); };
   // The playback page follows the camera count and lays the views out again.
   video->CameraCountChanged.Connect([this](int n) {
     if (viewer) viewer->CameraCountChanged(n);
@@ -219,6 +221,9 @@ void Application::FormCreate() {
     if (form.AutoStartRecord.Checked()) form.RecordBtn.Click();
     if (form.AutoStartDefence.Checked()) form.SwitchModeBtn.Click();
   }
+  // Stopped during the arming countdown (it lets events run): the shutdown
+  // has run already, nothing more is started.
+  if (Closing) return;
 
   // 14. Dial mode.
   DialMode = form.DialType.ItemIndex() == 0 ? 'P' : 'T';

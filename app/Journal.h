@@ -5,6 +5,7 @@
 // and shown, coloured by its kind, in the journal view.
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ TColor KindColor(JournalKind kind);
 class Journal {
  public:
   static constexpr std::uintmax_t kRotateSize = 10485760;
+  // File lines kept while the file takes none (a full disk), oldest first.
+  static constexpr std::size_t kMaxUnwritten = 100000;
 
   struct ViewLine {
     std::string text;
@@ -92,6 +95,8 @@ class Journal {
   void SetStatusBarPresent(bool present) { statusBar_ = present; }
 
   long long JournalNumber() const { return number_; }
+  // Lines waiting for the file to take them again.
+  std::size_t Unwritten() const { return unwritten_.size(); }
   std::string LogPath() const;
   std::string BackupPath() const;
 
@@ -102,6 +107,9 @@ class Journal {
  private:
   void RestoreNumber();
   void RotateIfLarge();
+  // Appends the lines the file has not taken yet; false, with the reason,
+  // when it takes them not all, and then the file is as it was.
+  bool WriteUnwritten(std::string& why);
 
   IClock& clock_;
   std::string dir_;
@@ -110,6 +118,8 @@ class Journal {
   std::array<StatusPanel, 5> status_{};
   bool statusBar_ = true;
   int subject_ = 0;
+  std::deque<std::string> unwritten_;
+  bool failing_ = false;  // the file has been refusing lines since the report
 };
 
 // Builds the file line of an entry (without CR LF), for tests and tools.

@@ -8,7 +8,7 @@
 // one number for several places, the places share a meaning and are
 // described together (code 1: a failure caught where no code of its own
 // was set; 2 and 4: the settings file as well as an Object's section; 32:
-// every recording, of pictures and of the alarm sound).
+// every recording, of pictures, of the alarm sound and of voice messages).
 #include <string_view>
 #include <vector>
 
@@ -56,7 +56,8 @@ namespace zv {
   X(jcCameraZonesSave, 26, "saving a camera's detection zones")                                 \
   X(jcFrameIntake, 31, "taking a captured frame")                                               \
   X(jcRecording, 32,                                                                            \
-    "recording: the pair does not open or a write fails; the alarm sound cannot be recorded")   \
+    "recording: the pair does not open or a write fails; the alarm sound or a voice message "   \
+    "cannot be recorded")                                                                       \
   X(jcModemPicture, 33, "a picture of the modem stream cannot be taken")                        \
   X(jcServerSocket, 34, "the station's listening socket does not open")                         \
   X(jcPictureCopy, 36, "copying a site's picture into its camera")                              \

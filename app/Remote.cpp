@@ -99,9 +99,8 @@ std::string StationRemote::UsersFile() const {
 
 void StationRemote::SaveRemoteSettings() {
   remote::WriteRemoteSettings(settings_.Ini(), mqtt_, web_);
-  if (!settings_.Ini().Save())
-    journal_.ReportError("Невозможно записать файл настроек \"" + settings_.Ini().Path() + "\" !",
-                         jcWriteObject, 1);
+  // Through the settings' own save: private while it holds a password.
+  settings_.Flush();
 }
 
 void StationRemote::ApplyMqtt(const remote::MqttSettings& s) {

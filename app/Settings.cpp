@@ -125,18 +125,26 @@ bool Settings::HoldsSecret() const {
   for (const auto& sec : ini_.Sections())
     if (!ini_.ReadString(sec, "LinkKey", "").empty() ||
         !ini_.ReadString(sec, "LinkKey.Text", "").empty() ||
-        !ini_.ReadString(sec, "NetPassword", "").empty())
+        !ini_.ReadString(sec, "NetPassword", "").empty() ||
+        (sec == "Mqtt" && !ini_.ReadString(sec, "Password", "").empty()))
       return true;
   return false;
 }
 
-bool Settings::Flush() {
+bool Settings::Flush(JournalCode errorCode) {
   // A file that holds a link key or a camera's password is readable by its
   // owner only.
   ini_.SetPrivate(HoldsSecret());
-  if (ini_.Save()) return true;
-  journal_.ReportError("Невозможно записать файл настроек \"" + ini_.Path() + "\" !", jcWriteObject,
-                       1);
+  if (ini_.Save()) {
+    flushFailed_ = false;
+    return true;
+  }
+  // Told once while the file keeps refusing: a shutdown saves it once for
+  // the settings and once more for every camera.
+  if (!flushFailed_)
+    journal_.ReportError("Невозможно записать файл настроек \"" + ini_.Path() + "\" !", errorCode,
+                         1);
+  flushFailed_ = true;
   return false;
 }
 

@@ -44,13 +44,16 @@ class Settings {
   int LinkPort = 3000;
 
   IniFile& Ini() { return ini_; }
-  // A link key (the site's or an Object's) or a network camera's password
-  // is set: the file is kept private (0600).
+  // A link key (the site's or an Object's), a network camera's or the
+  // broker's password is set: the file is kept private (0600).
   bool HoldsSecret() const;
   // The Object list's mark of record n: an Object without a link key is
   // shown as unprotected.
   static constexpr const char* kUnprotectedMark = "без защиты";
   void ShowLinkMark(int n);
+  // Writes the file as it stands in memory; a failure is reported with
+  // errorCode, once until a save succeeds again.
+  bool Flush(JournalCode errorCode = jcWriteObject);
 
  private:
   void PresetTemplates();
@@ -62,7 +65,6 @@ class Settings {
   void WriteObjectLists(int n);
   void WriteAbonent(int n);
   void ReadPorts();
-  bool Flush();
 
   Services& s_;
   Journal& journal_;
@@ -70,6 +72,7 @@ class Settings {
   CameraTable& cameras_;
   std::string dataDir_;
   IniFile ini_;
+  bool flushFailed_ = false;
 };
 
 // The record number (1..ObjectsCount) of the Object with this ID; 0 when no

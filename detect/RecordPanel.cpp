@@ -204,6 +204,9 @@ void RecordPanel::HandleWrite(const AppendResult& w) {
   switch (w.status) {
     case AppendResult::Written:
       ++RecordsWritten;
+      // The end of a run of failures is told as its start was.
+      if (w.resumed)
+        journal_.AddJournal("Запись возобновлена: файл \"" + Pair.DscName() + "\"", jkDevice);
       if (w.switchedFile) {
         journal_.AddJournal("Запись продолжена в файл \"" + Pair.DscName() + "\"", jkDevice);
         PairChosen(Pair.DscName());
@@ -341,7 +344,10 @@ void RecordPanel::SwitcherComPortChange() {
   c.clientComPort = f.ClientComPort.Value();
   c.gaugesOnCom = f.UseGaugesOnCom.Checked();
   c.eventComPort = f.EventComPort.Value();
-  const SwitcherMessage m = switcher_->Open(c);
+  Report(switcher_->Open(c));
+}
+
+void RecordPanel::Report(const SwitcherMessage& m) {
   if (m.kind == SwitcherMessage::Error)
     journal_.ReportError(m.text, m.code, 1);
   else if (m.kind == SwitcherMessage::Status)

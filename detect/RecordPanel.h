@@ -71,6 +71,8 @@ class RecordPanel {
   // Replaces the switcher's control lines (tests hand in their own).
   void SetSwitcherLines(std::unique_ptr<ISwitcherLines> lines);
   SwitcherPort& Switcher() { return *switcher_; }
+  // Steps the video switcher to camera n, journaling a port lost or back.
+  void SwitchCamera(int n) { Report(switcher_->SwitchCamera(n)); }
 
   // --- handlers
   // Timer1: the processing tick.
@@ -93,6 +95,8 @@ class RecordPanel {
   void CloseFiles();
 
  private:
+  // Journals what the switcher's port has to say.
+  void Report(const SwitcherMessage& m);
   TCamera* WriteCamera() const;
   bool PlaybackPageShown() const;
   // A relative pair name lies in the program's data folder.

@@ -263,19 +263,19 @@ bool RecordingPair::ResumeAfterNewest() {
   return true;
 }
 
-void RecordingPair::MarkOverwritten(std::int32_t slot, std::int64_t from, std::int64_t to) {
-  if (from >= to) return;
+bool RecordingPair::MarkOverwritten(std::int32_t slot, std::int64_t from, std::int64_t to) {
   for (std::size_t j = 0; j < slots_.size(); ++j) {
     Slot& s = slots_[j];
-    if (static_cast<std::int32_t>(j) + 1 == slot || !s.picture || s.length <= 0) continue;
-    if (s.offset < to && s.offset + s.length > from) {
+    if (!s.picture) continue;
+    const bool own = static_cast<std::int32_t>(j) + 1 == slot;
+    if (own || (s.length > 0 && s.offset < to && s.offset + s.length > from)) {
       const std::uint8_t kind = kKindOverwritten;
-      // Best effort: a failure here leaves a record whose picture is garbage,
-      // which the viewer survives.
-      (void)WriteAll(dsc_, &kind, 1, static_cast<std::int64_t>(j) * kRecord + dsc::kKind);
+      if (!WriteAll(dsc_, &kind, 1, static_cast<std::int64_t>(j) * kRecord + dsc::kKind))
+        return false;
       s.picture = false;
     }
   }
+  return true;
 }
 
 AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data, std::size_t len) {
@@ -341,6 +341,11 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
   }
   if (pos + length > kMaxBinBytes)
     return Fail(r, "Файл " + Quoted(binName_) + " достиг предельного размера 2 Гб");
+  // Going round, the record in the slot and those whose pictures the new
+  // one covers are given up before a byte of them changes: cut off at any
+  // moment, the pair never shows a picture half overwritten.
+  if (ring_ && !MarkOverwritten(slot, pos, pos + length))
+    return Fail(r, "Ошибка записи в файл " + Quoted(dscName_) + ": " + SysError());
 
   if (length > 0 && !WriteAll(bin_, data, len, pos)) {
     const std::string why = SysError();
@@ -358,13 +363,13 @@ AppendResult RecordingPair::Append(FrameDescriptor& d, const std::uint8_t* data,
     return Fail(r, "Ошибка записи в файл " + Quoted(dscName_) + ": " + why);
   }
   if (ring_) {
-    MarkOverwritten(slot, pos, pos + length);
     if (slots_.size() < static_cast<std::size_t>(slot))
       slots_.resize(static_cast<std::size_t>(slot));
     slots_[static_cast<std::size_t>(slot - 1)] = {pos, length, d.kind == kKindPicture};
     ringSlot_ = slot + 1;
     ringPos_ = pos + length;
   }
+  r.resumed = failing_;
   failing_ = false;
   r.status = AppendResult::Written;
   r.recordNumber = slot;

@@ -54,6 +54,7 @@ struct AppendResult {
   bool reportNow = false;
   bool switchedFile = false;  // continued in a new pair (see DscName())
   bool wrapped = false;       // went back to record 1
+  bool resumed = false;       // written after a run of failures
   std::int32_t recordNumber = 0;
   std::string reason;
   bool ok() const { return status == Written; }
@@ -100,7 +101,9 @@ class RecordingPair {
   // Finds where a pair that has gone round continues: after its newest
   // record.  False when the ".dsc" cannot be read.
   bool ResumeAfterNewest();
-  void MarkOverwritten(std::int32_t slot, std::int64_t from, std::int64_t to);
+  // Gives up the record in slot and every picture record whose picture
+  // lies in [from, to); false when the ".dsc" refused.
+  bool MarkOverwritten(std::int32_t slot, std::int64_t from, std::int64_t to);
 
   int dsc_ = -1;
   int bin_ = -1;

@@ -19,6 +19,7 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
     return m;
   }
   lines_->Close();
+  lost_ = 0;
   const std::string what = device + " для управления видеокоммутатором";
   // Judged on the device just opened, not on the one before.
   if (const DeviceResult opened = lines_->Open(ports_.ComDevice(n)); !opened) {
@@ -35,8 +36,16 @@ SwitcherMessage SwitcherPort::Open(const SwitcherPortChoice& choice) {
   return m;
 }
 
-void SwitcherPort::SwitchCamera(int n) {
-  if (!lines_->IsOpen()) return;
+SwitcherMessage SwitcherPort::SwitchCamera(int n) {
+  SwitcherMessage m;
+  const std::string what = DeviceName(port_ ? port_ : lost_) + " для управления видеокоммутатором";
+  if (!lines_->IsOpen()) {
+    if (lost_ == 0 || !lines_->Open(ports_.ComDevice(lost_))) return m;
+    port_ = lost_;
+    lost_ = 0;
+    m.kind = SwitcherMessage::Status;
+    m.text = "Порт " + what + " открыт";
+  }
   lines_->SetDtr(false);
   lines_->SetRts(false);
   for (int i = 1; i < n; ++i) {
@@ -44,6 +53,15 @@ void SwitcherPort::SwitchCamera(int n) {
     lines_->SetDtr(false);
   }
   lines_->SetRts(true);
+  if (lines_->Vanished()) {
+    lines_->Close();
+    lost_ = port_;
+    port_ = 0;
+    m.kind = SwitcherMessage::Error;
+    m.code = jcSwitcherPortOpen;
+    m.text = "Порт " + what + " потерян !";
+  }
+  return m;
 }
 
 }  // namespace zv

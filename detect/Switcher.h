@@ -45,12 +45,15 @@ class SwitcherPort {
   int OpenPort() const { return IsOpen() ? port_ : 0; }
 
   // Steps the switcher to camera n (1-based); nothing without an open port.
-  void SwitchCamera(int n);
+  // A port that went away is closed and told once, and opened
+  // again at a later step as soon as it is back (a status line).
+  SwitcherMessage SwitchCamera(int n);
 
  private:
   const PortMap& ports_;
   std::unique_ptr<ISwitcherLines> lines_;
   int port_ = 0;
+  int lost_ = 0;  // the port that went away, 0: none
 };
 
 }  // namespace zv

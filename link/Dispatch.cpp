@@ -219,7 +219,10 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
       m.Wait(2000);
       c.capture.SetPreview(true);
       played = m.PlayFile(file) == 0;
-      c.capture.SetPreview(false);
+      // Back to the mode the capture was in: frames keep coming (unless the
+      // live video shows the card's own picture), or the site would detect,
+      // record and send nothing after its first call.
+      c.capture.SetPreview(!c.capture.Overlay());
     }
     if (!number.empty()) m.HangUp();
   }
@@ -227,14 +230,17 @@ bool SiteDispatch::VoiceCall(const std::string& file, bool onLine, const std::st
   return dialled && played && left == 0;
 }
 
-bool SiteDispatch::RecordVoice(const std::string& file, bool onLine) {
+bool SiteDispatch::RecordVoice(const std::string& file, bool onLine, bool* recorded) {
   bool ok = false;
   if (EnterVoice() == 0) {
     LockModem();
     l_.VoiceModem1.SetDevice(onLine ? 2 : l_.ModemProfile1.RecDevice);
-    ok = l_.VoiceModem1.RecordFile(file) == 0;
+    // A recording ends by a stop (silence, its time limit, the stop button).
+    const int r = l_.VoiceModem1.RecordFile(file);
+    ok = r == 0 || r == kStopped;
     UnlockModem();
   }
+  if (recorded) *recorded = ok;
   return LeaveVoice() == 0 && ok;
 }
 
@@ -326,16 +332,29 @@ void SiteDispatch::WaveTestClick() {
 void SiteDispatch::WaveRecClick() {
   const std::string file = l_.WaveFile.Text();
   std::error_code ec;
+  std::string bak;
   if (!file.empty() && std::filesystem::exists(file, ec)) {
-    const std::string bak = std::filesystem::path(file).replace_extension(".bak").string();
-    if (!std::filesystem::exists(bak, ec)) std::filesystem::rename(file, bak, ec);
+    const std::string b = std::filesystem::path(file).replace_extension(".bak").string();
+    if (!std::filesystem::exists(b, ec)) {
+      std::filesystem::rename(file, b, ec);
+      if (!ec) bak = b;
+    }
   }
   l_.RecStopBtn.SetVisible(true);
+  bool recorded = false;
   try {
-    RecordVoice(file, false);
+    RecordVoice(file, false, &recorded);
   } catch (const ModemAbort&) {
   }
   l_.RecStopBtn.SetVisible(false);
+  if (recorded) return;
+  // No new message (no modem, a full disk): the subscribers keep hearing
+  // the one they had, not a broken file or none.
+  if (!bak.empty()) {
+    std::filesystem::remove(file, ec);
+    std::filesystem::rename(bak, file, ec);
+  }
+  l_.ctx.journal.ReportError("Голосовое сообщение \"" + file + "\" не записано !", jcRecording, 1);
 }
 
 void SiteDispatch::RecStopBtnClick() {

@@ -22,6 +22,11 @@ constexpr double kConnectionTimeout = 300 * kOneSecond;
 constexpr double kSerialStatusRepeat = 10 * kOneSecond;
 // Silence the modem needs around the escape sequence to take it as one.
 constexpr int kEscapeGuardMs = 1000;
+// The bytes of one message come together on a line; a pause this long in
+// the middle of one means its sender is gone.
+constexpr double kLineSilence = 2 * kOneSecond;
+// A link port that went away is tried again this often.
+constexpr double kPortRetry = 3 * kOneSecond;
 const std::string kNoCarrier = "\r\nNO CARRIER\r\n";
 
 }  // namespace
@@ -645,6 +650,14 @@ void LinkSubsystem::SweepConnections() {
 
 void LinkSubsystem::ReceiveDirectLine(int count) {
   const std::uint64_t now = NowMs();
+  // A line tells nothing when the other end dies: half a message of a site
+  // (or station) that went, followed by silence, must not take in the
+  // first bytes of the next message, which stands on its own.  (A sealed
+  // line starts its session anew instead.)
+  const TDateTime stamp = ctx.services.clock.Now();
+  if (!serialSecure_ && !serialAssembler_.Searching() && stamp - serialLastData_ > kLineSilence)
+    serialAssembler_.Reset();
+  serialLastData_ = stamp;
   std::uint8_t buf[4096];
   while (count > 0 && CommPort1.InCount() > 0) {
     if (!serialSecure_ && !ServerMode()) {
@@ -1192,6 +1205,7 @@ void LinkSubsystem::ClientComPortChange(bool fromServerControl) {
   }
   CommPort1.Close();
   VoiceModem1.Close();
+  watched_.clear();
   // Whatever comes on the line from now on is a new conversation.
   serialAssembler_.Reset();
   status.PeerGone(serialPeer_);
@@ -1222,6 +1236,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   // Journaled as open only when it really is.
   if (ok && kind == 0) {
     ModemProfile1.Port = port;
+    // A modem opened (again) has not been set up for voice yet.
+    st.VoiceEntries = 0;
     if (VoiceModem1.Open() != 0) {
       ok = false;
       reason = port > 4 ? std::string("модем подключается только к Com1-Com4")
@@ -1242,6 +1258,8 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
   }
   const std::string text = name + " для связи с " + (server ? "объектами" : "сервером");
   if (ok) {
+    // Watched from now on, so that it comes back after going away.
+    watched_.push_back(WatchedPort{port, kind, false, 0});
     ctx.journal.ShowStatus("Порт " + text + " открыт", jkDevice, 1);
   } else {
     // The system's reason in the same line, as for every port.
@@ -1385,6 +1403,7 @@ void LinkSubsystem::Heartbeat() {
     if (!lockEnded.empty()) ctx.journal.AddJournal(lockEnded, jkNotice);
   }
   ++st.Timer3Tag;
+  WatchLinkPorts();
   ConnectionTimeout();
   LineReader();
   SerialStatus();
@@ -1392,6 +1411,57 @@ void LinkSubsystem::Heartbeat() {
   if (ctx.settings.DebugMode) Button1Click();
   SuperviseConnections();
   if (sweepPosted_) SweepConnections();
+}
+
+void LinkSubsystem::WatchLinkPorts() {
+  // Not while a call holds the modem: the call's own failure comes first.
+  if (VoiceModem1.InUse()) return;
+  const TDateTime now = ctx.services.clock.Now();
+  const bool server = ServerMode();
+  for (std::size_t i = 0; i < watched_.size(); ++i) {
+    WatchedPort w = watched_[i];
+    const bool open = w.kind == 0 ? VoiceModem1.IsOpen() : CommPort1.IsOpen();
+    const std::string text =
+        "Com" + std::to_string(w.port) + ": для связи с " + (server ? "объектами" : "сервером");
+    if (open) continue;
+    if (!w.lost) {
+      // The device went away (a USB modem or adapter pulled out): told
+      // once, and tried again until it is back.
+      watched_[i].lost = true;
+      watched_[i].tried = now;
+      if (w.kind == 0) {
+        st.DataConnected = false;
+        st.RingTime = 0;
+        st.CallInProgress = false;
+      }
+      ctx.journal.ReportError("Порт " + text + " потерян !", jcLinkPortOpen, 1);
+      continue;
+    }
+    if (now - w.tried < kPortRetry) continue;
+    watched_[i].tried = now;
+    if (!ProbeLinkPort(w.port)) continue;
+    // Back: opened as at the start, which journals it.
+    watched_.erase(watched_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (w.kind == 0) {
+      VoiceModem1.Close();
+    } else {
+      CommPort1.Close();
+      // A new conversation: the peer of the line that went is gone, and a
+      // sealed session begins anew.
+      serialAssembler_.Reset();
+      if (serialPeer_.Secure())
+        if (const int o = station.FindObject(serialPeer_.ObjectId()); o > 0)
+          ctx.settings.Objects[static_cast<std::size_t>(o)].LinkSecure = false;
+      const std::string address = serialPeer_.Address();
+      status.PeerGone(serialPeer_);
+      serialPeer_.Reset();
+      serialPeer_.SetAddress(address);
+      serialSecure_.reset();
+      serialHead_.clear();
+    }
+    OpenLinkPort(w.port, w.kind);
+    return;
+  }
 }
 
 void LinkSubsystem::ConnectionTimeout() {

@@ -102,7 +102,8 @@ class SiteDispatch {
   int EnterVoice();
   int LeaveVoice();
   bool VoiceCall(const std::string& file, bool onLine, const std::string& number);
-  bool RecordVoice(const std::string& file, bool onLine);
+  // recorded, when given, tells whether the recording itself succeeded.
+  bool RecordVoice(const std::string& file, bool onLine, bool* recorded = nullptr);
   bool ServerCall(const std::string& number);
   void VoiceModem1Event(ModemEvent event, TEventData data, int& result);
   // A DTMF digit from the line: the arming and disarming codes are looked
@@ -214,6 +215,8 @@ class LinkSubsystem {
   // dispatch, the connection time-out, the modem's line, the direct line's
   // status, the modem picture stream.
   void Heartbeat();
+  // A link port that went away is journaled and opened again when it is back.
+  void WatchLinkPorts();
   void ConnectionTimeout();
   void LineReader();
   // A captured frame was taken: at a site the next picture follows it to
@@ -387,9 +390,18 @@ class LinkSubsystem {
   bool readingData_ = false;
   std::vector<std::uint8_t> modemOut_;  // count and JPEG of the picture going out
   std::size_t modemOutPos_ = 0;
+  TDateTime serialLastData_ = 0;  // when the direct line last brought bytes
   std::array<std::uint8_t, 4> serialSent_{};
   TDateTime serialSentAt_ = 0;
   std::unique_ptr<JpegCodec> codec_;
+  // The link ports that opened, watched for going away.
+  struct WatchedPort {
+    int port = 0;
+    int kind = 0;  // 0 the modem, 1 the direct line
+    bool lost = false;
+    TDateTime tried = 0;  // when it went away, or was last tried
+  };
+  std::vector<WatchedPort> watched_;
   std::array<long long, 21> received_{};
   long long closedHandled_ = 0;
   bool sweepPosted_ = false;

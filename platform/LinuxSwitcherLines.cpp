@@ -33,6 +33,7 @@ DeviceResult LinuxSwitcherLines::Open(const std::string& path) {
     return r;
   }
   fd_ = fd;
+  vanished_ = false;
   return r;
 }
 
@@ -45,7 +46,9 @@ void LinuxSwitcherLines::Close() {
 
 bool LinuxSwitcherLines::Set(int line, bool on) {
   if (fd_ < 0) return false;
-  return ::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0;
+  if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+  vanished_ = errno == EIO || errno == ENODEV || errno == ENXIO;
+  return false;
 }
 
 bool LinuxSwitcherLines::SetDtr(bool on) {

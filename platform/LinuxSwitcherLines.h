@@ -19,10 +19,12 @@ class LinuxSwitcherLines final : public ISwitcherLines {
   bool IsOpen() const override { return fd_ >= 0; }
   bool SetDtr(bool on) override;
   bool SetRts(bool on) override;
+  bool Vanished() const override { return vanished_; }
 
  private:
   bool Set(int line, bool on);
   int fd_ = -1;
+  bool vanished_ = false;
 };
 
 std::unique_ptr<ISwitcherLines> MakeLinuxSwitcherLines();

@@ -20,6 +20,9 @@ class ISwitcherLines {
   // Raises (true) or drops (false) a line; false when the device refused.
   virtual bool SetDtr(bool on) = 0;
   virtual bool SetRts(bool on) = 0;
+  // The device is gone: its last request failed as one that is no more
+  // (the adapter pulled out, the terminal hung up), not merely refused.
+  virtual bool Vanished() const { return false; }
 };
 
 }  // namespace zv

@@ -153,9 +153,12 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &sa, nullptr);
   }
   core.FormCreate();
+  // A stop that came during start-up (the arming countdown lets events run)
+  // has run the shutdown already: the window is not shown, the program ends.
+  const bool stopped = core.Closing;
   // The station's web view, beside the window: it reads what the core made.
   std::unique_ptr<zv::ui::WebFront> web;
-  if (core.remote) {
+  if (core.remote && !stopped) {
     web = std::make_unique<zv::ui::WebFront>(*core.remote, core.journal);
     web->Apply(core.remote->Web());
     core.remote->Closing.Connect([&web] { web->Stop(); });
@@ -164,7 +167,7 @@ int main(int argc, char** argv) {
       dialog.exec();
     });
   }
-  window.show();
+  if (!stopped) window.show();
 
   int failed = 0;
   if (!opt.page.isEmpty()) {
@@ -181,7 +184,7 @@ int main(int argc, char** argv) {
   if (opt.seconds > 0)
     QTimer::singleShot(opt.seconds * 1000, &window, [&window] { window.close(); });
 
-  const int rc = qapp.exec();
+  const int rc = stopped ? 0 : qapp.exec();
   // The web view goes before the core it reads.
   window.SetRemoteSettings(nullptr);
   web.reset();

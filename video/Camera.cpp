@@ -86,11 +86,8 @@ TCamera::~TCamera() {
   Destroying();
   if (!SaveOnDestroy) return;
   try {
-    IniFile& ini = c_.settings.Ini();
-    SaveToIni(ini);
-    if (!ini.Save())
-      c_.journal.ReportError("Невозможно записать файл настроек \"" + ini.Path() + "\" !",
-                             jcCameraSave, 1);
+    SaveToIni(c_.settings.Ini());
+    c_.settings.Flush(jcCameraSave);
   } catch (...) {
   }
 }

@@ -69,11 +69,20 @@ TEST(JournalNumbering, RestoresFromTheLastLineOfTheFile) {
     j.AddJournal("next", jkInfo);
     EXPECT_EQ(j.JournalNumber(), 10001);
   }
-  // A last line longer than the 100-byte window that doesn't start with digits
-  // in its tail restarts the numbering.
+  // A long last line (Cyrillic text is two bytes a letter) is read from its
+  // start, not from digits of its time; one past any real length restarts
+  // the numbering.
   {
     Journal j(clock, dir.path().string());
-    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + std::string(150, 'x') + "\r\n");
+    std::string text;
+    for (int i = 0; i < 8; ++i) text += "Установка на охрану объекта №3(Дача) ";
+    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + text + "\r\n");
+    j.AddJournal("next", jkInfo);
+    EXPECT_EQ(j.JournalNumber(), 56);
+  }
+  {
+    Journal j(clock, dir.path().string());
+    WriteFile(j.LogPath(), "   55  05.03.01 14:07:09 " + std::string(5000, 'x') + "\r\n");
     j.AddJournal("next", jkInfo);
     EXPECT_EQ(j.JournalNumber(), 1);
   }
@@ -98,7 +107,8 @@ TEST(JournalRotation, RotatesOnlyAboveTheLimitAndKeepsOneBackup) {
   WriteFile(j.BackupPath(), "old backup");
   {
     std::ofstream f(j.LogPath(), std::ios::binary);
-    f << std::string(Journal::kRotateSize, 'a');
+    // Whole lines, as the journal writes them.
+    f << std::string(Journal::kRotateSize - 2, 'a') << "\r\n";
   }
   j.AddJournal("at the limit", jkInfo);
   EXPECT_EQ(ReadFile(j.BackupPath()), "old backup");
@@ -118,9 +128,14 @@ TEST(JournalFailure, UnwritableFileStillShowsTheViewLine) {
   Journal j(clock, dir.path().string());
   std::filesystem::create_directory(j.LogPath());
   j.AddJournal("still shown", jkError);
-  ASSERT_EQ(j.View().size(), 1u);
+  ASSERT_EQ(j.View().size(), 2u);
   EXPECT_NE(j.View()[0].text.find("still shown"), std::string::npos);
   EXPECT_EQ(j.View()[0].color, colors::clRed);
+  // Why the file takes no lines is said once, not with every line.
+  EXPECT_NE(j.View()[1].text.find("Ошибка записи журнала"), std::string::npos);
+  j.AddJournal("shown too", jkInfo);
+  EXPECT_EQ(j.View().size(), 3u);
+  EXPECT_EQ(j.Unwritten(), 3u);
 }
 
 TEST(JournalStatus, StatusAndErrorReports) {

@@ -2,6 +2,7 @@
 // the station learns reaches a subscriber with the journal's own words, the
 // retained states come back after a broker restart, and a request from the
 // broker acts as the operator's tick.
+#include <sys/stat.h>
 #include <QElapsedTimer>
 #include <optional>
 
@@ -325,6 +326,17 @@ TEST_F(StationBrokerTest, TheDialogsSettingsApplyAtOnceAndOutliveTheProgram) {
   EXPECT_TRUE(ini.ReadBool("Web", "Enabled", false));
   EXPECT_TRUE(ini.ReadBool("Web", "AllowArming", false));
   EXPECT_EQ(ini.ReadString("Web", "Address", ""), "127.0.0.1");
+
+  // The broker's password makes the file its owner's alone.
+  const std::string file = station().dir.file("Zorvenix.ini");
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_NE(st.st_mode & 0777, 0600u);
+  Settings& settings = station().app->settings;
+  settings.Ini().WriteText("Mqtt", "Password", "secret");
+  ASSERT_TRUE(settings.Flush());
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 }  // namespace

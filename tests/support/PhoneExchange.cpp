@@ -46,6 +46,7 @@ struct PhoneExchange::Modem {
   bool keyed = false;
   Clock::time_point lastInput{}, nextRing{}, answerAt{}, voiceStart{}, voiceRxNext{};
   std::size_t voiceTaken = 0;
+  bool pull = false;  // to be pulled out by the exchange's thread
 };
 
 PhoneExchange::PhoneExchange() {
@@ -145,6 +146,41 @@ bool PhoneExchange::WaitFor(const std::function<bool()>& pred, int timeoutMs) co
   return pred();
 }
 
+PhoneExchange::Modem* PhoneExchange::ByPath(const std::string& path) {
+  for (auto& m : modems_)
+    if (m->path == path) return m.get();
+  return nullptr;
+}
+
+void PhoneExchange::Unplug(const std::string& path) {
+  {
+    std::lock_guard lk(mu_);
+    Modem* m = ByPath(path);
+    if (!m) return;
+    m->pull = true;
+  }
+  // The exchange's own thread closes it, between two of its passes.
+  WaitFor([&] {
+    std::lock_guard lk(mu_);
+    const Modem* m = ByPath(path);
+    return !m || m->master < 0;
+  });
+}
+
+std::string PhoneExchange::Replug(const std::string& path) {
+  std::lock_guard lk(mu_);
+  Modem* m = ByPath(path);
+  if (!m || m->master >= 0) return path;
+  const std::string number = m->number;
+  const bool cable = m->cable;
+  Modem* peer = m->peer;
+  *m = Modem{};
+  m->number = number;
+  m->cable = cable;
+  if (cable) m->peer = peer;
+  return Open(*m);
+}
+
 PhoneExchange::Modem* PhoneExchange::FindModem(const std::string& number) {
   for (auto& m : modems_)
     if (m->number == number) return m.get();
@@ -166,6 +202,15 @@ void PhoneExchange::Run() {
       std::lock_guard lk(mu_);
       if (stop_) return;
       for (const auto& m : modems_) {
+        if (m->pull) {
+          // The device goes: the host's side hangs up, and no one else holds it.
+          if (!m->cable) HangUp(*m, true);
+          ::close(m->master);
+          ::close(m->slaveKeep);
+          m->master = m->slaveKeep = -1;
+          m->toHost.clear();
+          m->pull = false;
+        }
         short events = 0;
         // A sender waits while its peer's host has not taken what it sent.
         const bool blocked =
@@ -199,7 +244,7 @@ void PhoneExchange::Run() {
           if (n > 0) Input(m, buf, static_cast<std::size_t>(n));
         }
       }
-      if (!m.toHost.empty()) {
+      if (!m.toHost.empty() && m.master >= 0) {
         const ssize_t n = ::write(m.master, m.toHost.data(), m.toHost.size());
         if (n > 0) m.toHost.erase(0, static_cast<std::size_t>(n));
       }

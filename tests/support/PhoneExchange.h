@@ -48,6 +48,13 @@ class PhoneExchange {
   // read from the other.  Returns their device paths.
   std::pair<std::string, std::string> AddCable();
 
+  // Pulls the modem (or cable end) on the device path out, as a USB modem
+  // goes: its pseudo-terminal hangs up and disappears, a call on it ends.
+  void Unplug(const std::string& path);
+  // Plugs it in again, freshly powered, on a new pseudo-terminal; returns
+  // the new device path.
+  std::string Replug(const std::string& path);
+
   // What happened, for the checks.
   std::vector<std::string> Dialled() const;  // every number dialled, in order
   std::vector<std::string> Commands(const std::string& modem) const;
@@ -68,6 +75,7 @@ class PhoneExchange {
   void ToHost(Modem& m, const std::string& bytes);
   void HangUp(Modem& m, bool tellPeer);
   Modem* FindModem(const std::string& number);
+  Modem* ByPath(const std::string& path);
 
   mutable std::mutex mu_;
   std::vector<std::unique_ptr<Modem>> modems_;
