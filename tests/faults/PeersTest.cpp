@@ -61,8 +61,11 @@ TEST_F(PeersTest, ASiteDyingMidMessageOnTheDirectLineLeavesNoHalfStateAtTheStati
   send(msg, msg.size());
   ASSERT_TRUE(PumpUntil([&] { return b_->link().MessagesHandled() >= 2; }));
   ::close(line);
-  // Armed once; no alarm, no return to normal, no motion of its own making.
-  EXPECT_EQ(b_->Logged(from), (std::vector<std::string>{"Установка на охрану объекта №1(Склад)"}));
+  // Armed once; no alarm, no return to normal, no motion of its own making
+  // (and its keyless line noted once).
+  EXPECT_EQ(b_->Logged(from), (std::vector<std::string>{
+                                  "Связь с объектом №1(Склад) (Com3:) без ключа связи: не защищена",
+                                  "Установка на охрану объекта №1(Склад)"}));
   EXPECT_EQ(b_->link().MessagesHandled(), 2);
 }
 
