@@ -239,7 +239,9 @@ TEST_F(LinkDeviceTest, TheModemPulledOutInTheMiddleOfACallIsToldOnceAndTheCallIs
   const std::size_t heard = exchange.VoiceHeard("5550001");
   com3.Point(exchange.Replug(modem));
   ASSERT_TRUE(SecondsUntil([&] { return CountHaving(site.Logged(), open) == 2; }, 10));
-  ASSERT_TRUE(SecondsUntil([&] { return site.app->settings.Abonents[1].Reached; }, 60))
+  // (A loaded machine may let a redial's answer come too late on the test's
+  // clock: the next redial then reaches the subscriber.)
+  ASSERT_TRUE(SecondsUntil([&] { return site.app->settings.Abonents[1].Reached; }, 150))
       << ::testing::PrintToString(site.Logged());
   EXPECT_GE(exchange.VoiceHeard("5550001"), heard + 15000);
   EXPECT_EQ(CountHaving(site.Logged(), "потерян"), 1);
