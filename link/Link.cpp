@@ -290,9 +290,7 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
     if (c.dead) return;
     if (c.secure) {
       c.secure->EndOfInput(NowMs());
-      if (c.peer.Secure())
-        if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
-          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      Unproven(c.peer);
     }
     c.dead = true;
     status.PeerGone(c.peer);
@@ -390,28 +388,11 @@ void LinkSubsystem::StartSecure(Connection& c) {
   };
   ch.PlainCommit = [&c](std::size_t n) { c.assembler.ReceiveBytes(n); };
   ch.OnPlain = [&c](std::span<std::uint8_t> p) { c.assembler.Feed(p.data(), p.size()); };
-  ch.OnEstablished = [this, &c] {
-    const int id = static_cast<int>(c.secure->ObjectId());
-    status.BindProven(c.peer, id);
-    const int i = station.FindObject(id);
-    std::string fingerprint;
-    if (i > 0) {
-      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
-      o.LinkSecure = true;
-      LinkKey key;
-      if (LinkKey::Parse(o.LinkKey, key) == KeyTextError::Ok) fingerprint = key.Fingerprint();
-    }
-    faultsReported_.erase(std::to_string(id));
-    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(c.peer) +
-                               " установлена (ключ " + fingerprint + ")",
-                           jkNotice, 1);
-  };
+  ch.OnEstablished = [this, &c] { ObjectProven(c.peer, static_cast<int>(c.secure->ObjectId())); };
   ch.OnFault = [this, &c](SecureFault f, bool) {
     const std::int64_t claimed = c.secure->ObjectId();
     const std::string who = claimed >= 0 ? std::to_string(claimed) : c.peer.Address();
-    auto it = faultsReported_.find(who);
-    if (it != faultsReported_.end() && it->second == f) return;
-    faultsReported_[who] = f;
+    if (!FirstFault(who, f)) return;
     std::string text = PeerText(c.peer);
     if (!c.peer.Bound() && claimed >= 0)
       text = "№" + std::to_string(claimed) + " (" + c.peer.Address() + ")";
@@ -419,6 +400,34 @@ void LinkSubsystem::StartSecure(Connection& c) {
         "Защищённая связь с объектом " + text + ": " + SecureFaultText(f, SecureRole::Station),
         jkAlarm, 1);
   };
+}
+
+void LinkSubsystem::ObjectProven(LinkPeer& peer, int id) {
+  status.BindProven(peer, id);
+  std::string fingerprint;
+  if (const int i = station.FindObject(id); i > 0) {
+    TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
+    o.LinkSecure = true;
+    LinkKey key;
+    if (LinkKey::Parse(o.LinkKey, key) == KeyTextError::Ok) fingerprint = key.Fingerprint();
+  }
+  faultsReported_.erase(std::to_string(id));
+  ctx.journal.ShowStatus(
+      "Защищённая связь с объектом " + PeerText(peer) + " установлена (ключ " + fingerprint + ")",
+      jkNotice, 1);
+}
+
+void LinkSubsystem::Unproven(const LinkPeer& peer) {
+  if (!peer.Secure()) return;
+  if (const int i = station.FindObject(peer.ObjectId()); i > 0)
+    ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+}
+
+bool LinkSubsystem::FirstFault(const std::string& who, SecureFault f) {
+  auto it = faultsReported_.find(who);
+  if (it != faultsReported_.end() && it->second == f) return false;
+  faultsReported_[who] = f;
+  return true;
 }
 
 bool LinkSubsystem::SendSealed(Connection& c) {
@@ -439,9 +448,7 @@ void LinkSubsystem::DropConnection(Connection& c, bool afterSend) {
     return;
   }
   if (c.secure) c.secure->Close();
-  if (c.peer.Secure())
-    if (const int i = station.FindObject(c.peer.ObjectId()); i > 0)
-      ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+  Unproven(c.peer);
   c.dead = true;
   status.PeerGone(c.peer);
   if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
@@ -746,19 +753,7 @@ void LinkSubsystem::StartSerialSecure() {
       SerialStatus();
       return;
     }
-    const int id = static_cast<int>(serialSecure_->ObjectId());
-    status.BindProven(serialPeer_, id);
-    std::string fingerprint;
-    if (const int i = station.FindObject(id); i > 0) {
-      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
-      o.LinkSecure = true;
-      LinkKey k;
-      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
-    }
-    faultsReported_.erase(std::to_string(id));
-    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(serialPeer_) +
-                               " установлена (ключ " + fingerprint + ")",
-                           jkNotice, 1);
+    ObjectProven(serialPeer_, static_cast<int>(serialSecure_->ObjectId()));
   };
   ch->OnFault = [this, site](SecureFault f, bool repeated) {
     // The line goes on; what the peer said before the fault counts no more.
@@ -766,9 +761,7 @@ void LinkSubsystem::StartSerialSecure() {
     if (site) {
       serialPeer_.SetSecure(false);
     } else {
-      if (serialPeer_.Secure())
-        if (const int i = station.FindObject(serialPeer_.ObjectId()); i > 0)
-          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      Unproven(serialPeer_);
       const std::string address = serialPeer_.Address();
       status.PeerGone(serialPeer_);
       serialPeer_.Reset();
@@ -778,9 +771,7 @@ void LinkSubsystem::StartSerialSecure() {
     const std::int64_t claimed = serialSecure_->ObjectId();
     const std::string who =
         site ? "site-com" : (claimed >= 0 ? std::to_string(claimed) : serialPeer_.Address());
-    auto it = faultsReported_.find(who);
-    if (it != faultsReported_.end() && it->second == f) return;
-    faultsReported_[who] = f;
+    if (!FirstFault(who, f)) return;
     if (site)
       ctx.journal.ShowStatus("Связь с сервером по " + serialPeer_.Address() + ": " +
                                  SecureFaultText(f, SecureRole::Site),
@@ -1050,28 +1041,14 @@ void LinkSubsystem::StartModemSecure() {
       return;
     }
     modemReceiver_.Reset();
-    const int id = static_cast<int>(modemSecure_->ObjectId());
-    status.BindProven(modemPeer_, id);
-    std::string fingerprint;
-    if (const int i = station.FindObject(id); i > 0) {
-      TObjectRecord& o = ctx.settings.Objects[static_cast<std::size_t>(i)];
-      o.LinkSecure = true;
-      LinkKey k;
-      if (LinkKey::Parse(o.LinkKey, k) == KeyTextError::Ok) fingerprint = k.Fingerprint();
-    }
-    faultsReported_.erase(std::to_string(id));
-    ctx.journal.ShowStatus("Защищённая связь с объектом " + PeerText(modemPeer_) +
-                               " установлена (ключ " + fingerprint + ")",
-                           jkNotice, 1);
+    ObjectProven(modemPeer_, static_cast<int>(modemSecure_->ObjectId()));
   };
   ch->OnFault = [this, site](SecureFault f, bool repeated) {
     // What came before the fault counts no more; the call goes on and the
     // site begins again.
     modemReceiver_.Reset();
     if (!site) {
-      if (modemPeer_.Secure())
-        if (const int i = station.FindObject(modemPeer_.ObjectId()); i > 0)
-          ctx.settings.Objects[static_cast<std::size_t>(i)].LinkSecure = false;
+      Unproven(modemPeer_);
       status.PeerGone(modemPeer_);
       modemPeer_.Reset();
     }
@@ -1079,9 +1056,7 @@ void LinkSubsystem::StartModemSecure() {
     const std::int64_t claimed = modemSecure_->ObjectId();
     const std::string who =
         site ? "site-modem" : (claimed >= 0 ? std::to_string(claimed) : std::string("modem"));
-    auto it = faultsReported_.find(who);
-    if (it != faultsReported_.end() && it->second == f) return;
-    faultsReported_[who] = f;
+    if (!FirstFault(who, f)) return;
     if (site)
       ctx.journal.ShowStatus("Связь с сервером по модему: " + SecureFaultText(f, SecureRole::Site),
                              jkAlarm, 1);
@@ -1449,9 +1424,7 @@ void LinkSubsystem::WatchLinkPorts() {
       // A new conversation: the peer of the line that went is gone, and a
       // sealed session begins anew.
       serialAssembler_.Reset();
-      if (serialPeer_.Secure())
-        if (const int o = station.FindObject(serialPeer_.ObjectId()); o > 0)
-          ctx.settings.Objects[static_cast<std::size_t>(o)].LinkSecure = false;
+      Unproven(serialPeer_);
       const std::string address = serialPeer_.Address();
       status.PeerGone(serialPeer_);
       serialPeer_.Reset();

@@ -332,6 +332,13 @@ class LinkSubsystem {
   void SerialBytes(const std::uint8_t* p, std::size_t n, std::uint64_t now);
   void SerialMessage(const LinkMessage& m);
   void StartSerialSecure();
+  // A peer proved the key of Object id: bound to it, shown and journaled.
+  void ObjectProven(LinkPeer& peer, int id);
+  // A proven peer is gone or failed: its Object is no longer shown sealed.
+  void Unproven(const LinkPeer& peer);
+  // Whether this fault of this peer is news (journaled once until it
+  // changes or the peer proves its key).
+  bool FirstFault(const std::string& who, SecureFault f);
   void FlushSerialSecure();
   // The modem's data connection: bytes out after what is queued, bytes in
   // to the secure channel or the picture receiver.
