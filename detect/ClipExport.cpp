@@ -173,16 +173,10 @@ bool ParseLocalDateTime(const std::string& text, TDateTime& start, TDateTime& en
 
 std::string UtcIsoTime(TDateTime local) {
   const DateTimeParts p = DecodeDateTime(local);
-  std::tm tm{};
-  tm.tm_year = p.year - 1900;
-  tm.tm_mon = p.month - 1;
-  tm.tm_mday = p.day;
-  tm.tm_hour = p.hour;
-  tm.tm_min = p.minute;
-  tm.tm_sec = p.second;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1)) return "";
+  std::int64_t seconds = 0;
+  long offset = 0;
+  if (!LocalToSystemTime(local, seconds, offset)) return "";
+  const auto t = static_cast<std::time_t>(seconds);
   std::tm utc{};
   if (!gmtime_r(&t, &utc)) return "";
   char buf[96];

@@ -46,6 +46,23 @@ TDateTime EncodeDateTime(const DateTimeParts& p) {
   return static_cast<double>(days) + frac;
 }
 
+bool LocalToSystemTime(TDateTime local, std::int64_t& seconds, long& utcOffset) {
+  const DateTimeParts p = DecodeDateTime(local);
+  std::tm tm{};
+  tm.tm_year = p.year - 1900;
+  tm.tm_mon = p.month - 1;
+  tm.tm_mday = p.day;
+  tm.tm_hour = p.hour;
+  tm.tm_min = p.minute;
+  tm.tm_sec = p.second;
+  tm.tm_isdst = -1;  // the zone's rule for that day
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return false;
+  seconds = static_cast<std::int64_t>(t);
+  utcOffset = tm.tm_gmtoff;
+  return true;
+}
+
 DateTimeParts DecodeDateTime(TDateTime t) {
   DateTimeParts p;
   // Work in whole milliseconds, rounded, so that 14:07:09 never shows as 14:07:08.999.

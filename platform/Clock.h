@@ -38,6 +38,11 @@ struct DateTimeParts {
 TDateTime EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(TDateTime t);
 
+// The system's time of a date-time of the machine's time zone (its seconds;
+// the milliseconds are the caller's), and the zone's offset from UTC then,
+// in seconds.  False when the C library cannot place it.
+bool LocalToSystemTime(TDateTime local, std::int64_t& seconds, long& utcOffset);
+
 // "dd.mm.yy hh:nn:ss"
 std::string FormatJournalTime(TDateTime t);
 // "dd.mm.yyyy hh:nn:ss"

@@ -58,17 +58,9 @@ std::string IsoTime(TDateTime t) {
   if (t == 0) return {};
   const DateTimeParts p = DecodeDateTime(t);
   // The offset the machine's time zone has at that local time.
-  std::tm tm{};
-  tm.tm_year = p.year - 1900;
-  tm.tm_mon = p.month - 1;
-  tm.tm_mday = p.day;
-  tm.tm_hour = p.hour;
-  tm.tm_min = p.minute;
-  tm.tm_sec = p.second;
-  tm.tm_isdst = -1;
+  std::int64_t seconds = 0;
   long offset = 0;
-  const std::time_t tt = std::mktime(&tm);
-  if (tt != static_cast<std::time_t>(-1)) offset = tm.tm_gmtoff;
+  if (!LocalToSystemTime(t, seconds, offset)) offset = 0;
   char buf[40];
   const long off = offset < 0 ? -offset : offset;
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", p.year, p.month,
