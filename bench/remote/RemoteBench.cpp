@@ -40,6 +40,7 @@
 #include "app/Remote.h"
 #include "link/Link.h"
 #include "platform/MosquittoClient.h"
+#include "tests/support/LoopbackPorts.h"
 #include "ui/WebFront.h"
 #include "ui/web/WebAccounts.h"
 
@@ -47,6 +48,8 @@ extern char** environ;
 
 namespace {
 
+using zv::test::FreePort;
+using zv::test::PortOpen;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -112,29 +115,6 @@ struct Platform {
     return true;
   }
 };
-
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
-
-bool PortOpen(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
-  return ok;
-}
 
 // A Mosquitto broker on a free loopback port for the run.
 class Broker {

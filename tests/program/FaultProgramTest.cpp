@@ -18,6 +18,7 @@
 #include "app/IniFile.h"
 #include "support/DiskFaults.h"
 #include "support/FileChecks.h"
+#include "support/LoopbackPorts.h"
 #include "support/PhoneExchange.h"
 
 namespace zv::test {
@@ -29,18 +30,6 @@ using Clock = std::chrono::steady_clock;
 long EnvNumber(const char* name, long def) {
   const char* v = std::getenv(name);
   return v && *v ? std::strtol(v, nullptr, 10) : def;
-}
-
-int FreeTcpPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
 }
 
 // COM ports mapped to the given devices ("n=path"), every other one to a
@@ -205,7 +194,7 @@ TEST(DiskFullProgram, ASiteOnAFullDiskTellsItOnceKeepsItsFilesAndRecordsAgain) {
 TEST(StationRestartProgram, SitesComeBackByThemselvesWithinFifteenSeconds) {
   PhoneExchange exchange;
   const auto [stationLine, siteLine] = exchange.AddCable();
-  const int port = FreeTcpPort();
+  const int port = FreePort();
   TempDir st, s1, s2, s3;
   WriteFile(st.file("Zorvenix.ini"),
             "[Main]\r\nServerMode=1\r\nObjectsCount=3\r\nLinkPort=" + std::to_string(port) +

@@ -15,6 +15,7 @@
 #include "app/Picture.h"
 #include "link/Protocol.h"
 #include "link/secure/SecureChannel.h"
+#include "support/LoopbackPorts.h"
 #include "support/PhoneExchange.h"
 #include "video/Bmp.h"
 
@@ -22,20 +23,6 @@ namespace zv::test {
 namespace {
 
 using namespace std::chrono_literals;
-
-// A TCP port nobody listens on now (the station listens even with the
-// modem link).
-int FreePort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(fd);
-  return ntohs(a.sin_port);
-}
 
 // COM ports mapped to the given devices, every other one to a missing path.
 std::string Ports(const std::string& dir, int com, const std::string& device) {
