@@ -348,6 +348,12 @@ void SecureChannel::Process(std::uint64_t nowMs) {
   std::size_t pos = 0;
   bool partialBefore = partial_;
   partial_ = false;
+  // The message at `pos` waits for the rest of its bytes; the same message
+  // as before keeps its start time, for the stall deadline.
+  auto holdPartial = [&] {
+    if (!(partialBefore && pos == 0)) partialSince_ = nowMs;
+    partial_ = true;
+  };
   for (;;) {
     if (!late_.empty()) {
       in_.Append(late_.data(), late_.size());
@@ -362,8 +368,8 @@ void SecureChannel::Process(std::uint64_t nowMs) {
     if (!IsMarkerPrefix(p, avail, kMarker)) {
       const bool plain = IsMarkerPrefix(p, avail, kPlainMarker);
       // The beginning of the keyless link's marker: which it is shows with
-      // the rest of it.
-      if (plain && avail < kMarkerSize && state_ != State::Established) break;
+      // the rest of it, however the bytes were split into reads.
+      if (plain && avail < kMarkerSize) break;
       if (!options_.restartable) {
         Fault(plain ? SecureFault::PlainPeer : SecureFault::Malformed, nowMs);
         break;
@@ -383,7 +389,11 @@ void SecureChannel::Process(std::uint64_t nowMs) {
       pos += skip;
       continue;
     }
-    if (avail < kHeaderSize) break;  // the header is not complete yet
+    if (avail < kHeaderSize) {
+      // A message of ours has begun: its header is not complete yet.
+      if (avail >= kMarkerSize) holdPartial();
+      break;
+    }
 
     const std::uint8_t kind = p[6];
     const std::uint32_t bodySize = GetLe32(p + 7);
@@ -432,9 +442,7 @@ void SecureChannel::Process(std::uint64_t nowMs) {
 
     const std::size_t total = kHeaderSize + bodySize;
     if (avail < total) {
-      // The same message as before keeps its start time.
-      if (!(partialBefore && pos == 0)) partialSince_ = nowMs;
-      partial_ = true;
+      holdPartial();
       break;
     }
     partialBefore = false;

@@ -425,6 +425,37 @@ TEST_F(SecureLinkTest, TheSameWhateverTheReadBoundaries) {
   for (std::size_t n : {1u, 2u, 11u, 4096u}) EXPECT_EQ(session(n), whole) << n;
 }
 
+TEST_F(SecureLinkTest, AMessageStartIsJudgedWhenItsMarkerIsWholeHoweverItArrives) {
+  // In a session, bytes that begin like the keyless link's marker and are
+  // not it: the same fault whether they come at once or a byte at a time.
+  const Bytes plainMessage = BuildCommand(true, 0);
+  Bytes nearlyPlain = plainMessage;
+  nearlyPlain[4] = 'e';
+  for (const auto& [bytes, fault] : {std::pair{nearlyPlain, SecureFault::Malformed},
+                                     std::pair{plainMessage, SecureFault::PlainPeer}}) {
+    for (std::size_t n : {0u, 1u, 4u}) {
+      Connect(7, KeyOf(1));
+      chunk = n;
+      Deliver(station, bytes);
+      chunk = 0;
+      EXPECT_EQ(station.faults, std::vector<SecureFault>{fault}) << n;
+    }
+  }
+
+  // A header begun and never finished is a message cut short, as a body is.
+  Connect(7, KeyOf(1));
+  site.Seal(Bytes(10, 1));
+  const Bytes record = site.TakeOut();
+  Deliver(station, Bytes(record.begin(), record.begin() + 8));
+  now += 30000;
+  Deliver(station, Bytes(record.begin() + 8, record.begin() + 9));
+  station.ch->Tick(now);
+  EXPECT_TRUE(station.faults.empty());
+  now += 30000;  // the stall counts from the message's first bytes
+  station.ch->Tick(now);
+  EXPECT_EQ(station.faults, std::vector<SecureFault>{SecureFault::Truncated});
+}
+
 TEST_F(SecureLinkTest, BytesArrivingWhileARecordIsHandedOnFollowInOrder) {
   Connect(7, KeyOf(1));
   site.Seal(Bytes{1, 1});
