@@ -31,9 +31,14 @@ class LinkPeer {
   bool Secure() const { return secure_; }
   void SetSecure(bool s) { secure_ = s; }
   // A keyless peer spoke for an Object that has a key: refused, and
-  // nothing more it sends counts.
+  // nothing more it sends counts while that Object keeps its key.
   bool KeyRefused() const { return keyRefused_; }
-  void RefuseKeyless() { keyRefused_ = true; }
+  int RefusedFor() const { return refusedFor_; }
+  void RefuseKeyless(int objectId) {
+    keyRefused_ = true;
+    refusedFor_ = objectId;
+  }
+  void LiftRefusal() { keyRefused_ = false; }
 
   // Each kind of refusal is journaled once per connection, so a peer that
   // keeps sending cannot flood the journal.
@@ -47,6 +52,7 @@ class LinkPeer {
   bool foreignReported_ = false;
   bool secure_ = false;
   bool keyRefused_ = false;
+  int refusedFor_ = kUnbound;
 };
 
 }  // namespace zv

@@ -55,7 +55,14 @@ void StationStatus::ReportUnknown(LinkPeer& peer, int id) {
 }
 
 bool StationStatus::Admit(LinkPeer& peer, int id) {
-  if (peer.KeyRefused()) return false;
+  if (peer.KeyRefused()) {
+    // A line outlives its connections (the direct line): once the operator
+    // has taken the Object's key away, its keyless site is heard again.
+    const int r = FindObjectById(settings_, peer.RefusedFor());
+    if (r > 0 && settings_.Objects[static_cast<std::size_t>(r)].LinkProtected()) return false;
+    peer.LiftRefusal();
+    keylessRefused_.erase(peer.RefusedFor());
+  }
   if (!peer.Bound()) {
     if (id == 0) return true;
     const int i = FindObjectById(settings_, id);
@@ -64,7 +71,7 @@ bool StationStatus::Admit(LinkPeer& peer, int id) {
       if (o.LinkProtected()) {
         // The Object has a key and this peer did not prove it: whoever it
         // is, it does not speak for the Object.
-        peer.RefuseKeyless();
+        peer.RefuseKeyless(id);
         // Once until the Object's site proves its key: a keyless site that
         // keeps reconnecting does not flood the journal.
         if (keylessRefused_.insert(id).second)

@@ -116,6 +116,31 @@ TEST_F(StationStatusTest, AConnectionSpeaksForOneObject) {
   EXPECT_TRUE(status.Admit(peer, 7));
 }
 
+// A keyless site of an Object with a key is refused for as long as the
+// Object keeps its key, also on a line that outlives its connections (the
+// direct line); the refusal is journaled once per keying.
+TEST_F(StationStatusTest, AKeylessSiteIsHeardAgainOnceItsObjectsKeyIsTakenAway) {
+  const std::string key(64, 'a');
+  f.settings.Objects[2].LinkKey = key;
+  LinkPeer line("Com1");
+  EXPECT_FALSE(status.Admit(line, 7));
+  EXPECT_FALSE(status.Admit(line, 7));
+  EXPECT_FALSE(line.Bound());
+
+  f.settings.Objects[2].LinkKey.clear();
+  EXPECT_TRUE(status.Admit(line, 7));
+  EXPECT_EQ(line.ObjectId(), 7);
+
+  f.settings.Objects[2].LinkKey = key;
+  line.Reset();
+  EXPECT_FALSE(status.Admit(line, 7));
+  const Lines logged = f.Logged();
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_NE(logged[0].find("Объект №7(Офис) (Com1): "), std::string::npos);
+  EXPECT_EQ(logged[1], "Связь с объектом №7(Офис) (Com1) без ключа связи: не защищена");
+  EXPECT_EQ(logged[2], logged[0]);
+}
+
 // Every line about an Object is told as news with its own words and the
 // Object's ID, and the journal view keeps that ID; a site's connection is
 // up with its first connection and down with its last.
