@@ -190,8 +190,12 @@ void StationStatus::HandleStatus(int i, const std::uint8_t* block) {
   if (o.ArmedNow) {
     if (!o.ArmedBefore) {
       list.SetChecked(i - 1, true);
-      o.GaugesBefore = state;
-      o.CamsBefore = cams;
+      // A site arms only with its inputs clear: whatever is in alarm when
+      // the station first sees it armed (an entrance left open past the
+      // countdown, the alarm a modem site calls about, an alarm going on
+      // while the station was down) is an alarm, told after the arming.
+      o.GaugesBefore = static_cast<std::uint8_t>(state & ~mask);
+      o.CamsBefore = 0;
       Beep("g50;s200");
       Tell(ObjectNews::Armed, i, "Установка на охрану объекта " + ObjectText(o), jkNotice);
       if (!Recording()) form_.RecordBtn.Click();

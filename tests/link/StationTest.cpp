@@ -142,11 +142,14 @@ TEST_F(StationTest, DisarmingStopsRecordingAndADisarmedSiteIsNotFollowed) {
   EXPECT_EQ(Played(beeps), Pattern("s50;g200"));
   EXPECT_FALSE(st().app->form.ObjectListBox.Checked(1));
   EXPECT_FALSE(st().app->form.RecordBtn.Down());
-  // Inputs already in alarm when the site is armed are its starting state.
-  Status(2, true, 0x01, 0x01, 0x01);
-  Status(2, true, 0x01, 0x01, 0x01);
+  // Inputs in alarm when the site is first seen armed (the alarm a modem
+  // site calls about) are an alarm; inputs not in use are not.
+  Status(2, true, 0x01, 0x03, 0x01);
+  Status(2, true, 0x01, 0x03, 0x01);
   EXPECT_EQ(st().Logged(lines + 1),
-            (std::vector<std::string>{"Установка на охрану объекта №2(Офис)"}));
+            (std::vector<std::string>{"Установка на охрану объекта №2(Офис)",
+                                      "Сработка датчика \"Датчик1\" на объекте №2(Офис) !",
+                                      "Сработка по видеокамере \"Холл\" на объекте №2(Офис) !"}));
 }
 
 TEST_F(StationTest, SitesAreFoundByTheirIdAndFollowedEvenWithoutACamera) {
