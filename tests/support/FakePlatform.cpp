@@ -54,10 +54,15 @@ int FakeTimers::FireDue() {
   // Copy: a tick may create or destroy timers.
   auto slots = slots_;
   for (auto& s : slots) {
-    if (!s->running || !s->tick || s->due > now) continue;
+    if (!s->running || !s->tick || s->firing || s->due > now) continue;
     s->due = now + std::max(1u, s->interval);
     ++fired;
     auto tick = s->tick;
+    struct Firing {
+      Slot& slot;
+      ~Firing() { slot.firing = false; }
+    } firing{*s};
+    s->firing = true;
     tick();
   }
   slots_.erase(std::remove_if(slots_.begin(), slots_.end(), [](const auto& s) { return !s->tick; }),

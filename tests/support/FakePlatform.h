@@ -36,7 +36,9 @@ class FakeTimers final : public ITimerFactory {
  public:
   explicit FakeTimers(FakeClock& clock) : clock_(clock) {}
   std::unique_ptr<ITimerBackend> CreateTimer(std::function<void()> onTick) override;
-  // Fires every timer whose time has come (each at most once); returns how many fired.
+  // Fires every timer whose time has come (each at most once); returns how
+  // many fired.  As with the GUI's timers, a timer whose tick is running
+  // (the tick pumps events while it waits) is not fired again inside it.
   int FireDue();
   // The earliest due time of a running timer, or UINT64_MAX.
   std::uint64_t NextDue() const;
@@ -45,6 +47,7 @@ class FakeTimers final : public ITimerFactory {
   struct Slot {
     std::function<void()> tick;
     bool running = false;
+    bool firing = false;  // its tick is running: not fired again inside it
     unsigned interval = 0;
     std::uint64_t due = 0;
   };
