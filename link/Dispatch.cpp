@@ -84,6 +84,7 @@ void SiteDispatch::TickSteps(bool quiet) {
         } clear{st, dispatchCall_};
         dispatchCall_ = true;
         callStopped_ = false;
+        lastCallPoll_ = c.services.clock.TickMs();
         if (a.ConnectToServerMode)
           a.Reached = ServerCall(a.PhoneNumber);
         else
@@ -112,6 +113,16 @@ void SiteDispatch::StopCallIfDisarmed() {
   if (!dispatchCall_ || callStopped_ || Dispatching()) return;
   callStopped_ = true;
   l_.VoiceModem1.Stop();
+}
+
+void SiteDispatch::PollDuringCall() {
+  if (!dispatchCall_) return;
+  const std::uint64_t now = l_.ctx.services.clock.TickMs();
+  if (now - lastCallPoll_ < 1000) return;
+  lastCallPoll_ = now;
+  // A door opened and closed while a subscriber is being called is
+  // journaled as it happens, not lost between two beats.
+  l_.ctx.defence.PollNow();
 }
 
 void SiteDispatch::ServiceCall() {

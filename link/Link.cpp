@@ -79,6 +79,7 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
   VoiceModem1.OnYield = [this] {
     ctx.services.pump.ProcessEvents();
     dispatch.StopCallIfDisarmed();
+    dispatch.PollDuringCall();
   };
   // During a data connection the stream is read as it arrives, not only on
   // the heartbeat: a picture is not held up in the port's buffers.

@@ -112,6 +112,9 @@ class SiteDispatch {
   // A call of the dispatch is stopped at once when the site is disarmed in
   // the middle of it (by DTMF, by the station or at the keyboard).
   void StopCallIfDisarmed();
+  // While a call of the dispatch is being made the heartbeat waits for it;
+  // the inputs are polled from the call's waits instead, once a second.
+  void PollDuringCall();
   // The limit on guessing the DTMF codes, over the calls of a run.
   DtmfLockout DtmfLock;
 
@@ -131,6 +134,7 @@ class SiteDispatch {
   LinkSubsystem& l_;
   bool dispatchCall_ = false;  // a call of the dispatch is being made
   bool callStopped_ = false;   // and it has been told to stop
+  std::uint64_t lastCallPoll_ = 0;
 };
 
 // The station: the sites' pictures into their cameras, their status to

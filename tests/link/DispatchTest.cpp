@@ -522,5 +522,78 @@ TEST_F(DirectLineTest, AStationWithAModemFollowsASiteOnItsDirectLine) {
   ASSERT_TRUE(PumpUntil([&] { return b_->HasLine("Установка на охрану объекта №4(Касса)"); }));
 }
 
+// A subscriber being called: the heartbeat waits for the call, so the
+// inputs are polled from the call's own waits.  Motion that stops and comes
+// back while the message plays is journaled then, not lost.
+class VoiceCallTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    comPaths[3] = exchange.AddModem("5550155");
+    exchange.AddSubscriber("5550001", {});
+    // The exchange plays the message in real time: the site's clock moves
+    // at least as fast as real time while it waits for it.
+    loop.onPump = [this] {
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      const auto now = std::chrono::steady_clock::now();
+      const auto ms =
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - realBefore).count();
+      if (ms > 0) {
+        loop.clock.AdvanceMs(static_cast<std::uint64_t>(ms));
+        realBefore = now;
+      }
+      if (onPump) onPump();
+    };
+  }
+  void TearDown() override {
+    loop.onPump = nullptr;
+    DispatchTest::TearDown();
+  }
+  PhoneExchange exchange;
+  TempDir files;
+  std::function<void()> onPump;
+  std::chrono::steady_clock::time_point realBefore = std::chrono::steady_clock::now();
+};
+
+TEST_F(VoiceCallTest, InputsArePolledWhileASubscriberIsCalled) {
+  const std::string voice = files.file("message.raw");
+  WriteFile(voice, std::string(40000, '\x7F'));  // five seconds
+  MakeSite({Abonent(1, "5550001", voice, false, 20, 5)}, 0,
+           "ClientComPort.Value=3\r\nDialType.ItemIndex=1\r\nDefenceOffDelay.Value=1\r\n");
+  TModemProfile& m = site().link().ModemProfile1;
+  m.PortTimeOut = 5;
+  ASSERT_TRUE(PumpUntil([&] { return site().HasLine("Порт Com3: для связи с сервером открыт"); }));
+  site().site().Armed = true;
+  motion = true;
+
+  // While the subscriber hears the message the motion stops, and comes back
+  // once the site has seen it stop.
+  bool stopped = false, back = false;
+  const std::string ended = "Завершение движения по видеокамере";
+  onPump = [&] {
+    if (!stopped && exchange.VoiceHeard("5550001") > 1000) {
+      stopped = true;
+      motion = false;
+    }
+    if (stopped && !back && site().Count(ended) > 0) {
+      back = true;
+      motion = true;
+    }
+  };
+  for (int i = 0; i < 120 && !site().HasLine("Завершение соединения"); ++i) Seconds(1);
+  onPump = nullptr;
+  EXPECT_TRUE(Ab(1).Reached);
+  const auto logged = site().Logged();
+  auto at = [&](const std::string& text, int nth) {
+    for (std::size_t i = 0; i < logged.size(); ++i)
+      if (logged[i].find(text) != std::string::npos && --nth == 0) return i;
+    return logged.size();
+  };
+  const std::size_t callEnd = at("Завершение соединения", 1);
+  ASSERT_LT(callEnd, logged.size());
+  EXPECT_LT(at("Исходящий голосовой звонок", 1), at(ended, 1));
+  EXPECT_LT(at(ended, 1), callEnd) << ::testing::PrintToString(logged);
+  EXPECT_LT(at("Сработка по видеокамере", 2), callEnd) << ::testing::PrintToString(logged);
+}
+
 }  // namespace
 }  // namespace zv::test
