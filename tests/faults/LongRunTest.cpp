@@ -101,7 +101,7 @@ class LongRun : public ::testing::Test {
     n.app->journal.LineAdded.Connect(
         [&n](const Journal::ViewLine& l) { n.shown.push_back(l.text.substr(26)); });
     TModemProfile& m = n.app->link->ModemProfile1;
-    m.PortTimeOut = 2;
+    m.PortTimeOut = 10;  // a loaded machine answers late on this clock
     m.PortStatusDelay = 5;
     m.PortReadDelay = 2;
     m.PortWriteDelay = 2;
