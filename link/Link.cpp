@@ -53,9 +53,14 @@ LinkSubsystem::LinkSubsystem(const LinkContext& context)
               ModemSend(refusal.data(), refusal.size());
             }
           },
-          [this](std::int64_t n) {
+          [this](std::uint32_t n) {
+            // Bytes lost or added on the line: the pictures up to the next
+            // one that can be found are dropped.
             ctx.journal.AddFailure(
-                "размер картинки " + std::to_string(n) + " байт превышает буфер приёма",
+                static_cast<std::size_t>(n) + 4 > link::kModemBufferSize
+                    ? "размер картинки " + std::to_string(n) + " байт превышает буфер приёма"
+                    : std::string("поток картинок по модему нарушен, данные до следующей "
+                                  "картинки пропущены"),
                 jcModemPicture);
           }) {
   // The voice modem as the main window sets it up: an SM56 on its line,

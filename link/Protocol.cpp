@@ -178,17 +178,24 @@ void LinkAssembler::ReceiveBytes(std::size_t count) {
 
 void ModemPictureReceiver::Receive(const std::uint8_t* data, std::size_t count) {
   held_.insert(held_.end(), data, data + count);
+  // A picture's first bytes: the count, then the JPEG start marker and the
+  // next marker's first byte.
+  constexpr std::size_t kHead = 7;
   std::size_t pos = 0;
-  while (held_.size() - pos >= 4) {
-    const auto n = static_cast<std::int32_t>(GetLe32(held_.data() + pos));
-    if (n < 0 || static_cast<std::size_t>(n) + 4 > link::kModemBufferSize) {
-      // The stream has no marker to find the next picture by: start afresh.
-      held_.clear();
-      if (onOverflow_) onOverflow_(n);
-      return;
+  while (held_.size() - pos >= kHead) {
+    const std::uint8_t* p = held_.data() + pos;
+    const std::uint32_t n = GetLe32(p);
+    const bool start = n >= 3 && static_cast<std::size_t>(n) + 4 <= link::kModemBufferSize &&
+                       p[4] == 0xFF && p[5] == 0xD8 && p[6] == 0xFF;
+    if (!start) {
+      if (!lost_ && onLost_) onLost_(n);
+      lost_ = true;
+      ++pos;
+      continue;
     }
     if (held_.size() - pos < static_cast<std::size_t>(n) + 4) break;
-    if (onPicture_) onPicture_(held_.data() + pos + 4, static_cast<std::size_t>(n));
+    lost_ = false;
+    if (onPicture_) onPicture_(p + 4, n);
     pos += static_cast<std::size_t>(n) + 4;
   }
   held_.erase(held_.begin(), held_.begin() + static_cast<std::ptrdiff_t>(pos));

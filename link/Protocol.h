@@ -101,23 +101,34 @@ std::vector<std::uint8_t> AddStatusSegment(std::span<const std::uint8_t> jpeg,
 bool ReadStatusSegment(const std::uint8_t* jpeg, std::size_t size, PictureStatus& status);
 
 // The station's receiver of the modem picture stream: a 32-bit count and
-// that many JPEG bytes, picture after picture.
+// that many JPEG bytes, picture after picture.  The stream has no marker of
+// its own, but every picture begins with the JPEG start marker: where a count
+// is impossible or not followed by one, the stream has lost its place (bytes
+// lost or added on the line), and the receiver looks for the next count that
+// is followed by a picture's start.  What it hands over does not depend on
+// how the bytes were split into reads.
 class ModemPictureReceiver {
  public:
   using Handler = std::function<void(const std::uint8_t* jpeg, std::size_t size)>;
-  using Overflow = std::function<void(std::int64_t declared)>;
-  ModemPictureReceiver(Handler onPicture, Overflow onOverflow)
-      : onPicture_(std::move(onPicture)), onOverflow_(std::move(onOverflow)) {}
+  // Told once each time the stream loses its place, with the count found
+  // there.
+  using Lost = std::function<void(std::uint32_t declared)>;
+  ModemPictureReceiver(Handler onPicture, Lost onLost)
+      : onPicture_(std::move(onPicture)), onLost_(std::move(onLost)) {}
 
   // Appends the bytes and hands over every complete picture held.
   void Receive(const std::uint8_t* data, std::size_t count);
   std::size_t Held() const { return held_.size(); }
-  void Reset() { held_.clear(); }
+  void Reset() {
+    held_.clear();
+    lost_ = false;
+  }
 
  private:
   Handler onPicture_;
-  Overflow onOverflow_;
+  Lost onLost_;
   std::vector<std::uint8_t> held_;
+  bool lost_ = false;  // between a loss of place and the next picture
 };
 
 }  // namespace zv

@@ -138,35 +138,53 @@ TEST_F(AssemblerTest, LargestMessagesBackToBackNeverOverrunTheBuffer) {
   EXPECT_EQ(seen[3].type, link::mtArm);
 }
 
-TEST(ModemPictureStream, EveryCompletePictureIsTakenAndAnOversizedOneResets) {
+// Pictures come whole whatever the reads; where bytes were lost or added on
+// the line the receiver says so once and goes on with the next picture.
+TEST(ModemPictureStream, EveryCompletePictureIsTakenAndTheStreamFindsItsPlaceAgain) {
   std::vector<std::string> pictures;
-  std::vector<std::int64_t> overflows;
+  std::vector<std::uint32_t> lost;
   ModemPictureReceiver r(
-      [&](const std::uint8_t* p, std::size_t n) { pictures.emplace_back(p, p + n); },
-      [&](std::int64_t n) { overflows.push_back(n); });
+      [&](const std::uint8_t* p, std::size_t n) { pictures.emplace_back(p + 3, p + n); },
+      [&](std::uint32_t n) { lost.push_back(n); });
+  // A picture as the site sends it: the count, then JPEG bytes.
   auto frame = [](const std::string& s) {
-    Bytes b = {static_cast<std::uint8_t>(s.size()), 0, 0, 0};
+    const auto n = static_cast<std::uint8_t>(s.size() + 3);
+    Bytes b = {n, 0, 0, 0, 0xFF, 0xD8, 0xFF};
     b.insert(b.end(), s.begin(), s.end());
     return b;
   };
-  Bytes two = frame("first");
-  const Bytes second = frame("second!");
-  two.insert(two.end(), second.begin(), second.end());
+  auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+  };
   const Bytes third = frame("third");
-  two.insert(two.end(), third.begin(), third.begin() + 6);
+  const Bytes two =
+      join({frame("first"), frame("second!"), Bytes(third.begin(), third.begin() + 6)});
   r.Receive(two.data(), two.size());
   EXPECT_EQ(pictures, (std::vector<std::string>{"first", "second!"}));
   r.Receive(third.data() + 6, third.size() - 6);
   EXPECT_EQ(pictures.back(), "third");
   EXPECT_EQ(r.Held(), 0u);
+  EXPECT_TRUE(lost.empty());
 
-  const Bytes tooBig = {0x40, 0x42, 0x0F, 0x00, 1, 2, 3};  // 1,000,000 bytes declared
-  r.Receive(tooBig.data(), tooBig.size());
-  EXPECT_EQ(overflows, (std::vector<std::int64_t>{1000000}));
-  EXPECT_EQ(r.Held(), 0u);
-  const Bytes next = frame("after");
-  r.Receive(next.data(), next.size());
-  EXPECT_EQ(pictures.back(), "after");
+  // An impossible count; a picture whose first bytes were lost; bytes added
+  // between two pictures: each told once, and the next picture comes.
+  const Bytes tooBig = {0x40, 0x42, 0x0F, 0x00, 0xFF, 0xD8, 0xFF, 1, 2, 3};  // 1,000,000
+  const Bytes cut = frame("cut short");
+  const Bytes stream = join({tooBig, frame("after"), Bytes(cut.begin() + 5, cut.end()),
+                             frame("found"), Bytes{'+', '+', '+', '\r'}, frame("again")});
+  for (std::size_t step : {stream.size(), std::size_t{1}, std::size_t{3}}) {
+    pictures.clear();
+    lost.clear();
+    r.Reset();
+    for (std::size_t i = 0; i < stream.size(); i += step)
+      r.Receive(stream.data() + i, std::min(step, stream.size() - i));
+    EXPECT_EQ(pictures, (std::vector<std::string>{"after", "found", "again"})) << step;
+    ASSERT_EQ(lost.size(), 3u) << step;
+    EXPECT_EQ(lost[0], 1000000u);
+    EXPECT_EQ(r.Held(), 0u);
+  }
 }
 
 }  // namespace
