@@ -298,15 +298,7 @@ void LinkSubsystem::Accept(std::unique_ptr<INetSocket> s) {
       c.secure->EndOfInput(NowMs());
       Unproven(c.peer);
     }
-    c.dead = true;
-    status.PeerGone(c.peer);
-    // The counters of the site that went, not those of every other site.
-    if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
-    // The connection's own event is still running: it goes later.
-    if (!sweepPosted_) {
-      sweepPosted_ = true;
-      ctx.services.dispatcher.Post([this] { SweepConnections(); });
-    }
+    ConnectionGone(c);
   };
   c.socket->OnError = [](const std::string&) {};  // socket errors are not reported
   if (c.socket->BytesAvailable() > 0) ReadConnection(c);
@@ -455,9 +447,15 @@ void LinkSubsystem::DropConnection(Connection& c, bool afterSend) {
   }
   if (c.secure) c.secure->Close();
   Unproven(c.peer);
+  ConnectionGone(c);
+}
+
+void LinkSubsystem::ConnectionGone(Connection& c) {
   c.dead = true;
   status.PeerGone(c.peer);
+  // The counters of the site that went, not those of every other site.
   if (c.peer.Bound()) ResetReceivedBytes(c.peer.ObjectId());
+  // The connection's own event may still be running: it goes later.
   if (!sweepPosted_) {
     sweepPosted_ = true;
     ctx.services.dispatcher.Post([this] { SweepConnections(); });

@@ -325,6 +325,9 @@ class LinkSubsystem {
   bool SendSealed(Connection& c);
   // Ends a connection: at once, or once what is queued has gone out.
   void DropConnection(Connection& c, bool afterSend);
+  // Marks a connection gone (its Object's connection count, its counters)
+  // and has it swept out after the event that ended it.
+  void ConnectionGone(Connection& c);
   // A peer's name for the journal: its Object when known, and its address.
   std::string PeerText(const LinkPeer& peer) const;
   // The site's side of its network connection.
