@@ -68,6 +68,47 @@ std::string Abonent(int n, const std::string& phone, bool toServer, const std::s
          "\r\nWaitAnswerTimeout=15\r\nRecallDelay=30\r\nRecallTime=3\r\n";
 }
 
+// A station with Object 7 ("Дача", one camera) and the key given (none when
+// empty), on the link kind given (0 the modem, 1 the direct line, 2 the
+// network) with the device given on COM3.
+std::string StationIni(const std::string& dir, int port, int kind, const std::string& key,
+                       const std::string& device = {}) {
+  return "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(port) +
+         "\r\n[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(kind) +
+         "\r\nServerComPort.Value=3\r\n"
+         "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
+         key + "\r\n" + Ports(dir, 3, device.empty() ? dir + "/missing-com3" : device);
+}
+
+// A station and a site, each a program in its own folder; the site starts
+// once the station has.
+struct StationAndSite {
+  TempDir st, si;
+  Reaper station{-1}, site{-1};  // after the folders: they go first
+
+  std::string StationDir() const { return st.path().string(); }
+  std::string SiteDir() const { return si.path().string(); }
+  std::string StationLog() const { return st.file("Zorvenix.log"); }
+  std::string SiteLog() const { return si.file("Zorvenix.log"); }
+  std::string BothLogs() const { return ReadFile(StationLog()) + ReadFile(SiteLog()); }
+
+  ::testing::AssertionResult Start(const std::string& stationIni, const std::string& siteIni) {
+    WriteFile(st.file("Zorvenix.ini"), stationIni);
+    WriteFile(si.file("Zorvenix.ini"), siteIni);
+    station.pid = Launch(StationDir());
+    if (!WaitForText(StationLog(), "Программа запущена", 60s))
+      return ::testing::AssertionFailure() << "the station did not start\n" << BothLogs();
+    site.pid = Launch(SiteDir());
+    return ::testing::AssertionSuccess();
+  }
+  // The station has taken the site's first status: Object 7 armed.
+  ::testing::AssertionResult Armed() const {
+    if (WaitForText(StationLog(), "Установка на охрану объекта №7(Дача)", 60s))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "Object 7 never armed at the station\n" << BothLogs();
+  }
+};
+
 bool Has(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
@@ -76,24 +117,13 @@ TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt)
   PhoneExchange exchange;
   const std::string stationModem = exchange.AddModem("5550100");
   const std::string siteModem = exchange.AddModem("5550155");
-  TempDir st, si;
-  WriteFile(st.file("Zorvenix.ini"),
-            "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(FreePort()) +
-                "\r\n[MainForm]\r\nServerCommType.ItemIndex=0\r\nServerComPort.Value=3\r\n"
-                "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\n" +
-                Ports(st.path().string(), 3, stationModem));
-  WriteFile(si.file("Zorvenix.ini"),
-            SiteIni(si.path().string(), siteModem, 7, Abonent(1, "5550100", true, ""), 1));
-  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
-  const pid_t station = Launch(st.path().string());
-  Reaper reapStation{station};
-  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
-  const pid_t site = Launch(si.path().string());
-  Reaper reapSite{site};
+  StationAndSite p;
+  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 0, "", stationModem),
+                      SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1)));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
 
   // The call, its answer, and the site's pictures with its status.
-  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
-      << ReadFile(stationLog) << ReadFile(siteLog);
+  ASSERT_TRUE(p.Armed());
   const auto siteTexts = Texts(ReadFile(siteLog));
   EXPECT_TRUE(Has(siteTexts, "Исходящий звонок на сервер (5550100)"));
   EXPECT_TRUE(
@@ -106,16 +136,16 @@ TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt)
   const auto commands = exchange.Commands("5550155");
   EXPECT_TRUE(Has(commands, "ATDT5550100"));
   EXPECT_TRUE(Has(commands, "ATL0"));
-  EXPECT_NE(ReadFile(si.file("Trace.log")).find("ATDT5550100"), std::string::npos);
-  EXPECT_NE(ReadFile(si.file("Debug.log")).find("Opened voice modem device"), std::string::npos);
+  EXPECT_NE(ReadFile(p.si.file("Trace.log")).find("ATDT5550100"), std::string::npos);
+  EXPECT_NE(ReadFile(p.si.file("Debug.log")).find("Opened voice modem device"), std::string::npos);
   // Pictures keep coming, frame after frame.
   EXPECT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
 
   // The station goes: it hangs up, and the site sees the line drop.
-  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(Stop(p.station.pid), 0);
   EXPECT_TRUE(WaitForText(siteLog, "Завершение соединения", 10s)) << ReadFile(siteLog);
   EXPECT_FALSE(exchange.Connected("5550155"));
-  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(p.site.pid), 0);
 }
 
 TEST(LinkProgram, TheOwnerDisarmsByDtmfAndTheNextAbonentIsNeverCalled) {
@@ -150,17 +180,6 @@ TEST(LinkProgram, TheOwnerDisarmsByDtmfAndTheNextAbonentIsNeverCalled) {
 const std::string kKey = "8f3a9c0d51e27b46a9d8c3e1f0b27d4c6e5a9b8c7d6e5f4a3b2c1d0e9f8a7b61";
 const std::string kOtherKey = "1c2b3a4d5e6f708192a3b4c5d6e7f8091a2b3c4d5e6f708192a3b4c5d6e7f809";
 
-// A station with Object 7 ("Дача", one camera) and the key given, on the
-// link kind given (1 the direct line on COM3, 2 the network).
-std::string KeyedStationIni(const std::string& dir, int port, int kind, const std::string& key,
-                            const std::string& cable = {}) {
-  return "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(port) +
-         "\r\n[MainForm]\r\nServerCommType.ItemIndex=" + std::to_string(kind) +
-         "\r\nServerComPort.Value=3\r\n"
-         "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
-         key + "\r\n" + Ports(dir, 3, cable.empty() ? dir + "/missing-com3" : cable);
-}
-
 // The armed site of Object 7 on the network (kind 2) or the direct line on
 // COM4 (kind 1), with the key given.
 std::string KeyedSiteIni(const std::string& dir, int port, int kind, const std::string& key,
@@ -187,109 +206,78 @@ bool Private(const std::string& path) {
 }
 
 TEST(SecureLinkProgram, KeyedSiteAndStationOverTheNetworkAndTheKeyStaysOutOfEveryLog) {
-  TempDir st, si;
+  StationAndSite p;
   const int port = FreePort();
-  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
-  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kKey));
-  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
-  const pid_t station = Launch(st.path().string());
-  Reaper reapStation{station};
-  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
-  const pid_t site = Launch(si.path().string());
-  Reaper reapSite{site};
-  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
-      << ReadFile(stationLog) << ReadFile(siteLog);
+  ASSERT_TRUE(
+      p.Start(StationIni(p.StationDir(), port, 2, kKey), KeyedSiteIni(p.SiteDir(), port, 2, kKey)));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
+  ASSERT_TRUE(p.Armed());
   EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача)"), std::string::npos);
   EXPECT_TRUE(WaitForText(siteLog, "Защищённая связь с сервером 127.0.0.1 установлена", 10s));
   EXPECT_EQ(ReadFile(stationLog).find("не защищена"), std::string::npos);
-  EXPECT_EQ(Stop(site), 0);
-  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(Stop(p.site.pid), 0);
+  EXPECT_EQ(Stop(p.station.pid), 0);
   // The key is in the settings files alone, and they are their owner's.
-  for (const TempDir* d : {&st, &si}) {
+  for (const TempDir* d : {&p.st, &p.si}) {
     EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
     EXPECT_TRUE(Private(d->file("Zorvenix.ini")));
   }
 }
 
 TEST(SecureLinkProgram, DifferentKeysAreRefusedOnBothSidesAndNothingIsTaken) {
-  TempDir st, si;
+  StationAndSite p;
   const int port = FreePort();
-  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
-  WriteFile(si.file("Zorvenix.ini"), KeyedSiteIni(si.path().string(), port, 2, kOtherKey));
-  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
-  const pid_t station = Launch(st.path().string());
-  Reaper reapStation{station};
-  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
-  const pid_t site = Launch(si.path().string());
-  Reaper reapSite{site};
+  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), port, 2, kKey),
+                      KeyedSiteIni(p.SiteDir(), port, 2, kOtherKey)));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
   EXPECT_TRUE(WaitForText(siteLog, "ключ связи сервера не совпадает с ключом объекта", 60s))
       << ReadFile(siteLog);
   EXPECT_TRUE(WaitForText(stationLog, "ключ связи объекта не совпадает с ключом в записи", 10s))
       << ReadFile(stationLog);
-  EXPECT_EQ(Stop(site), 0);
-  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(Stop(p.site.pid), 0);
+  EXPECT_EQ(Stop(p.station.pid), 0);
   EXPECT_EQ(ReadFile(stationLog).find("Установка на охрану объекта №7"), std::string::npos);
 }
 
 TEST(SecureLinkProgram, KeyedSiteAndStationOverTheDirectLine) {
   PhoneExchange exchange;
   const auto [stationEnd, siteEnd] = exchange.AddCable();
-  TempDir st, si;
-  WriteFile(st.file("Zorvenix.ini"),
-            KeyedStationIni(st.path().string(), FreePort(), 1, kKey, stationEnd));
-  WriteFile(si.file("Zorvenix.ini"),
-            KeyedSiteIni(si.path().string(), FreePort(), 1, kKey, siteEnd));
-  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
-  const pid_t station = Launch(st.path().string());
-  Reaper reapStation{station};
-  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
-  const pid_t site = Launch(si.path().string());
-  Reaper reapSite{site};
-  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
-      << ReadFile(stationLog) << ReadFile(siteLog);
+  StationAndSite p;
+  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 1, kKey, stationEnd),
+                      KeyedSiteIni(p.SiteDir(), FreePort(), 1, kKey, siteEnd)));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
+  ASSERT_TRUE(p.Armed());
   EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (Com3:)"),
             std::string::npos);
   EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по Com4: установлена"),
             std::string::npos);
-  EXPECT_EQ(Stop(site), 0);
-  EXPECT_EQ(Stop(station), 0);
-  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+  EXPECT_EQ(Stop(p.site.pid), 0);
+  EXPECT_EQ(Stop(p.station.pid), 0);
+  for (const TempDir* d : {&p.st, &p.si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
 }
 
 TEST(SecureLinkProgram, KeyedSiteCallsTheStationOverTheModemAndItsPicturesGoSealed) {
   PhoneExchange exchange;
   const std::string stationModem = exchange.AddModem("5550100");
   const std::string siteModem = exchange.AddModem("5550155");
-  TempDir st, si;
-  WriteFile(st.file("Zorvenix.ini"),
-            "[Main]\r\nServerMode=1\r\nObjectsCount=1\r\nLinkPort=" + std::to_string(FreePort()) +
-                "\r\n[MainForm]\r\nServerCommType.ItemIndex=0\r\nServerComPort.Value=3\r\n"
-                "[Object1]\r\nName=Дача\r\nID=7\r\nCams=1\r\nCameras=\"Двор\"\r\nLinkKey=" +
-                kKey + "\r\n" + Ports(st.path().string(), 3, stationModem));
-  std::string siteIni =
-      SiteIni(si.path().string(), siteModem, 7, Abonent(1, "5550100", true, ""), 1);
+  StationAndSite p;
+  std::string siteIni = SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1);
   siteIni.replace(siteIni.find("[MainForm]\r\n"), 12,
                   "[MainForm]\r\nLinkKey.Text=" + kKey + "\r\n");
-  WriteFile(si.file("Zorvenix.ini"), siteIni);
-  const std::string stationLog = st.file("Zorvenix.log"), siteLog = si.file("Zorvenix.log");
-  const pid_t station = Launch(st.path().string());
-  Reaper reapStation{station};
-  ASSERT_TRUE(WaitForText(stationLog, "Программа запущена", 60s));
-  const pid_t site = Launch(si.path().string());
-  Reaper reapSite{site};
-  ASSERT_TRUE(WaitForText(stationLog, "Установка на охрану объекта №7(Дача)", 60s))
-      << ReadFile(stationLog) << ReadFile(siteLog);
+  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 0, kKey, stationModem), siteIni));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
+  ASSERT_TRUE(p.Armed());
   EXPECT_NE(ReadFile(stationLog).find("Защищённая связь с объектом №7(Дача) (модем) установлена"),
             std::string::npos);
   EXPECT_NE(ReadFile(siteLog).find("Защищённая связь с сервером по модему установлена"),
             std::string::npos);
   EXPECT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
-  EXPECT_EQ(Stop(station), 0);
+  EXPECT_EQ(Stop(p.station.pid), 0);
   EXPECT_TRUE(WaitForText(siteLog, "Завершение соединения", 10s)) << ReadFile(siteLog);
-  EXPECT_EQ(Stop(site), 0);
+  EXPECT_EQ(Stop(p.site.pid), 0);
   // The modem's log and trace were written, and hold no key.
-  EXPECT_FALSE(ReadFile(si.file("Trace.log")).empty());
-  for (const TempDir* d : {&st, &si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
+  EXPECT_FALSE(ReadFile(p.si.file("Trace.log")).empty());
+  for (const TempDir* d : {&p.st, &p.si}) EXPECT_EQ(Logs(*d).find(kKey), std::string::npos);
 }
 
 // Someone at the station's port who speaks the secure link through the
@@ -366,7 +354,7 @@ std::vector<std::uint8_t> StatusOf(int id, bool armed) {
 TEST(SecureLinkProgram, RecordedChangedAndRepeatedRecordsAreRefusedByAStationProcess) {
   TempDir st;
   const int port = FreePort();
-  WriteFile(st.file("Zorvenix.ini"), KeyedStationIni(st.path().string(), port, 2, kKey));
+  WriteFile(st.file("Zorvenix.ini"), StationIni(st.path().string(), port, 2, kKey));
   const std::string log = st.file("Zorvenix.log");
   const pid_t station = Launch(st.path().string());
   Reaper reap{station};
