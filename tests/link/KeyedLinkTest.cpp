@@ -53,14 +53,6 @@ class KeyedLinkTest : public MemLinkFixture {
  protected:
   TObjectRecord& Obj(int i) { return a_->app->settings.Objects[static_cast<std::size_t>(i)]; }
 
-  std::unique_ptr<INetClient> Raw() {
-    auto c = net.CreateClient();
-    EXPECT_TRUE(c->Open("127.0.0.1", kPort));
-    Settle();
-    EXPECT_TRUE(c->Connected());
-    return c;
-  }
-
   // A session as a site with this Object ID and key; established when the
   // station proved the key.
   std::unique_ptr<Speaker> Speak(std::uint32_t id, const std::string& key) {

@@ -116,6 +116,15 @@ class MemLinkFixture : public ::testing::Test {
     ASSERT_TRUE(s.link().Client() && s.link().Client()->Connected());
   }
 
+  // A bare connection to the station's port: bytes go out as the test sends them.
+  std::unique_ptr<INetClient> Raw() {
+    auto c = net.CreateClient();
+    EXPECT_TRUE(c->Open("127.0.0.1", kPort));
+    Settle();
+    EXPECT_TRUE(c->Connected());
+    return c;
+  }
+
   std::size_t PictureBytes(MemProgram& s, int cam) {
     const TPicture& p = s.camera(cam)->CurrentPicture;
     return p.SizeBytes();

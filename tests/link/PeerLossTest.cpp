@@ -24,13 +24,6 @@ class PeerLossTest : public MemLinkFixture {
     std::memset(m.data() + link::kHeaderSize + 1, 0, 3);
     return m;
   }
-  std::unique_ptr<INetClient> Raw() {
-    auto c = net.CreateClient();
-    EXPECT_TRUE(c->Open("127.0.0.1", kPort));
-    Settle();
-    EXPECT_TRUE(c->Connected());
-    return c;
-  }
 };
 
 TEST_F(PeerLossTest, ASiteDyingMidMessageLeavesNoHalfStateAtTheStation) {

@@ -290,12 +290,8 @@ struct PortSpeaker {
     if (fd >= 0) ::close(fd);
   }
   bool Connect(int port) {
-    fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<std::uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    fd = ConnectLoopback(port);
+    return fd >= 0;
   }
   void Send(const std::vector<std::uint8_t>& b) {
     sent.insert(sent.end(), b.begin(), b.end());

@@ -27,13 +27,9 @@ std::string NoPorts(const std::string& dir) {
 
 // The status line of a plain HTTP request to the web view ("" when none).
 std::string HttpStatus(int port, const std::string& path) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<std::uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const int fd = ConnectLoopback(port);
   std::string reply;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+  if (fd >= 0) {
     const std::string req =
         "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
     ::send(fd, req.data(), req.size(), MSG_NOSIGNAL);
@@ -41,8 +37,8 @@ std::string HttpStatus(int port, const std::string& path) {
     ssize_t n;
     while (reply.find("\r\n") == std::string::npos && (n = ::recv(fd, buf, sizeof buf, 0)) > 0)
       reply.append(buf, static_cast<std::size_t>(n));
+    ::close(fd);
   }
-  ::close(fd);
   return reply.substr(0, reply.find("\r\n"));
 }
 

@@ -22,16 +22,23 @@ inline int FreePort() {
   return ntohs(a.sin_port);
 }
 
-// Whether something accepts connections on 127.0.0.1:port.
-inline bool PortOpen(int port) {
+// A blocking TCP connection to 127.0.0.1:port (-1 when refused).
+inline int ConnectLoopback(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<std::uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return fd;
   ::close(fd);
-  return ok;
+  return -1;
+}
+
+// Whether something accepts connections on 127.0.0.1:port.
+inline bool PortOpen(int port) {
+  const int fd = ConnectLoopback(port);
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
 }
 
 }  // namespace zv::test
