@@ -723,7 +723,7 @@ void LinkSubsystem::SerialMessage(const LinkMessage& m) {
   // A keyless site on the line whose Object has a key here: told why.
   if (ServerMode() && serialPeer_.KeyRefused() && CommPort1.IsOpen()) {
     const auto refusal = BuildRefusal(secure::Refusal::KeyRequired);
-    CommPort1.Write(refusal.data(), static_cast<int>(refusal.size()));
+    SerialWrite(refusal.data(), refusal.size());
   }
 }
 
@@ -793,11 +793,35 @@ void LinkSubsystem::StartSerialSecure() {
   FlushSerialSecure();
 }
 
+bool LinkSubsystem::SerialWrite(const std::uint8_t* p, std::size_t n) {
+  // Only this thread adds to the port's output; its writer only takes.
+  if (!CommPort1.IsOpen() || n > static_cast<std::size_t>(std::max(CommPort1.OutFree(), 0)))
+    return false;
+  return CommPort1.Write(p, static_cast<int>(n)) == static_cast<int>(n);
+}
+
+bool LinkSubsystem::SerialSeal(std::span<const std::uint8_t> plain) {
+  // A record once sealed must go: sealed only when the port takes it whole
+  // along with whatever the channel still holds.
+  if (!serialSecure_ || !serialSecure_->Established() || !CommPort1.IsOpen()) return false;
+  const std::size_t room = static_cast<std::size_t>(std::max(CommPort1.OutFree(), 0));
+  if (serialSecure_->Outbox().size() + plain.size() + secure::kRecordOverhead > room) return false;
+  if (!serialSecure_->Seal(plain)) return false;
+  FlushSerialSecure();
+  return true;
+}
+
 void LinkSubsystem::FlushSerialSecure() {
   if (!serialSecure_) return;
   ByteBuffer& out = serialSecure_->Outbox();
   if (out.empty()) return;
-  if (CommPort1.IsOpen()) CommPort1.Write(out.data(), static_cast<int>(out.size()));
+  // What has no room now waits whole for the next flush; only what could
+  // never go whole goes in part (the other end then begins anew).
+  if (!SerialWrite(out.data(), out.size())) {
+    if (CommPort1.IsOpen() && out.size() <= static_cast<std::size_t>(CommPort1.OutBuffSize()))
+      return;
+    if (CommPort1.IsOpen()) CommPort1.Write(out.data(), static_cast<int>(out.size()));
+  }
   out.clear();
 }
 
@@ -891,19 +915,19 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
   // A whole picture would hold the direct line (115200 bit/s) for half a
   // minute: over it the message carries the status block alone.
   const std::size_t payload = overSerial ? 4 : size;
-  const auto header = BuildHeader(
-      static_cast<std::int32_t>(payload + link::kHeaderSize), link::mtPicture,
-      static_cast<std::uint8_t>(ctx.form.ObjNum.Value()), static_cast<std::uint8_t>(c), 0xFF, 0x00);
+  auto header = BuildHeader(static_cast<std::int32_t>(payload + link::kHeaderSize), link::mtPicture,
+                            static_cast<std::uint8_t>(ctx.form.ObjNum.Value()),
+                            static_cast<std::uint8_t>(c), 0xFF, 0x00);
   bool ok = true;
   auto send = [&](const void* p, std::size_t n) {
     try {
+      const auto* b = static_cast<const std::uint8_t*>(p);
       bool sent;
-      if (overSerial && serialSecure_) {
-        sent = CommPort1.IsOpen() && serialSecure_->Seal({static_cast<const std::uint8_t*>(p), n});
-        FlushSerialSecure();
-      } else if (overSerial) {
-        sent = CommPort1.IsOpen() && CommPort1.Write(p, static_cast<int>(n)) == static_cast<int>(n);
-      } else
+      if (overSerial && serialSecure_)
+        sent = SerialSeal({b, n});
+      else if (overSerial)
+        sent = SerialWrite(b, n);
+      else
         sent = SendToStation(p, n);
       if (!sent) throw std::runtime_error("данные не переданы");
     } catch (const std::exception& e) {
@@ -911,6 +935,12 @@ bool LinkSubsystem::SendPictureMessage(int c, bool overSerial) {
       ctx.journal.AddFailure(e.what());
     }
   };
+  if (overSerial) {
+    // The status block goes in one piece with its header.
+    header.insert(header.end(), pic.Data(), pic.Data() + payload);
+    send(header.data(), header.size());
+    return ok;
+  }
   send(header.data(), header.size());
   if (ok) send(pic.Data(), payload);  // never a payload without its header
   return ok;
@@ -1103,13 +1133,7 @@ bool LinkSubsystem::SendCommand(bool armed, int index) {
   // a site's TCP connection, or the direct line a site speaks on.
   int sent = 0;
   if (o && CommPort1.IsOpen() && serialPeer_.ObjectId() == o->ID) {
-    if (serialSecure_) {
-      if (serialSecure_->Established() && serialSecure_->Seal(cmd)) ++sent;
-      FlushSerialSecure();
-    } else if (CommPort1.Write(cmd.data(), static_cast<int>(cmd.size())) ==
-               static_cast<int>(cmd.size())) {
-      ++sent;
-    }
+    if (serialSecure_ ? SerialSeal(cmd) : SerialWrite(cmd.data(), cmd.size())) ++sent;
   }
   for (auto& c : connections_) {
     if (!o || c.dead || c.closing || c.peer.ObjectId() != o->ID) continue;

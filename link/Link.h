@@ -11,6 +11,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -346,6 +347,11 @@ class LinkSubsystem {
   // Whether this fault of this peer is news (journaled once until it
   // changes or the peer proves its key).
   bool FirstFault(const std::string& who, SecureFault f);
+  // The direct line's messages go whole or not at all: half a message left
+  // in the port when its output stalls would run into the next one at the
+  // other end (a plain message misread, a sealed session broken).
+  bool SerialWrite(const std::uint8_t* p, std::size_t n);
+  bool SerialSeal(std::span<const std::uint8_t> plain);
   void FlushSerialSecure();
   // The modem's data connection: bytes out after what is queued, bytes in
   // to the secure channel or the picture receiver.

@@ -7,6 +7,8 @@
 // the device up again by itself once it is back.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +273,127 @@ TEST_F(LinkDeviceTest, TheDirectLinesAdapterThatGoesIsToldOnceAndCommandsArriveW
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::write(fd, cmd.data(), cmd.size()), static_cast<ssize_t>(cmd.size()));
   ::close(fd);
+  EXPECT_TRUE(PumpUntil([&] {
+    loop.RunFor(100);
+    return site.site().Armed;
+  }));
+}
+
+// A line whose output stops (flow control, a cable end that takes nothing):
+// the port's buffer fills and the site's messages are refused, but none goes
+// in part, so the other end reads whole messages when the line moves again.
+TEST_F(LinkDeviceTest, ADirectLineThatStallsGivesTheOtherEndWholeMessagesWhenItMovesAgain) {
+  int master = -1, slave = -1;
+  char name[64];
+  ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  comPaths[3] = name;
+  a_ = Site(1, 1, "", 1, {}, "ClientComPort.Value=3\r\n");
+  Program& site = *a_;
+  site.app->video->Shutdown();
+  ASSERT_TRUE(site.HasLine("Порт Com3: для связи с сервером открыт"));
+  std::string got;
+  auto drain = [&] {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(master, buf, sizeof buf)) > 0) got.append(buf, static_cast<std::size_t>(n));
+  };
+  ASSERT_TRUE(site.link().SendPictureMessage(1, true));
+  ASSERT_TRUE(PumpUntil([&] {
+    drain();
+    return !got.empty();
+  }));
+  PumpFor(200);
+  drain();
+  // The status message as the line carries it (the port's opening sent one too).
+  const std::size_t size = static_cast<std::size_t>(link::kHeaderSize) + 4;
+  ASSERT_EQ(got.size() % size, 0u);
+  const std::string message = got.substr(got.size() - size);
+
+  ASSERT_EQ(::tcflow(slave, TCOOFF), 0);
+  got.clear();
+  int sent = 0, refused = 0;
+  for (int i = 0; i < 600; ++i) {
+    (site.link().SendPictureMessage(1, true) ? sent : refused)++;
+    if (i % 50 == 0) PumpFor(20);
+  }
+  EXPECT_GT(sent, 100);
+  EXPECT_GT(refused, 0);  // the stall was felt
+
+  ASSERT_EQ(::tcflow(slave, TCOON), 0);
+  const std::size_t want = message.size() * static_cast<std::size_t>(sent);
+  EXPECT_TRUE(PumpUntil([&] {
+    drain();
+    return got.size() >= want;
+  }));
+  PumpFor(200);
+  drain();
+  ASSERT_EQ(got.size(), want);
+  for (std::size_t at = 0; at < got.size(); at += message.size())
+    ASSERT_EQ(got.compare(at, message.size(), message), 0) << "message at byte " << at;
+  a_->app->FormClose();
+  a_.reset();
+  ::close(master);
+  ::close(slave);
+}
+
+// The same on a sealed line: what the port cannot take whole is not sealed,
+// so the station never sees half a record and the session goes on.
+TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
+  const std::string key = "8f3a9c0d51e27b46a9d8c3e1f0b27d4c6e5a9b8c7d6e5f4a3b2c1d0e9f8a7b61";
+  const auto [stationEnd, siteEnd] = exchange.AddCable();
+  comPaths[3] = siteEnd;
+  comPaths[4] = stationEnd;
+  b_ = StationOf(
+      1,
+      "[Object1]\r\nName=Склад\r\nID=1\r\nCams=1\r\nCameras=\"Ворота\"\r\nLinkKey=" + key + "\r\n",
+      "ServerComPort.Value=4\r\n", 1);
+  a_ = Site(1, 1, "", 1, {}, "ClientComPort.Value=3\r\nLinkKey.Text=" + key + "\r\n");
+  Program& site = *a_;
+  Program& station = *b_;
+  site.app->video->Shutdown();
+  auto sealed = [](Program& p) {
+    const SecureChannel* c = p.link().SerialChannel();
+    return c && c->Established();
+  };
+  ASSERT_TRUE(PumpUntil([&] {
+    loop.RunFor(100);
+    return sealed(site) && sealed(station) && station.link().SerialPeer().Bound();
+  })) << ::testing::PrintToString(station.Logged())
+      << ::testing::PrintToString(site.Logged());
+  const std::size_t stationFrom = station.Logged().size(), siteFrom = site.Logged().size();
+
+  // A second opener of the site's end stops its output.
+  const int hold = ::open(siteEnd.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(hold, 0);
+  ASSERT_EQ(::tcflow(hold, TCOOFF), 0);
+  int sent = 0, refused = 0;
+  for (int i = 0; i < 600; ++i) {
+    (site.link().SendPictureMessage(1, true) ? sent : refused)++;
+    if (i % 50 == 0) PumpFor(20);
+  }
+  EXPECT_GT(sent, 20);
+  EXPECT_GT(refused, 0);
+  ASSERT_EQ(::tcflow(hold, TCOON), 0);
+  ::close(hold);
+
+  // Every record sealed arrives and opens, and so does the next one; nothing
+  // is left half way for the stall deadline to find.
+  PumpFor(1000);
+  ASSERT_TRUE(site.link().SendPictureMessage(1, true));
+  for (int i = 0; i < 30; ++i) {
+    loop.RunFor(1000);
+    PumpFor(20);
+  }
+  EXPECT_TRUE(sealed(site));
+  EXPECT_TRUE(sealed(station));
+  for (const auto& t : station.Logged(stationFrom))
+    EXPECT_EQ(t.find("Защищённая связь"), std::string::npos) << t;
+  for (const auto& t : site.Logged(siteFrom))
+    EXPECT_EQ(t.find("Защищённая связь"), std::string::npos) << t;
+  // And the line still carries the station's commands.
+  ASSERT_FALSE(site.site().Armed);
+  ASSERT_TRUE(station.link().SendCommand(true, 0));
   EXPECT_TRUE(PumpUntil([&] {
     loop.RunFor(100);
     return site.site().Armed;
