@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace zv {
@@ -26,7 +27,7 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::string Trim(const std::string& s) {
+std::string_view Trim(std::string_view s) {
   std::size_t a = 0, b = s.size();
   while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
   while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t' || s[b - 1] == '\r')) --b;
@@ -48,8 +49,9 @@ std::string Escape(const std::string& v) {
   return out;
 }
 
-std::string Unescape(const std::string& v) {
+std::string Unescape(std::string_view v) {
   std::string out;
+  out.reserve(v.size());
   for (std::size_t i = 0; i < v.size(); ++i) {
     if (v[i] == '\\' && i + 1 < v.size()) {
       const char n = v[i + 1];
@@ -76,16 +78,18 @@ bool Load(const std::string& path, std::vector<Section>& sections) {
     for (; first && line.rfind("\xEF\xBB\xBF", 0) == 0;) line.erase(0, 3);
     first = false;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    const std::string t = Trim(line);
+    const std::string_view t = Trim(line);
     if (t.empty() || t[0] == ';') continue;
     if (t.front() == '[' && t.back() == ']') {
-      sections.push_back({t.substr(1, t.size() - 2), {}});
+      sections.push_back({std::string(t.substr(1, t.size() - 2)), {}});
       cur = &sections.back();
       continue;
     }
     const auto eq = line.find('=');
     if (!cur || eq == std::string::npos) continue;
-    cur->values.emplace_back(Trim(line.substr(0, eq)), Unescape(line.substr(eq + 1)));
+    const std::string_view whole(line);
+    cur->values.emplace_back(std::string(Trim(whole.substr(0, eq))),
+                             Unescape(whole.substr(eq + 1)));
   }
   return true;
 }
