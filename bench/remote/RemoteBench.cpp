@@ -6,6 +6,9 @@
 //                       and publishes through its bridge to a Mosquitto
 //                       broker, counted as a subscriber receives them.  A run
 //                       counts only when no event is lost.
+//   mqtt_alarm_latency  then, one site's input tripping or returning alone:
+//                       from the site's status at the station until the
+//                       subscriber has the event (median and worst).
 //   web_picture_latency a site's picture placed at the station until a web
 //                       view client's WebSocket has it (median and worst).
 //
@@ -175,7 +178,7 @@ zv::LinkMessage Picture(int id, const std::vector<std::uint8_t>& payload) {
 
 // ---------------------------------------------------------------- MQTT
 
-double MqttEventsPerSecond(int seconds) {
+double MqttEventsPerSecond(int seconds, int alarms, double& median, double& worst) {
   const fs::path dir =
       fs::temp_directory_path() / ("zv-remote-bench-" + std::to_string(::getpid()));
   fs::remove_all(dir);
@@ -238,6 +241,28 @@ double MqttEventsPerSecond(int seconds) {
                 told, received, bridge.Dropped(), secs, rate,
                 received == told && bridge.Dropped() == 0 ? "" : " (LOST EVENTS)");
     if (received != told || bridge.Dropped() != 0) rate = 0;
+
+    // One status change at a time, each timed until the subscriber has it.
+    std::vector<double> ms;
+    for (int i = 0; i < alarms && rate > 0; ++i) {
+      block[2] = block[2] ? 0x00 : 0x01;
+      const long long want = told + 1;
+      const auto t0 = Clock::now();
+      station.link->station.HandleLinkMessage(Picture(1, block), peers[1]);
+      if (told != want || !p.SpinUntil([&] { return received >= told; }, 10000)) {
+        std::fprintf(stderr, "mqtt: a status change was not told or not received\n");
+        ms.clear();
+        break;
+      }
+      ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+    }
+    if (!ms.empty()) {
+      std::sort(ms.begin(), ms.end());
+      median = ms[ms.size() / 2];
+      worst = ms.back();
+      std::printf("mqtt: %zu alarms alone, latency median %.2f ms, worst %.2f ms\n", ms.size(),
+                  median, worst);
+    }
     sub.Stop();
     station.FormClose();
   }
@@ -329,18 +354,23 @@ bool WebPictureLatency(int pictures, double& median, double& worst) {
 int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QCoreApplication app(argc, argv);
-  int seconds = 10, pictures = 40;
+  int seconds = 10, pictures = 40, alarms = 200;
   for (int i = 1; i + 1 < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(1, std::atoi(argv[i + 1]));
     if (std::strcmp(argv[i], "--pictures") == 0) pictures = std::max(1, std::atoi(argv[i + 1]));
   }
-  const double rate = MqttEventsPerSecond(seconds);
+  double alarmMedian = -1, alarmWorst = -1;
+  const double rate = MqttEventsPerSecond(seconds, alarms, alarmMedian, alarmWorst);
   double median = 0, worst = 0;
   const bool web = WebPictureLatency(pictures, median, worst);
   std::printf("summary: mqtt_events_per_s %.0f events/s\n", rate);
+  if (alarmMedian >= 0) {
+    std::printf("summary: mqtt_alarm_latency_median %.2f ms\n", alarmMedian);
+    std::printf("summary: mqtt_alarm_latency_worst %.2f ms\n", alarmWorst);
+  }
   if (web) {
     std::printf("summary: web_picture_latency_median %.1f ms\n", median);
     std::printf("summary: web_picture_latency_worst %.1f ms\n", worst);
   }
-  return rate > 0 && web ? 0 : 1;
+  return rate > 0 && alarmMedian >= 0 && web ? 0 : 1;
 }

@@ -3,7 +3,6 @@
 // retained states come back after a broker restart, and a request from the
 // broker acts as the operator's tick.
 #include <sys/stat.h>
-#include <QElapsedTimer>
 #include <optional>
 
 #include <QCheckBox>
@@ -114,7 +113,7 @@ class StationBrokerTest : public LinkFixture {
   std::vector<Got> got;
 };
 
-TEST_F(StationBrokerTest, AnAlarmAtASiteReachesTheBrokerWithinASecondInTheJournalsWords) {
+TEST_F(StationBrokerTest, AnAlarmAtASiteReachesTheBrokerInTheJournalsWords) {
   const json::Value armed = Events("armed").front();
   EXPECT_EQ(armed.Find("station")->string, "Пульт");
   ASSERT_TRUE(State(9));
@@ -125,11 +124,8 @@ TEST_F(StationBrokerTest, AnAlarmAtASiteReachesTheBrokerWithinASecondInTheJourna
   // Site 9's door and basement trip.
   site(3).site().GaugeEnabledMask = 0x07;
   site(3).site().GaugeAlarmMask = 0x05;
-  QElapsedTimer t;
-  t.start();
   Round();
   ASSERT_TRUE(PumpUntil([&] { return !Events("gauge_alarm").empty(); }));
-  EXPECT_LT(t.elapsed(), 1000);
   const json::Value e = Events("gauge_alarm").front();
   const std::string line = "Сработка датчиков \"Дверь\",\"Подвал\" на объекте №9(Гараж) !";
   EXPECT_EQ(e.Find("text")->string, line);
@@ -225,9 +221,9 @@ TEST_F(StationBrokerTest, ARequestFromTheBrokerActsAsTheOperatorsTick) {
 }
 
 // The whole chain an owner relies on: a site's alarm reaches the broker and
-// the page in a real browser within a second, the site's pictures are on the
-// page, and a disarm from the page reaches the site.
-TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowserWithinASecond) {
+// the page in a real browser, the site's pictures are on the page, and a
+// disarm from the page reaches the site.  (How fast: remote_bench.)
+TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowser) {
   Browser browser;
   ASSERT_EQ(browser.Start(), "");
   const std::string users = station().dir.file("WebUsers");
@@ -262,8 +258,6 @@ TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowserWithinASecond)
 
   site(3).site().GaugeEnabledMask = 0x01;
   site(3).site().GaugeAlarmMask = 0x01;
-  QElapsedTimer t;
-  t.start();
   Round();
   ASSERT_TRUE(PumpUntil([&] {
     return !Events("gauge_alarm").empty() &&
@@ -271,7 +265,6 @@ TEST_F(StationBrokerTest, AnAlarmAppearsOnTheBrokerAndInTheBrowserWithinASecond)
                .Eval("document.querySelector('.object[data-id=\"9\"]').classList.contains('alarm')")
                .toBool();
   }));
-  EXPECT_LT(t.elapsed(), 1000);
   EXPECT_TRUE(
       browser.Eval("document.getElementById('journal').textContent")
           .toString()
