@@ -805,7 +805,7 @@ bool LinkSubsystem::SerialSeal(std::span<const std::uint8_t> plain) {
   // along with whatever the channel still holds.
   if (!serialSecure_ || !serialSecure_->Established() || !CommPort1.IsOpen()) return false;
   const std::size_t room = static_cast<std::size_t>(std::max(CommPort1.OutFree(), 0));
-  if (serialSecure_->Outbox().size() + plain.size() + secure::kRecordOverhead > room) return false;
+  if (serialSecure_->Outbox().size() + serialSecure_->SealedSize(plain.size()) > room) return false;
   if (!serialSecure_->Seal(plain)) return false;
   FlushSerialSecure();
   return true;

@@ -229,6 +229,8 @@ class SecureChannel {
   // Seals plaintext into records in the outbox (split at the record size).
   // False, and nothing added, before the handshake is complete.
   bool Seal(std::span<const std::uint8_t> plain);
+  // What Seal adds to the outbox for plainSize bytes of plaintext.
+  std::size_t SealedSize(std::size_t plainSize) const;
   // Seals in place: buffer holds kRecordHead free bytes, then plainSize
   // bytes of plaintext, then kTagSize free bytes.  Returns the record's
   // size (0 when not established or too large).  The record must be sent
@@ -296,6 +298,13 @@ class SecureChannel {
   std::uint8_t transcript_[secure::kHeaderSize + secure::kHelloBody + secure::kHeaderSize +
                            secure::kNonceSize] = {};
   std::uint8_t transcriptHash_[32] = {};
+  // Site: the hellos sent before the present one, latest first.  A reply to
+  // one of them (the station answered it after the site gave up waiting)
+  // is passed over rather than taken for a wrong key.
+  static constexpr std::size_t kEarlierHellos = 8;
+  std::uint8_t earlier_[kEarlierHellos][secure::kHeaderSize + secure::kHelloBody] = {};
+  std::size_t earlierCount_ = 0;
+  bool AnswersAnEarlierHello(const std::uint8_t* reply) const;
   std::uint64_t helloSentAt_ = 0;
   bool helloSent_ = false;  // site: a hello is out and its reply awaited
   bool replySent_ = false;  // station: a reply is out and the proof awaited

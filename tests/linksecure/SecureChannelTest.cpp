@@ -158,7 +158,11 @@ TEST_F(SecureLinkTest, KeyedEndsShakeHandsAndCarryTheLinkBothWays) {
   const Bytes picture = Pattern(304128, 3);
   const Bytes header = BuildHeader(304147, link::mtPicture, 7, 1, 0xFF, 0);
   ASSERT_TRUE(site.Seal(header));
+  const std::size_t before = site.ch->Outbox().size();
   ASSERT_TRUE(site.Seal(picture));
+  // Split into records, the size told beforehand (what a sender checks
+  // against the room left on its line).
+  EXPECT_EQ(site.ch->Outbox().size() - before, site.ch->SealedSize(picture.size()));
   ASSERT_TRUE(station.Seal(BuildCommand(true, 6)));
   ASSERT_TRUE(station.Seal(BuildCommand(false, 6)));
   // Sealing leaves the picture as it was and hides it on the line.
@@ -611,6 +615,40 @@ TEST_F(SecureSerialLineTest, ASilentStationIsRetriedAndAWrongKeyReportedOnce) {
   Pump();
   EXPECT_TRUE(site.ch->Established());
   ExpectStatusArrives(9);
+}
+
+TEST_F(SecureSerialLineTest, ALongMessageGoesInRecordsOfTheLinesSizeAsToldBeforehand) {
+  const Bytes long_ = Pattern(200000, 4);
+  site.TakeOut();
+  const std::size_t told = site.ch->SealedSize(long_.size());
+  EXPECT_EQ(told, long_.size() + 4 * secure::kRecordOverhead);
+  ASSERT_TRUE(site.Seal(long_));
+  EXPECT_EQ(site.ch->Outbox().size(), told);
+  station.plain.clear();
+  Pump();
+  EXPECT_EQ(station.plain, long_);
+  EXPECT_EQ(site.ch->SealedSize(0), 0u);
+}
+
+TEST_F(SecureSerialLineTest, AnswersToHellosGivenUpOnAreNotTakenForAWrongKey) {
+  // A stalled line: the site gives up on hello after hello, and when the
+  // line moves again the station answers each of them in turn.
+  MakeSite(7, KeyOf(1), ChannelOptions::SerialLine());
+  site.ch->Start(now);
+  Bytes hellos = site.TakeOut();
+  for (int i = 0; i < 5; ++i) {
+    now += 10000;
+    site.ch->Tick(now);
+    hellos = Concat({hellos, site.TakeOut()});
+  }
+  ASSERT_EQ(hellos.size(), 6 * 48u);
+  Deliver(station, hellos);
+  Pump();
+  EXPECT_TRUE(site.ch->Established());
+  EXPECT_TRUE(station.ch->Established());
+  EXPECT_EQ(site.faults, std::vector<SecureFault>(5, SecureFault::HandshakeTimeout));
+  EXPECT_TRUE(station.faults.empty());
+  ExpectStatusArrives(2);
 }
 
 TEST_F(SecureSerialLineTest, AKeylessSiteOnTheLineIsReportedAndNotActedOn) {
