@@ -182,6 +182,20 @@ class LinkDeviceTest : public LinkFixture {
                          },
                          5000);
   }
+  static bool Sealed(Program& p) {
+    const SecureChannel* c = p.link().SerialChannel();
+    return c && c->Established();
+  }
+  std::string SealedCable();
+  // Waits with the fake clock kept near real time, so that a handshake over
+  // a pseudo-terminal on a loaded machine is not timed out by the clock.
+  bool Settle(const std::function<bool()>& done) {
+    return PumpUntil([&] {
+      loop.RunFor(10);
+      PumpFor(2);
+      return done();
+    });
+  }
   PhoneExchange exchange;
   TempDir names;
   std::function<void()> onPump;
@@ -339,7 +353,9 @@ TEST_F(LinkDeviceTest, ADirectLineThatStallsGivesTheOtherEndWholeMessagesWhenItM
 
 // The same on a sealed line: what the port cannot take whole is not sealed,
 // so the station never sees half a record and the session goes on.
-TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
+// A site and a station keyed on a simulated cable (the site's end is
+// returned), both sealed and the station's peer bound.
+std::string LinkDeviceTest::SealedCable() {
   const std::string key = "8f3a9c0d51e27b46a9d8c3e1f0b27d4c6e5a9b8c7d6e5f4a3b2c1d0e9f8a7b61";
   const auto [stationEnd, siteEnd] = exchange.AddCable();
   comPaths[3] = siteEnd;
@@ -349,18 +365,17 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
       "[Object1]\r\nName=Склад\r\nID=1\r\nCams=1\r\nCameras=\"Ворота\"\r\nLinkKey=" + key + "\r\n",
       "ServerComPort.Value=4\r\n", 1);
   a_ = Site(1, 1, "", 1, {}, "ClientComPort.Value=3\r\nLinkKey.Text=" + key + "\r\n");
+  a_->app->video->Shutdown();
+  EXPECT_TRUE(Settle([&] { return Sealed(*a_) && Sealed(*b_) && b_->link().SerialPeer().Bound(); }))
+      << ::testing::PrintToString(b_->Logged()) << ::testing::PrintToString(a_->Logged());
+  return siteEnd;
+}
+
+TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
+  const std::string siteEnd = SealedCable();
+  ASSERT_FALSE(HasFatalFailure());
   Program& site = *a_;
   Program& station = *b_;
-  site.app->video->Shutdown();
-  auto sealed = [](Program& p) {
-    const SecureChannel* c = p.link().SerialChannel();
-    return c && c->Established();
-  };
-  ASSERT_TRUE(PumpUntil([&] {
-    loop.RunFor(100);
-    return sealed(site) && sealed(station) && station.link().SerialPeer().Bound();
-  })) << ::testing::PrintToString(station.Logged())
-      << ::testing::PrintToString(site.Logged());
   const std::size_t stationFrom = station.Logged().size(), siteFrom = site.Logged().size();
 
   // A second opener of the site's end stops its output.
@@ -388,8 +403,8 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
     loop.RunFor(1000);
     PumpFor(20);
   }
-  EXPECT_TRUE(sealed(site));
-  EXPECT_TRUE(sealed(station));
+  EXPECT_TRUE(Sealed(site));
+  EXPECT_TRUE(Sealed(station));
   for (const auto& t : station.Logged(stationFrom))
     EXPECT_EQ(t.find("Защищённая связь"), std::string::npos) << t;
   for (const auto& t : site.Logged(siteFrom))
@@ -401,6 +416,43 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
     loop.RunFor(100);
     return site.site().Armed;
   }));
+}
+
+TEST_F(LinkDeviceTest, ASealedDirectLineOpenedAnewWhileStalledBeginsANewSession) {
+  const std::string siteEnd = SealedCable();
+  ASSERT_FALSE(HasFatalFailure());
+  Program& site = *a_;
+  Program& station = *b_;
+  const std::size_t stationFrom = station.Logged().size(), siteFrom = site.Logged().size();
+  const int hold = ::open(siteEnd.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(hold, 0);
+  ASSERT_EQ(::tcflow(hold, TCOOFF), 0);
+  int sent = 0;
+  while (sent < 600 && site.link().SendPictureMessage(1, true))
+    if (++sent % 50 == 0) PumpFor(20);
+  EXPECT_GT(sent, 20);
+  // The port chosen again: closed and opened with records of the old session
+  // still on their way, and the line stays stopped while the site gives up
+  // on one hello after another.
+  site.link().ClientComPortChange(false);
+  for (int i = 0; i < 25; ++i) {
+    loop.RunFor(1000);
+    PumpFor(5);
+  }
+  ASSERT_EQ(::tcflow(hold, TCOON), 0);
+  ::close(hold);
+  // When it moves, the station answers every hello in turn; the site takes
+  // the answer to its last one and nobody is told the keys differ.
+  ASSERT_TRUE(Settle([&] {
+    return Sealed(site) && Sealed(station) && station.link().SerialPeer().Bound();
+  })) << ::testing::PrintToString(station.Logged(stationFrom))
+      << ::testing::PrintToString(site.Logged(siteFrom));
+  ASSERT_TRUE(station.link().SendCommand(true, 0));
+  EXPECT_TRUE(Settle([&] { return site.site().Armed; }));
+  for (const auto& t : station.Logged(stationFrom))
+    EXPECT_EQ(t.find("не совпадает"), std::string::npos) << t;
+  for (const auto& t : site.Logged(siteFrom))
+    EXPECT_EQ(t.find("не совпадает"), std::string::npos) << t;
 }
 
 }  // namespace
