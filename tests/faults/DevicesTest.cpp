@@ -187,6 +187,21 @@ class LinkDeviceTest : public LinkFixture {
     return c && c->Established();
   }
   std::string SealedCable();
+  // Stops the output of a pseudo-terminal's end as flow control does,
+  // through a second opener; ResumeOutput lets it go on.
+  static int StopOutput(const std::string& end) {
+    const int hold = ::open(end.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(hold, 0);
+    EXPECT_EQ(::tcflow(hold, TCOOFF), 0);
+    return hold;
+  }
+  static void ResumeOutput(int hold) {
+    EXPECT_EQ(::tcflow(hold, TCOON), 0);
+    ::close(hold);
+  }
+  static void ExpectNotJournaled(Program& p, std::size_t from, const std::string& text) {
+    for (const auto& t : p.Logged(from)) EXPECT_EQ(t.find(text), std::string::npos) << t;
+  }
   // Waits with the fake clock kept near real time, so that a handshake over
   // a pseudo-terminal on a loaded machine is not timed out by the clock.
   bool Settle(const std::function<bool()>& done) {
@@ -378,10 +393,7 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
   Program& station = *b_;
   const std::size_t stationFrom = station.Logged().size(), siteFrom = site.Logged().size();
 
-  // A second opener of the site's end stops its output.
-  const int hold = ::open(siteEnd.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(hold, 0);
-  ASSERT_EQ(::tcflow(hold, TCOOFF), 0);
+  const int hold = StopOutput(siteEnd);
   int sent = 0, refused = 0;
   for (int i = 0; i < 600; ++i) {
     (site.link().SendPictureMessage(1, true) ? sent : refused)++;
@@ -389,8 +401,7 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
   }
   EXPECT_GT(sent, 20);
   EXPECT_GT(refused, 0);
-  ASSERT_EQ(::tcflow(hold, TCOON), 0);
-  ::close(hold);
+  ResumeOutput(hold);
 
   // Every record sealed arrives and opens, and so does the next one; nothing
   // is left half way for the stall deadline to find.
@@ -405,17 +416,12 @@ TEST_F(LinkDeviceTest, ASealedDirectLineThatStallsKeepsItsSession) {
   }
   EXPECT_TRUE(Sealed(site));
   EXPECT_TRUE(Sealed(station));
-  for (const auto& t : station.Logged(stationFrom))
-    EXPECT_EQ(t.find("Защищённая связь"), std::string::npos) << t;
-  for (const auto& t : site.Logged(siteFrom))
-    EXPECT_EQ(t.find("Защищённая связь"), std::string::npos) << t;
+  ExpectNotJournaled(station, stationFrom, "Защищённая связь");
+  ExpectNotJournaled(site, siteFrom, "Защищённая связь");
   // And the line still carries the station's commands.
   ASSERT_FALSE(site.site().Armed);
   ASSERT_TRUE(station.link().SendCommand(true, 0));
-  EXPECT_TRUE(PumpUntil([&] {
-    loop.RunFor(100);
-    return site.site().Armed;
-  }));
+  EXPECT_TRUE(Settle([&] { return site.site().Armed; }));
 }
 
 TEST_F(LinkDeviceTest, ASealedDirectLineOpenedAnewWhileStalledBeginsANewSession) {
@@ -424,9 +430,7 @@ TEST_F(LinkDeviceTest, ASealedDirectLineOpenedAnewWhileStalledBeginsANewSession)
   Program& site = *a_;
   Program& station = *b_;
   const std::size_t stationFrom = station.Logged().size(), siteFrom = site.Logged().size();
-  const int hold = ::open(siteEnd.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  ASSERT_GE(hold, 0);
-  ASSERT_EQ(::tcflow(hold, TCOOFF), 0);
+  const int hold = StopOutput(siteEnd);
   int sent = 0;
   while (sent < 600 && site.link().SendPictureMessage(1, true))
     if (++sent % 50 == 0) PumpFor(20);
@@ -439,8 +443,7 @@ TEST_F(LinkDeviceTest, ASealedDirectLineOpenedAnewWhileStalledBeginsANewSession)
     loop.RunFor(1000);
     PumpFor(5);
   }
-  ASSERT_EQ(::tcflow(hold, TCOON), 0);
-  ::close(hold);
+  ResumeOutput(hold);
   // When it moves, the station answers every hello in turn; the site takes
   // the answer to its last one and nobody is told the keys differ.
   ASSERT_TRUE(Settle([&] {
@@ -449,10 +452,8 @@ TEST_F(LinkDeviceTest, ASealedDirectLineOpenedAnewWhileStalledBeginsANewSession)
       << ::testing::PrintToString(site.Logged(siteFrom));
   ASSERT_TRUE(station.link().SendCommand(true, 0));
   EXPECT_TRUE(Settle([&] { return site.site().Armed; }));
-  for (const auto& t : station.Logged(stationFrom))
-    EXPECT_EQ(t.find("не совпадает"), std::string::npos) << t;
-  for (const auto& t : site.Logged(siteFrom))
-    EXPECT_EQ(t.find("не совпадает"), std::string::npos) << t;
+  ExpectNotJournaled(station, stationFrom, "не совпадает");
+  ExpectNotJournaled(site, siteFrom, "не совпадает");
 }
 
 }  // namespace
