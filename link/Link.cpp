@@ -22,6 +22,10 @@ constexpr double kConnectionTimeout = 300 * kOneSecond;
 constexpr double kSerialStatusRepeat = 10 * kOneSecond;
 // Silence the modem needs around the escape sequence to take it as one.
 constexpr int kEscapeGuardMs = 1000;
+// What a call left in the way (its data, the modem's answers) is passed
+// over after it was hung up, a second at a time until the modem is quiet,
+// this many times at most.
+constexpr int kDrainAfterHangUp = 10;
 // The bytes of one message come together on a line; a pause this long in
 // the middle of one means its sender is gone.
 constexpr double kLineSilence = 2 * kOneSecond;
@@ -1250,6 +1254,16 @@ void LinkSubsystem::OpenLinkPort(int port, int kind) {
       try {
         dispatch.LockModem();
         init = VoiceModem1.Init();
+        if (init != 0) {
+          // Silent, it may still be in a call that a run ended without
+          // hanging up left it in: back to its commands, the call hung up,
+          // and set up once more.
+          EscapeToCommands();
+          VoiceModem1.WriteString("ATH0");
+          for (int i = 0; i < kDrainAfterHangUp && VoiceModem1.InputWaiting(); ++i)
+            VoiceModem1.FlushNow();
+          init = VoiceModem1.Init();
+        }
         dispatch.UnlockModem();
       } catch (const ModemAbort&) {
       }
@@ -1476,6 +1490,15 @@ void LinkSubsystem::ConnectionTimeout() {
   ctx.journal.ShowStatus("Завершение соединения", jkNotice, 1);
 }
 
+void LinkSubsystem::EscapeToCommands() {
+  // "+++" between two pauses with nothing sent.  Nothing may follow it
+  // within the pause, not even a carriage return: a modem takes that as
+  // data and stays in the call.
+  Pause(kEscapeGuardMs);
+  VoiceModem1.WriteBytes("+++", 3);
+  Pause(kEscapeGuardMs);
+}
+
 void LinkSubsystem::HangUpLine() {
   st.HangUpDue = false;
   dispatch.DtmfLock.CallEnded();
@@ -1486,12 +1509,8 @@ void LinkSubsystem::HangUpLine() {
   modemOutPos_ = 0;
   if (VoiceModem1.IsOpen()) {
     if (st.ModemDataMode && data) {
-      // The escape to command mode: "+++" between two pauses with nothing
-      // sent, then the hang-up command; one carriage return after each.
       for (int i = 0; i < 50 && VoiceModem1.OutputQueued() > 0; ++i) Pause(20);
-      Pause(kEscapeGuardMs);
-      VoiceModem1.WriteString("+++");
-      Pause(kEscapeGuardMs);
+      EscapeToCommands();
       VoiceModem1.WriteString("ATH0");
     } else if (st.ModemDataMode) {
       VoiceModem1.WriteString("+++");

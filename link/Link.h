@@ -389,6 +389,7 @@ class LinkSubsystem {
   void ReadDataConnection();
   // Ends a modem call: a data connection by the escape, then the hang-up.
   void HangUpLine();
+  void EscapeToCommands();
   // Lets the loop run for ms, for the modem's escape guard time.
   void Pause(int ms);
 

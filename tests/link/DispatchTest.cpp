@@ -409,14 +409,15 @@ TEST_F(ModemDispatchTest, StationAnswersInDataModeTakesThePictureStreamAndCloses
   }));
   EXPECT_NEAR(b_->camera(1)->CurrentPicture.Data()[1000], 200, 3);
 
-  sim.OnLine("+++");
+  sim.OnBytes("+++", "");
   sim.Answer("ATH0", {"OK"});
   sim.Answer("ATH0", {"OK"});
   Seconds(300);
   ASSERT_TRUE(sim.WaitDone());
   EXPECT_TRUE(b_->HasLine("Завершение соединения"));
   EXPECT_FALSE(b_->link().st.DataConnected);
-  // One carriage return after the escape and after each command.
+  // Nothing after the escape within its pause, one carriage return after
+  // each command.
   EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
 }
 

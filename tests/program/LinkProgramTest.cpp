@@ -148,6 +148,40 @@ TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt)
   EXPECT_EQ(Stop(p.site.pid), 0);
 }
 
+TEST(LinkProgram, AStationKilledInACallHangsItUpWhenStartedAgain) {
+  PhoneExchange exchange;
+  const std::string stationModem = exchange.AddModem("5550100");
+  const std::string siteModem = exchange.AddModem("5550155");
+  StationAndSite p;
+  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 0, "", stationModem),
+                      SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1)));
+  const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
+  ASSERT_TRUE(p.Armed());
+  ASSERT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
+
+  // The station dies without hanging up; its modem keeps the call.
+  kill(p.station.pid, SIGKILL);
+  waitpid(p.station.pid, nullptr, 0);
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(exchange.Connected("5550100"));
+  const std::size_t before = ReadFile(stationLog).size();
+
+  // Started again, it finds its modem deaf in that call: back to commands,
+  // the call hung up, the modem set up; the site sees its call end.
+  p.station.pid = Launch(p.StationDir());
+  ASSERT_TRUE(exchange.WaitFor(
+      [&] { return ReadFile(stationLog).find("Программа запущена", before) != std::string::npos; },
+      60000))
+      << ReadFile(stationLog);
+  EXPECT_EQ(ReadFile(stationLog).find("не отвечает на команды", before), std::string::npos)
+      << ReadFile(stationLog).substr(before);
+  EXPECT_TRUE(WaitForText(siteLog, "Завершение соединения", 10s)) << ReadFile(siteLog);
+  EXPECT_FALSE(exchange.Connected("5550100"));
+  EXPECT_TRUE(Has(exchange.Commands("5550100"), "ATH0"));
+  EXPECT_EQ(Stop(p.station.pid), 0);
+  EXPECT_EQ(Stop(p.site.pid), 0);
+}
+
 TEST(LinkProgram, TheOwnerDisarmsByDtmfAndTheNextAbonentIsNeverCalled) {
   PhoneExchange exchange;
   const std::string siteModem = exchange.AddModem("5550155");

@@ -45,6 +45,7 @@ struct PhoneExchange::Modem {
   std::size_t dataSent = 0;
   bool keyed = false;
   Clock::time_point lastInput{}, nextRing{}, answerAt{}, voiceStart{}, voiceRxNext{};
+  bool escape = false;  // "+++" came after a pause; a pause after it ends the call's data
   std::size_t voiceTaken = 0;
   bool pull = false;  // to be pulled out by the exchange's thread
 };
@@ -273,6 +274,11 @@ void PhoneExchange::Pass() {
         Reply(m, "NO CARRIER");
       }
     }
+    if (m.escape && now - m.lastInput >= kEscapeGuard) {
+      m.escape = false;
+      m.mode = Modem::Mode::Command;
+      Reply(m, "OK");
+    }
     if (m.mode == Modem::Mode::VoiceRx && now >= m.voiceRxNext) {
       ToHost(m, std::string(800, '\x80'));  // silence, a tenth of a second of it
       m.voiceRxNext = now + std::chrono::milliseconds(100);
@@ -289,21 +295,21 @@ void PhoneExchange::Input(Modem& m, const char* data, std::size_t n) {
   const auto now = Clock::now();
   const bool afterPause = now - m.lastInput >= kEscapeGuard;
   m.lastInput = now;
-  std::size_t i = 0;
   if (m.mode == Modem::Mode::Online) {
-    // "+++" after a pause is the escape to command mode, not data.
-    if (afterPause && n >= 3 && std::string(data, 3) == "+++") {
-      m.mode = Modem::Mode::Command;
-      Reply(m, "OK");
-      i = 3;
-      if (i < n && data[i] == '\r') ++i;
-    } else {
-      if (m.peer) ToHost(*m.peer, std::string(data, n));
-      m.dataSent += n;
+    // "+++" between two pauses is the escape to command mode; anything that
+    // follows it sooner, a carriage return too, makes it data.
+    if (afterPause && n == 3 && std::string(data, 3) == "+++") {
+      m.escape = true;
       return;
     }
+    std::string bytes = m.escape ? "+++" : "";
+    m.escape = false;
+    bytes.append(data, n);
+    if (m.peer) ToHost(*m.peer, bytes);
+    m.dataSent += bytes.size();
+    return;
   }
-  for (; i < n; ++i) {
+  for (std::size_t i = 0; i < n; ++i) {
     const char c = data[i];
     if (m.mode == Modem::Mode::VoiceTx) {
       ++m.voiceTaken;

@@ -7,9 +7,10 @@
 //
 //   data call   ATD<number> rings the called modem ("RING" every two
 //               seconds) until it answers with ATA: both get "CONNECT 33600"
-//               and every byte goes across; "+++" after a pause returns the
-//               sender to command mode, ATH0 hangs up and the other side
-//               gets "NO CARRIER".
+//               and every byte goes across; "+++" between two pauses (a
+//               byte within the second, a carriage return too, makes it
+//               data) returns the sender to command mode, ATH0 hangs up and
+//               the other side gets "NO CARRIER".
 //   voice call  in voice mode (AT+FCLASS=8) ATD<number> of a subscriber is
 //               answered with "VCON"; AT+VTX plays voice to the subscriber
 //               (DLE-shielded up to DLE ETX), taken at 8000 bytes a second;
