@@ -113,13 +113,19 @@ bool Has(const std::vector<std::string>& v, const std::string& s) {
   return std::find(v.begin(), v.end(), s) != v.end();
 }
 
-TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt) {
-  PhoneExchange exchange;
+// A station and a site, each with its modem on the exchange: the site
+// calls the station (5550100) when in alarm.
+::testing::AssertionResult StartOverModems(PhoneExchange& exchange, StationAndSite& p) {
   const std::string stationModem = exchange.AddModem("5550100");
   const std::string siteModem = exchange.AddModem("5550155");
+  return p.Start(StationIni(p.StationDir(), FreePort(), 0, "", stationModem),
+                 SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1));
+}
+
+TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt) {
+  PhoneExchange exchange;
   StationAndSite p;
-  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 0, "", stationModem),
-                      SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1)));
+  ASSERT_TRUE(StartOverModems(exchange, p));
   const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
 
   // The call, its answer, and the site's pictures with its status.
@@ -150,11 +156,8 @@ TEST(LinkProgram, ASiteInAlarmCallsTheStationOverTheModemAndTheStationFollowsIt)
 
 TEST(LinkProgram, AStationKilledInACallHangsItUpWhenStartedAgain) {
   PhoneExchange exchange;
-  const std::string stationModem = exchange.AddModem("5550100");
-  const std::string siteModem = exchange.AddModem("5550155");
   StationAndSite p;
-  ASSERT_TRUE(p.Start(StationIni(p.StationDir(), FreePort(), 0, "", stationModem),
-                      SiteIni(p.SiteDir(), siteModem, 7, Abonent(1, "5550100", true, ""), 1)));
+  ASSERT_TRUE(StartOverModems(exchange, p));
   const std::string stationLog = p.StationLog(), siteLog = p.SiteLog();
   ASSERT_TRUE(p.Armed());
   ASSERT_TRUE(exchange.WaitFor([&] { return exchange.DataSent("5550155") > 40000; }));
