@@ -324,6 +324,49 @@ class ModemDispatchTest : public DispatchTest {
   ModemSim sim;
 };
 
+// A station whose modem does not answer its set-up at first.
+class DeafModemTest : public DispatchTest {
+ protected:
+  void SetUp() override {
+    com3Path = sim.SlavePath();
+    loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
+  }
+  void InitAnswered() {
+    sim.Answer("ATE0", {"OK"});
+    sim.Answer("ATQ0V1", {"OK"});
+    sim.Answer("AT&R1\\Q3", {"OK"});
+    sim.Answer("ATX4", {"OK"});
+    sim.Answer("ATL0", {"OK"});
+  }
+  int NotAnswering() const { return b_->Count("Модем на порту Com3: не отвечает на команды !"); }
+  ModemSim sim;
+};
+
+TEST_F(DeafModemTest, AModemStillInACallIsEscapedHungUpAndSetUp) {
+  // The call's data keeps the first set-up from being answered.
+  sim.OnLine("ATE0", "\x11\x22 picture data\r\n");
+  sim.OnBytes("+++", ModemSim::Lines({"OK"}));
+  sim.Answer("ATH0", {"OK"});
+  InitAnswered();
+  b_ = Station("ServerComPort.Value=3\r\n", 0);
+  ASSERT_TRUE(sim.WaitDone()) << ::testing::PrintToString(sim.Commands());
+  EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
+  EXPECT_EQ(NotAnswering(), 0);
+  EXPECT_TRUE(b_->HasLine("Порт Com3: для связи с объектами открыт"));
+}
+
+TEST_F(DeafModemTest, AModemThatNeverAnswersIsReportedOnceAndThePortStaysOpen) {
+  sim.OnLine("ATE0");
+  sim.OnBytes("+++", "");
+  sim.OnLine("ATH0");
+  sim.OnLine("ATE0");
+  b_ = Station("ServerComPort.Value=3\r\n", 0);
+  ASSERT_TRUE(sim.WaitDone()) << ::testing::PrintToString(sim.Commands());
+  EXPECT_EQ(NotAnswering(), 1);
+  EXPECT_TRUE(b_->link().VoiceModem1.IsOpen());
+  EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
+}
+
 TEST_F(ModemDispatchTest, ArmingCodeAmidOtherDigitsArmsAndAnswersThree) {
   MakeSite({}, 0, "ClientComPort.Value=3\r\n");
   Opened(site());
