@@ -288,17 +288,22 @@ TEST_F(DispatchTest, DtmfGuessingEndsTheCallAndThenLocksDtmfControl) {
 
 // --- on the simulated modem
 
+// The modem's set-up at the opening of its port, answered.
+void AnswerInit(ModemSim& sim) {
+  sim.Answer("ATE0", {"OK"});
+  sim.Answer("ATQ0V1", {"OK"});
+  sim.Answer("AT&R1\\Q3", {"OK"});
+  sim.Answer("ATX4", {"OK"});
+  sim.Answer("ATL0", {"OK"});
+}
+
 class ModemDispatchTest : public DispatchTest {
  protected:
   void SetUp() override {
     com3Path = sim.SlavePath();
     // Real time passes while the modem answers.
     loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
-    sim.Answer("ATE0", {"OK"});
-    sim.Answer("ATQ0V1", {"OK"});
-    sim.Answer("AT&R1\\Q3", {"OK"});
-    sim.Answer("ATX4", {"OK"});
-    sim.Answer("ATL0", {"OK"});
+    AnswerInit(sim);
   }
   void Opened(Program& p) {
     ASSERT_TRUE(sim.WaitDone());
@@ -331,13 +336,6 @@ class DeafModemTest : public DispatchTest {
     com3Path = sim.SlavePath();
     loop.onPump = [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); };
   }
-  void InitAnswered() {
-    sim.Answer("ATE0", {"OK"});
-    sim.Answer("ATQ0V1", {"OK"});
-    sim.Answer("AT&R1\\Q3", {"OK"});
-    sim.Answer("ATX4", {"OK"});
-    sim.Answer("ATL0", {"OK"});
-  }
   int NotAnswering() const { return b_->Count("Модем на порту Com3: не отвечает на команды !"); }
   ModemSim sim;
 };
@@ -347,7 +345,7 @@ TEST_F(DeafModemTest, AModemStillInACallIsEscapedHungUpAndSetUp) {
   sim.OnLine("ATE0", "\x11\x22 picture data\r\n");
   sim.OnBytes("+++", ModemSim::Lines({"OK"}));
   sim.Answer("ATH0", {"OK"});
-  InitAnswered();
+  AnswerInit(sim);
   b_ = Station("ServerComPort.Value=3\r\n", 0);
   ASSERT_TRUE(sim.WaitDone()) << ::testing::PrintToString(sim.Commands());
   EXPECT_TRUE(sim.Errors().empty()) << ::testing::PrintToString(sim.Errors());
